@@ -6,6 +6,9 @@
 // the block untouched.
 #pragma once
 
+#include <stddef.h>
+#include <string.h>
+
 #include <windows.h>
 
 #define DRVDEVMODE_SIZE 1625

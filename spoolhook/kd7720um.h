@@ -31,7 +31,7 @@ extern const char szWatermarkMarker[];
 
 typedef struct _BOOKLET_FRAGMENT
 {
-    BYTE cb;                       // 0 to CB_BOOKLET_FRAGMENT
+    BYTE cb; // 0 to CB_BOOKLET_FRAGMENT
     BYTE ab[CB_BOOKLET_FRAGMENT];
 } BOOKLET_FRAGMENT, *PBOOKLET_FRAGMENT;
 
@@ -45,9 +45,9 @@ typedef struct _BOOKLET_INFO
     BOOKLET_FRAGMENT SetClipMode;
     BOOKLET_FRAGMENT BorderData;
     BOOKLET_FRAGMENT ExecStream[2];
-    BYTE bBookletOrientation;      // 1 portrait, 2 landscape
-    LPBYTE pOrientation;           // one orientation byte per page, entry p-1 for page p
-    INT nOrientationSize;          // entries in pOrientation
+    BYTE bBookletOrientation; // 1 portrait, 2 landscape
+    LPBYTE pOrientation;      // one orientation byte per page, entry p-1 for page p
+    INT nOrientationSize;     // entries in pOrientation
 } BOOKLET_INFO, *PBOOKLET_INFO;
 
 // ---- library-wide state --------------------------------------------------------
@@ -95,6 +95,7 @@ BOOL InitFileOperation(PSPLDATA pData);
 BOOL WriteToFile(PSPLDATA pData, LPVOID pBuf, DWORD cbBuf, LPDWORD pcWritten);
 void CheckOrientationArray(PSPLDATA pData);
 void SendPageData(PSPLDATA pData, HANDLE hPrinter, LPBYTE pBuffer, DWORD cbCount);
+BOOL SeekSpoolFile(PSPLDATA pData, DWORD dwOffset);
 
 // Overlay library (kd7720o.dll): its data for the overlay of the settings
 // block, in a GlobalAlloc block that the caller frees; NULL on any failure.
@@ -115,8 +116,48 @@ BOOL PrintWatermark(HANDLE hPrinter);
 #define CB_OVERLAY_STREAM_HEADER 60
 extern const char szOverlayStreamHeader[];
 BOOL PrintOverlay(HANDLE hPrinter);
+// The embedding's first 76 bytes (13 + 2 + 60 + 1) for n bytes of overlay
+// data; FALSE when n is too large for the 32-bit lengths.
+#define CB_OVERLAY_PREFIX 76
+BOOL BuildOverlayPrefix(LPBYTE pbPrefix, DWORD cbData);
+
+// Outcomes of the two overlay prompts of the settings-block intake.
+#define OVERLAY_GO_ON 0    // creation: file opened; query: accepted
+#define OVERLAY_DECLINED 1 // sOverlayMode is 0 now; the intake fails with 0 bytes written
+#define OVERLAY_FAILED 2   // a message was shown; the intake fails at once
+INT OverlayCreateStart(void);
+INT OverlayQuery(void);
+BOOL WriteOverlayFile(PSPLDATA pData, LPBYTE pBuf, DWORD cbBuf, LPDWORD pcWritten);
+
+// Whether a "TimeToInsertWatermark" marker gets the watermark on this page.
+BOOL IsWatermarkDue(PSPLDATA pData);
+// Reads the current watermark file into a GlobalAlloc block (*pcb bytes) that
+// the caller frees; NULL after a failure, whose message has been shown.
+LPBYTE LoadWatermarkData(LPDWORD pcb);
 
 // ---- output routines ----------------------------------------------------------------------
+
+// Copies spool-file bytes [dwFrom, dwTo) to the printer; nothing when empty.
+void SendSpoolRange(PSPLDATA pData, HANDLE hPrinter, LPBYTE pBuffer, DWORD dwFrom, DWORD dwTo);
+// For a job without pages: the spooled bytes once, unchanged.
+void SendWholeSpool(PSPLDATA pData, HANDLE hPrinter, LPBYTE pBuffer);
+// Sends page k (1 to iTotalPage); any other k sends nothing.
+void SendPage(PSPLDATA pData, HANDLE hPrinter, LPBYTE pBuffer, INT k);
+void SendTrailer(PSPLDATA pData, HANDLE hPrinter, LPBYTE pBuffer);
+// End of the job header without the two lead-in fragments (the whole header
+// when it is too short to hold them).
+DWORD ShortHeaderEnd(PSPLDATA pData);
+// Reads the lead-in fragments into dwLeadIn1 and dwLeadIn2; FALSE when the
+// header holds none or they cannot be read (nothing is written for them then).
+BOOL ReadLeadIns(PSPLDATA pData, LPBYTE pBuffer);
+void WriteLeadIn(HANDLE hPrinter, BOOL bLeadIns, const DWORD *pdwLeadIn);
+// Sends the job header [0, cbHeader), with the copy-command fragment at
+// dwCopyPos when bCopyCommand and more than one copy is asked for.
+void SendJobHeader(PSPLDATA pData, HANDLE hPrinter, LPBYTE pBuffer, DWORD cbHeader, BOOL bCopyCommand);
+// Copies made by the hook: dmCopies when it collates without the printer's
+// copy command, else 1. *pbCopyCommand: whether the header carries the command.
+SHORT HookCopies(BOOL *pbCopyCommand);
+void FreeOrientationList(void);
 
 BOOL DoReverseCollatePrn(PSPLDATA pData, HANDLE hPrinter, DWORD dwFlags);
 BOOL DoCollatePrinting(PSPLDATA pData, HANDLE hPrinter);

@@ -39,26 +39,26 @@
 
 typedef struct _FILE_INFO
 {
-    INT iTotalPage;                 // page starts recorded so far
-    DWORD dwCount;                  // bytes in the spool file, offset of the next byte
-    DWORD dwPage[PAGE_INDEX_SIZE];  // dwPage[i]: offset of page i+1; dwPage[iTotalPage]: trailer
+    INT iTotalPage;                // page starts recorded so far
+    DWORD dwCount;                 // bytes in the spool file, offset of the next byte
+    DWORD dwPage[PAGE_INDEX_SIZE]; // dwPage[i]: offset of page i+1; dwPage[iTotalPage]: trailer
 } FILE_INFO, *PFILE_INFO;
 
 typedef struct _SPLDATA
 {
     DWORD dwSignature;
-    HANDLE hPrinter;            // every byte for the printer goes to WritePrinter on this
+    HANDLE hPrinter; // every byte for the printer goes to WritePrinter on this
     DWORD JobId;
-    DWORD dwState;              // JS_*
-    DWORD dwFlags;              // JF_*
-    DWORD dwWriteCount;         // DrvSplWritePrinter calls so far
-    DWORD dwPageCount;          // DrvSplStartPage calls so far
+    DWORD dwState;      // JS_*
+    DWORD dwFlags;      // JF_*
+    DWORD dwWriteCount; // DrvSplWritePrinter calls so far
+    DWORD dwPageCount;  // DrvSplStartPage calls so far
     FILE_INFO file_info;
     WCHAR szTempPath[MAX_PATH];
     WCHAR szTempFile[MAX_PATH];
-    HANDLE hTempFile;           // 0: never opened; INVALID_HANDLE_VALUE: creation failed
-    DWORD dwLeadIn1;            // 4 bytes before the first page, held back by some routines
+    HANDLE hTempFile; // 0: never opened; INVALID_HANDLE_VALUE: creation failed
+    DWORD dwLeadIn1;  // 4 bytes before the first page, held back by some routines
     DWORD dwLeadIn2;
     BYTE abCopyCmd[CB_COPY_CMD];
-    DWORD dwCopyPos;            // spool offset where the copy command goes
+    DWORD dwCopyPos; // spool offset where the copy command goes
 } SPLDATA, *PSPLDATA;

@@ -22,7 +22,8 @@ setup)
     fi
     timeout 120 wineserver -w
     mkdir -p "$prefix/drive_c/windows/system32/spool/drivers/w32x86/2"
-    wineserver -p
+    # The server outlives this script: it must not hold CTest's output pipe.
+    wineserver -p </dev/null >/dev/null 2>&1
     timeout 120 wine cmd /c exit 0 </dev/null >/dev/null 2>&1
     echo "Wine prefix ready: $prefix"
     ;;

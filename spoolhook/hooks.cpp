@@ -1,0 +1,400 @@
+// The spooler hooks of kd7720um (all but DrvSplWritePrinter), the library's
+// entry point, its library-wide state, and the two spooler utilities.
+#include "kd7720um.h"
+
+HINSTANCE hInst = NULL;
+CRITICAL_SECTION UmpdSection;
+HMODULE hOverlay = NULL;
+DWORD dwByteCountOfOverlay = 0;
+DRVDEVMODE GlobalDevMode;
+HANDLE hOvlyFile = INVALID_HANDLE_VALUE;
+HANDLE hTextfile = INVALID_HANDLE_VALUE;
+HANDLE hsavedTextfile = INVALID_HANDLE_VALUE;
+DWORD dwTextfileCount = 0;
+WCHAR g_cMDJobName[MAX_PATH];
+BOOKLET_INFO booklet_info;
+
+#define OVERLAY_LIBRARY_SUFFIX W("\\system32\\spool\\drivers\\w32x86\\2\\kd7720o.dll")
+#define TEXTOUT_FILE_SUFFIX W("\\system32\\spool\\drivers\\w32x86\\2\\textout.teq")
+
+// Runs before a test harness can redirect the library's imports, so it calls
+// nothing but kernel32.
+BOOL WINAPI DllEntryPoint(HINSTANCE hInstance, DWORD dwReason, LPVOID lpReserved)
+{
+    (void)lpReserved;
+    OutputDebugStringW(W("QVXLUMPD: DllEntryPoint \n"));
+    if (dwReason == DLL_PROCESS_ATTACH)
+    {
+        hInst = hInstance;
+        InitializeCriticalSection(&UmpdSection);
+        DisableThreadLibraryCalls(hInstance);
+    }
+    return TRUE;
+}
+
+// The C runtime's start-up code calls DllMain once it has initialised itself.
+extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID lpReserved)
+{
+    return DllEntryPoint(hInstance, dwReason, lpReserved);
+}
+
+HANDLE WINAPI DrvSplStartDoc(HANDLE hPrinter, DWORD JobId)
+{
+    PSPLDATA pData;
+    HMODULE hModule = NULL;
+    WCHAR szLibrary[MAX_PATH];
+
+    OutputDebugStringW(W("QVXLUMPD: DrvSplStartDoc \n"));
+
+    pData = (PSPLDATA)GlobalAlloc(GMEM_FIXED, sizeof(SPLDATA));
+    if (pData == NULL)
+    {
+        return NULL;
+    }
+    ZeroMemory(pData, sizeof(SPLDATA));
+    pData->dwSignature = SPLDATA_SIGNATURE;
+    pData->hPrinter = hPrinter;
+    pData->JobId = JobId;
+    pData->dwState = JS_STARTED;
+
+    if (BuildDriverPath(szLibrary, MAX_PATH, OVERLAY_LIBRARY_SUFFIX))
+    {
+        hModule = LoadLibraryW(szLibrary);
+    }
+    if (hModule == NULL)
+    {
+        GlobalFree(pData);
+        return NULL;
+    }
+    hOverlay = hModule;
+    dwByteCountOfOverlay = 0;
+    return pData;
+}
+
+BOOL WINAPI DrvSplStartPage(HANDLE hDriver)
+{
+    PSPLDATA pData = (PSPLDATA)hDriver;
+
+    OutputDebugStringW(W("QVXLUMPD: DrvSplStartPage \n"));
+    if (pData == NULL)
+    {
+        return FALSE;
+    }
+    pData->dwPageCount++;
+    return TRUE;
+}
+
+// Forgets a deferred-text capture: closes its file and deletes textout.teq.
+static void DiscardTextCapture(HANDLE *phFile)
+{
+    WCHAR szFile[MAX_PATH];
+
+    if (*phFile != INVALID_HANDLE_VALUE)
+    {
+        CloseHandle(*phFile);
+        *phFile = INVALID_HANDLE_VALUE;
+    }
+    if (BuildDriverPath(szFile, MAX_PATH, TEXTOUT_FILE_SUFFIX))
+    {
+        DeleteFileW(szFile);
+    }
+}
+
+// Replays the page's deferred text, captured in textout.teq, to the printer.
+BOOL WINAPI DrvSplEndPage(HANDLE hDriver)
+{
+    PSPLDATA pData = (PSPLDATA)hDriver;
+    LPBYTE pBuffer = NULL;
+    BOOL bResult = FALSE;
+
+    OutputDebugStringW(W("QVXLUMPD: DrvSplEndPage \n"));
+    if (pData == NULL)
+    {
+        return FALSE;
+    }
+    if (GlobalDevMode.sDeferText == 0 || GlobalDevMode.sTextMode == 2 || hsavedTextfile == INVALID_HANDLE_VALUE)
+    {
+        return TRUE;
+    }
+
+    pBuffer = (LPBYTE)GlobalAlloc(GMEM_FIXED, PRINT_BUF_SIZE);
+    if (pBuffer == NULL)
+    {
+        return FALSE;
+    }
+
+    SetLastError(NO_ERROR);
+    if (SetFilePointer(hsavedTextfile, 0, NULL, FILE_BEGIN) == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR)
+    {
+        CloseHandle(hsavedTextfile);
+        hsavedTextfile = INVALID_HANDLE_VALUE;
+        ShowMessage(W("Failed to SetFilePointer"), MB_OK);
+        goto Cleanup;
+    }
+
+    while (dwTextfileCount > 0)
+    {
+        BOOL bFullChunk = dwTextfileCount > PRINT_BUF_SIZE;
+        DWORD cbChunk = bFullChunk ? PRINT_BUF_SIZE : dwTextfileCount;
+        DWORD cbRead = 0;
+
+        // A read that comes back short would send stale buffer bytes.
+        if (!ReadFile(hsavedTextfile, pBuffer, cbChunk, &cbRead, NULL) || cbRead != cbChunk)
+        {
+            CloseHandle(hsavedTextfile);
+            hsavedTextfile = INVALID_HANDLE_VALUE;
+            ShowMessage(bFullChunk ? W("Failed to read file : PRINT_BUF_SIZE")
+                                   : W("Failed to read file: dwTextfileCount"),
+                        MB_ICONERROR);
+            goto Cleanup;
+        }
+        if (!WritePrinterAll(pData->hPrinter, pBuffer, cbChunk))
+        {
+            CloseHandle(hsavedTextfile);
+            hsavedTextfile = INVALID_HANDLE_VALUE;
+            ShowMessage(bFullChunk ? W("Failed to write date to the printer : PRINT_BUF_SIZE")
+                                   : W("Failed to write date to the printer: cbSize"),
+                        MB_ICONERROR);
+            goto Cleanup;
+        }
+        dwTextfileCount -= cbChunk;
+    }
+
+    DiscardTextCapture(&hsavedTextfile);
+    bResult = TRUE;
+
+Cleanup:
+    GlobalFree(pBuffer);
+    return bResult;
+}
+
+// Before the routines read it: a page whose end marker never came runs to
+// the end of the spooled data, so no page has a negative length.
+static void SealPageIndex(PSPLDATA pData)
+{
+    PFILE_INFO pInfo = &pData->file_info;
+    INT n = pInfo->iTotalPage;
+
+    if (n > 0 && pInfo->dwPage[n] < pInfo->dwPage[n - 1])
+    {
+        pInfo->dwPage[n] = pInfo->dwCount;
+    }
+}
+
+void WINAPI DrvSplEndDoc(HANDLE hDriver)
+{
+    PSPLDATA pData = (PSPLDATA)hDriver;
+    DWORD dwFlags;
+    INT i;
+
+    OutputDebugStringW(W("QVXLUMPD: DrvSplEndDoc \n"));
+    if (pData == NULL)
+    {
+        return;
+    }
+    pData->dwState |= JS_ENDDOC;
+
+    DbgTrace(W(" pData->file_info.iTotalPage = %d \n"), pData->file_info.iTotalPage);
+    DbgTrace(W(" pData->file_info.dwCount = %d \n"), (INT)pData->file_info.dwCount);
+    for (i = 0; i <= pData->file_info.iTotalPage && i < PAGE_INDEX_SIZE; i++)
+    {
+        DbgTrace(W(" pData->file_info.dwPage[%d] = %d \n"), i, (INT)pData->file_info.dwPage[i]);
+    }
+
+    if (GlobalDevMode.sOverlayMode == 2)
+    {
+        if (hOvlyFile != INVALID_HANDLE_VALUE)
+        {
+            CloseHandle(hOvlyFile);
+            hOvlyFile = INVALID_HANDLE_VALUE;
+        }
+        return;
+    }
+
+    dwFlags = pData->dwFlags;
+    if (dwFlags & JF_SPOOLING)
+    {
+        // Buffers of this job were refused: what was kept cannot be printed
+        // as the job asked, and printing part of it would pass for success.
+        if ((dwFlags & JF_SPOOL_FAILED) || pData->hTempFile == NULL || pData->hTempFile == INVALID_HANDLE_VALUE)
+        {
+            OutputDebugStringW(W("QVXLUMPD: spooled data incomplete, nothing sent\n"));
+            return;
+        }
+        SealPageIndex(pData);
+    }
+
+    if (dwFlags & JF_BOOKLET)
+    {
+        if (GlobalDevMode.sHardwareBooklet == 2)
+        {
+            Hardware_DoBooklet(pData, pData->hPrinter);
+        }
+        else if (GlobalDevMode.sManualDuplex == 2)
+        {
+            DoBooklet(pData, pData->hPrinter, pData->JobId);
+        }
+    }
+    else if (dwFlags & JF_MANUAL_DUPLEX)
+    {
+        DoManualDuplex(pData, pData->hPrinter, pData->JobId);
+    }
+    else if (dwFlags & JF_TRANSPARENCY)
+    {
+        DoOhpPrinting(pData, pData->hPrinter, dwFlags);
+    }
+    else if (dwFlags & JF_REVERSE)
+    {
+        if (!DoReverseCollatePrn(pData, pData->hPrinter, dwFlags))
+        {
+            ShowMessage(W("Failed to print in reverse order"), MB_OK);
+        }
+    }
+    else if (dwFlags & JF_COLLATE)
+    {
+        if (!DoCollatePrinting(pData, pData->hPrinter))
+        {
+            ShowMessage(W("Failed in collation printing"), MB_OK);
+        }
+    }
+}
+
+void WINAPI DrvSplAbort(HANDLE hDriver)
+{
+    PSPLDATA pData = (PSPLDATA)hDriver;
+
+    OutputDebugStringW(W("QVXLUMPD: DrvSplAbort \n"));
+    if (pData != NULL)
+    {
+        pData->dwState |= JS_ABORTED;
+    }
+}
+
+void WINAPI DrvSplClose(HANDLE hDriver)
+{
+    PSPLDATA pData = (PSPLDATA)hDriver;
+
+    OutputDebugStringW(W("QVXLUMPD: DrvSplClose \n"));
+    if (pData == NULL)
+    {
+        return;
+    }
+    pData->dwSignature = SPLDATA_FREED;
+
+    if (hOverlay != NULL)
+    {
+        FreeLibrary(hOverlay);
+    }
+
+    if (pData->hTempFile != NULL && pData->hTempFile != INVALID_HANDLE_VALUE)
+    {
+        CloseHandle(pData->hTempFile);
+        pData->hTempFile = NULL;
+        DeleteFileW(pData->szTempFile);
+    }
+
+    // A job that ends without its last end of page (aborted) leaves its
+    // deferred text unreplayed, and a creation job that never reached
+    // DrvSplEndDoc leaves the overlay file open: nothing will use either
+    // again, and an open overlay file would block the next creation job. The
+    // settings tell whether this job owns them; the nested watermark job,
+    // which closes inside an outer job, owns neither.
+    if (GlobalDevMode.sDeferText != 0 && GlobalDevMode.sTextMode != 2)
+    {
+        if (hTextfile != INVALID_HANDLE_VALUE)
+        {
+            DiscardTextCapture(&hTextfile);
+        }
+        if (hsavedTextfile != INVALID_HANDLE_VALUE)
+        {
+            DiscardTextCapture(&hsavedTextfile);
+        }
+    }
+    if (GlobalDevMode.sOverlayMode == 2 && hOvlyFile != INVALID_HANDLE_VALUE)
+    {
+        CloseHandle(hOvlyFile);
+        hOvlyFile = INVALID_HANDLE_VALUE;
+    }
+
+    GlobalFree(pData);
+}
+
+// The printer information record of the given level, in fixed memory that
+// the caller frees; NULL on any failure.
+LPBYTE MyGetPrinter(HANDLE hPrinter, DWORD Level)
+{
+    DWORD cbNeeded = 0;
+    LPBYTE pInfo;
+
+    if (GetPrinterW(hPrinter, Level, NULL, 0, &cbNeeded) || GetLastError() != ERROR_INSUFFICIENT_BUFFER ||
+        cbNeeded == 0)
+    {
+        return NULL;
+    }
+    pInfo = (LPBYTE)GlobalAlloc(GMEM_FIXED, cbNeeded);
+    if (pInfo == NULL)
+    {
+        return NULL;
+    }
+    if (!GetPrinterW(hPrinter, Level, pInfo, cbNeeded, &cbNeeded))
+    {
+        GlobalFree(pInfo);
+        return NULL;
+    }
+    return pInfo;
+}
+
+// Remembers the document name of the job, "Untitled" when it has none. A
+// name longer than the buffer keeps its first characters, never half of a
+// surrogate pair.
+static void RememberJobName(HANDLE hPrinter, DWORD JobId)
+{
+    DWORD cbNeeded = 0;
+    LPJOB_INFO_1W pJob = NULL;
+    INT cch;
+
+    lstrcpyW(g_cMDJobName, W("Untitled"));
+    if (GetJobW(hPrinter, JobId, 1, NULL, 0, &cbNeeded) || GetLastError() != ERROR_INSUFFICIENT_BUFFER ||
+        cbNeeded < sizeof(JOB_INFO_1W))
+    {
+        return;
+    }
+    pJob = (LPJOB_INFO_1W)GlobalAlloc(GMEM_FIXED, cbNeeded);
+    if (pJob == NULL)
+    {
+        return;
+    }
+    if (GetJobW(hPrinter, JobId, 1, (LPBYTE)pJob, cbNeeded, &cbNeeded) && pJob->pDocument != NULL &&
+        pJob->pDocument[0] != 0)
+    {
+        lstrcpynW(g_cMDJobName, pJob->pDocument, MAX_PATH);
+        cch = lstrlenW(g_cMDJobName);
+        if (cch == MAX_PATH - 1 && g_cMDJobName[cch - 1] >= 0xD800 && g_cMDJobName[cch - 1] <= 0xDBFF)
+        {
+            g_cMDJobName[cch - 1] = 0;
+        }
+    }
+    GlobalFree(pJob);
+}
+
+// Mode 1 ends the spooler document on hPrinter and remembers its name; mode
+// 0 starts a new document under that name.
+DWORD NotifySpooler(HANDLE hPrinter, short wMode, DWORD JobId)
+{
+    if (wMode == 1)
+    {
+        RememberJobName(hPrinter, JobId);
+        return (DWORD)EndDocPrinter(hPrinter);
+    }
+    if (wMode == 0)
+    {
+        WCHAR szDatatype[] = W("RAW");
+        DOC_INFO_1W DocInfo;
+
+        DocInfo.pDocName = g_cMDJobName;
+        DocInfo.pOutputFile = NULL;
+        DocInfo.pDatatype = szDatatype;
+        return StartDocPrinterW(hPrinter, 1, (LPBYTE)&DocInfo);
+    }
+    return 0;
+}
