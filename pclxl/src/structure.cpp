@@ -1,0 +1,664 @@
+#include "pclxl/structure.h"
+
+#include "internal.h"
+
+#include <algorithm>
+
+namespace pclxl
+{
+
+const Attribute *Command::find(uint16_t id) const
+{
+    for (const Attribute &a : attributes)
+    {
+        if (a.id == id)
+        {
+            return &a;
+        }
+    }
+    return nullptr;
+}
+
+namespace
+{
+
+using detail::plural;
+
+constexpr size_t kNone = static_cast<size_t>(-1);
+
+enum class Need
+{
+    Nothing,
+    Session,
+    Page
+};
+
+// A construct opened by one operator and closed by another.
+struct Pair
+{
+    uint8_t begin;
+    uint8_t end;
+    uint8_t read; // the one operator allowed inside besides `end`, or 0 when any may appear
+    Need need;
+    const char *what;
+};
+
+const Pair kPairs[] = {
+    {op::BeginSession, op::EndSession, 0, Need::Nothing, "session"},
+    {op::OpenDataSource, op::CloseDataSource, 0, Need::Session, "data source"},
+    {op::BeginPage, op::EndPage, 0, Need::Session, "page"},
+    {op::BeginStream, op::EndStream, op::ReadStream, Need::Session, "stream definition"},
+    {op::BeginFontHeader, op::EndFontHeader, op::ReadFontHeader, Need::Session, "font header"},
+    {op::BeginChar, op::EndChar, op::ReadChar, Need::Session, "character definition"},
+    {op::BeginImage, op::EndImage, op::ReadImage, Need::Page, "image"},
+    {op::BeginRastPattern, op::EndRastPattern, op::ReadRastPattern, Need::Page, "raster pattern"},
+    {op::BeginScan, op::EndScan, op::ScanLineRel, Need::Page, "scan"},
+    {op::PushGS, op::PopGS, 0, Need::Page, "graphics state"},
+    {op::BeginUserDefinedLineCap, op::EndUserDefinedLineCap, 0, Need::Page, "line cap definition"},
+};
+
+const Pair *pairByBegin(uint8_t o)
+{
+    for (const Pair &p : kPairs)
+    {
+        if (p.begin == o)
+        {
+            return &p;
+        }
+    }
+    return nullptr;
+}
+
+const Pair *pairByEnd(uint8_t o)
+{
+    for (const Pair &p : kPairs)
+    {
+        if (p.end == o)
+        {
+            return &p;
+        }
+    }
+    return nullptr;
+}
+
+const Pair *pairByRead(uint8_t o)
+{
+    for (const Pair &p : kPairs)
+    {
+        if (p.read == o)
+        {
+            return &p;
+        }
+    }
+    return nullptr;
+}
+
+// Operators that belong in a session but not necessarily in a page.
+bool sessionLevel(uint8_t o)
+{
+    switch (o)
+    {
+    case op::VendorUnique:
+    case op::EchoComment:
+    case op::Query:
+    case op::RemoveFont:
+    case op::RemoveStream:
+    case op::ExecStream:
+    case op::PassThrough:
+        return true;
+    default:
+        return false;
+    }
+}
+
+struct Frame
+{
+    const Pair *pair;
+    size_t offset;       // of the opening operator; kNone for the constructs around a fragment
+    size_t stream_index; // for stream definitions
+};
+
+class Checker
+{
+  public:
+    Checker(const TokenList &tokens, Bytes data, const CheckOptions &options)
+        : tokens_(tokens), data_(data), options_(options)
+    {
+        if (options.context != Context::Document)
+        {
+            frames_.push_back(Frame{pairByBegin(op::BeginSession), kNone, 0});
+            seen_session_ = true;
+        }
+        if (options.context == Context::Page)
+        {
+            frames_.push_back(Frame{pairByBegin(op::BeginPage), kNone, 0});
+        }
+        base_frames_ = frames_.size();
+    }
+
+    Structure run()
+    {
+        size_t end_offset = tokens_.base_offset + data_.size;
+        for (const Token &t : tokens_.tokens)
+        {
+            if (out_.error)
+            {
+                break;
+            }
+            switch (t.kind)
+            {
+            case TokenKind::Pjl:
+            case TokenKind::StreamHeader:
+            case TokenKind::Whitespace:
+                break;
+            case TokenKind::UniversalExit:
+                end_offset = t.offset;
+                finish(end_offset);
+                return std::move(out_);
+            case TokenKind::Value:
+                onValue(t);
+                break;
+            case TokenKind::Attribute:
+                onAttribute(t);
+                break;
+            case TokenKind::Operator:
+                onOperator(t);
+                break;
+            case TokenKind::EmbeddedData:
+                onData(t);
+                break;
+            }
+        }
+        finish(end_offset);
+        return std::move(out_);
+    }
+
+  private:
+    void fail(size_t offset, std::string reason)
+    {
+        if (!out_.error)
+        {
+            out_.error = Error{offset, std::move(reason)};
+        }
+    }
+
+    std::string describeFrame(const Frame &f) const
+    {
+        if (f.offset == kNone)
+        {
+            return std::string("the ") + f.pair->what + " around this fragment";
+        }
+        return std::string("the ") + f.pair->what + " begun at offset " + std::to_string(f.offset);
+    }
+
+    std::string closer(const Frame &f) const
+    {
+        if (f.offset == kNone)
+        {
+            return "";
+        }
+        return std::string(" (") + operatorName(f.pair->end) + " missing)";
+    }
+
+    const Frame *innermost(const Pair *p) const
+    {
+        for (size_t i = frames_.size(); i-- > 0;)
+        {
+            if (frames_[i].pair == p)
+            {
+                return &frames_[i];
+            }
+        }
+        return nullptr;
+    }
+
+    bool inSession() const
+    {
+        return innermost(pairByBegin(op::BeginSession)) != nullptr;
+    }
+
+    bool inPage() const
+    {
+        return innermost(pairByBegin(op::BeginPage)) != nullptr;
+    }
+
+    // Data that an earlier operator required must come before anything else.
+    bool checkAwaitedData(const Token &t)
+    {
+        if (awaiting_ == kNone)
+        {
+            return true;
+        }
+        const Command &c = out_.commands[awaiting_];
+        const bool required = operatorDataUse(c.op) == DataUse::Required;
+        awaiting_ = kNone;
+        if (required)
+        {
+            fail(t.offset, std::string(c.name()) + " at offset " + std::to_string(c.op_offset) +
+                               " must be followed by its embedded data (0xFA or 0xFB), found " + tokenKindName(t.kind));
+            return false;
+        }
+        return true;
+    }
+
+    void onValue(const Token &t)
+    {
+        if (!checkAwaitedData(t))
+        {
+            return;
+        }
+        if (pending_value_ != kNone)
+        {
+            fail(t.offset, "a value must be followed by an attribute id, but the value at offset " +
+                               std::to_string(tokens_.tokens[pending_value_].offset) + " is followed by another value");
+            return;
+        }
+        pending_value_ = static_cast<size_t>(&t - tokens_.tokens.data());
+        if (list_begin_ == kNone)
+        {
+            list_begin_ = t.offset;
+        }
+    }
+
+    void onAttribute(const Token &t)
+    {
+        if (!checkAwaitedData(t))
+        {
+            return;
+        }
+        const char *name = attributeName(t.attribute);
+        if (!name)
+        {
+            fail(t.offset, "attribute id " + std::to_string(t.attribute) + " is not a known attribute");
+            return;
+        }
+        if (pending_value_ == kNone)
+        {
+            fail(t.offset, std::string("attribute id ") + name + " has no value before it");
+            return;
+        }
+        const Token &v = tokens_.tokens[pending_value_];
+        attributes_.push_back(Attribute{t.attribute, v.value, v.offset});
+        pending_value_ = kNone;
+    }
+
+    void onData(const Token &t)
+    {
+        if (awaiting_ == kNone)
+        {
+            std::string after = "it follows no operator";
+            if (pending_value_ != kNone || !attributes_.empty())
+            {
+                after = "it follows an attribute list";
+            }
+            else if (last_was_data_)
+            {
+                after = "it follows another embedded data block";
+            }
+            else if (!out_.commands.empty() && out_.commands.back().end == last_significant_end_)
+            {
+                after = std::string("it follows ") + out_.commands.back().name();
+            }
+            fail(t.offset, "embedded data must follow an operator that reads data (ReadImage, ReadChar, "
+                           "ReadStream, ...); " +
+                               after);
+            return;
+        }
+        Command &c = out_.commands[awaiting_];
+        awaiting_ = kNone;
+        c.has_data = true;
+        c.data_offset = t.offset;
+        c.payload_offset = t.payload_offset;
+        c.payload_length = t.payload_length;
+        c.end = t.end();
+        last_significant_end_ = t.end();
+        last_was_data_ = true;
+        checkDeclaredLength(c);
+        if (c.op == op::ReadStream && !out_.error)
+        {
+            const Frame &f = frames_.back();
+            out_.streams[f.stream_index].read_commands.push_back(out_.commands.size() - 1);
+        }
+    }
+
+    // The read operators that announce their data's length must announce it truly.
+    void checkDeclaredLength(const Command &c)
+    {
+        uint16_t id = 0;
+        switch (c.op)
+        {
+        case op::ReadStream:
+            id = attr::StreamDataLength;
+            break;
+        case op::ReadFontHeader:
+            id = attr::FontHeaderLength;
+            break;
+        case op::ReadChar:
+            id = attr::CharDataSize;
+            break;
+        default:
+            return;
+        }
+        const Attribute *a = c.find(id);
+        if (!a)
+        {
+            fail(c.op_offset, std::string(c.name()) + " has no " + attributeName(id) + " attribute");
+            return;
+        }
+        if (a->value.shape != Shape::Scalar || a->value.number() != static_cast<double>(c.payload_length))
+        {
+            fail(c.data_offset, std::string(c.name()) + " says " + attributeName(id) + "=" +
+                                    std::to_string(a->value.integer()) + " but its embedded data holds " +
+                                    plural(c.payload_length, "byte", "bytes"));
+        }
+    }
+
+    void onOperator(const Token &t)
+    {
+        if (!checkAwaitedData(t))
+        {
+            return;
+        }
+        const uint8_t o = t.tag;
+        const char *name = operatorName(o);
+        if (pending_value_ != kNone)
+        {
+            fail(t.offset, std::string("operator ") + name + " follows the value at offset " +
+                               std::to_string(tokens_.tokens[pending_value_].offset) + ", which has no attribute id");
+            return;
+        }
+        Command c;
+        c.op = o;
+        c.begin = list_begin_ != kNone ? list_begin_ : t.offset;
+        c.op_offset = t.offset;
+        c.end = t.end();
+        c.attributes = std::move(attributes_);
+        attributes_.clear();
+        list_begin_ = kNone;
+        last_significant_end_ = t.end();
+        last_was_data_ = false;
+        out_.commands.push_back(std::move(c));
+        if (!checkNesting(out_.commands.back()))
+        {
+            return;
+        }
+        if (operatorDataUse(o) != DataUse::None)
+        {
+            awaiting_ = out_.commands.size() - 1;
+        }
+    }
+
+    bool require(const Command &c, Need need)
+    {
+        if (need == Need::Session && !inSession())
+        {
+            fail(c.op_offset, std::string(c.name()) + " outside a session (BeginSession missing)");
+            return false;
+        }
+        if (need == Need::Page && !inPage())
+        {
+            fail(c.op_offset, std::string(c.name()) + " outside a page (BeginPage missing)");
+            return false;
+        }
+        return true;
+    }
+
+    bool checkNesting(const Command &c)
+    {
+        const uint8_t o = c.op;
+        const std::string name = c.name();
+        // Inside a reading construct only its read and end operators may come.
+        if (!frames_.empty() && frames_.back().pair->read != 0)
+        {
+            const Frame &top = frames_.back();
+            if (o != top.pair->read && o != top.pair->end)
+            {
+                fail(c.op_offset, name + " is not allowed inside " + describeFrame(top) + closer(top));
+                return false;
+            }
+        }
+        if (const Pair *p = pairByBegin(o))
+        {
+            if (o == op::BeginSession)
+            {
+                if (!frames_.empty())
+                {
+                    fail(c.op_offset,
+                         "BeginSession inside " + describeFrame(frames_.front()) + closer(frames_.front()));
+                    return false;
+                }
+                seen_session_ = true;
+            }
+            else if (!require(c, p->need))
+            {
+                return false;
+            }
+            // Only graphics states stack; every other construct opens once at a time.
+            if (const Frame *open = innermost(p); open && p->begin != op::PushGS)
+            {
+                fail(c.op_offset, name + " inside " + describeFrame(*open) + closer(*open));
+                return false;
+            }
+            if (o == op::BeginStream && options_.stream_body)
+            {
+                fail(c.op_offset, "BeginStream inside the data of a stream; streams cannot be defined there");
+                return false;
+            }
+            Frame f{p, c.op_offset, 0};
+            if (o == op::BeginStream)
+            {
+                StreamDefinition s;
+                if (const Attribute *a = c.find(attr::StreamName))
+                {
+                    s.name = a->value.text();
+                }
+                s.begin = c.begin;
+                s.begin_command = out_.commands.size() - 1;
+                f.stream_index = out_.streams.size();
+                out_.streams.push_back(std::move(s));
+            }
+            frames_.push_back(f);
+            return true;
+        }
+        if (const Pair *p = pairByEnd(o))
+        {
+            const Frame *open = innermost(p);
+            if (!open)
+            {
+                fail(c.op_offset, name + " without " + operatorName(p->begin));
+                return false;
+            }
+            const Frame &top = frames_.back();
+            if (top.pair != p)
+            {
+                fail(c.op_offset, name + " while " + describeFrame(top) + " is still open" + closer(top));
+                return false;
+            }
+            if (frames_.size() <= base_frames_)
+            {
+                fail(c.op_offset, name + " closes " + describeFrame(top) + ", which this fragment did not open");
+                return false;
+            }
+            const Frame closed = top;
+            frames_.pop_back();
+            if (o == op::EndStream)
+            {
+                StreamDefinition &s = out_.streams[closed.stream_index];
+                s.end = c.end;
+                readStreamBody(s, closed, c);
+            }
+            return !out_.error;
+        }
+        if (const Pair *p = pairByRead(o))
+        {
+            if (frames_.empty() || frames_.back().pair != p)
+            {
+                fail(c.op_offset, name + " without " + operatorName(p->begin));
+                return false;
+            }
+            return true;
+        }
+        if (o == op::Comment)
+        {
+            return true;
+        }
+        return require(c, sessionLevel(o) ? Need::Session : Need::Page);
+    }
+
+    // The data of a stream definition is a PCL XL fragment with a stream
+    // header of its own; it may be spread over several ReadStream commands.
+    void readStreamBody(StreamDefinition &s, const Frame &f, const Command &end)
+    {
+        struct Segment
+        {
+            size_t file_offset;
+            size_t length;
+        };
+        std::vector<Segment> segments;
+        std::vector<uint8_t> buf;
+        for (size_t i : s.read_commands)
+        {
+            const Command &r = out_.commands[i];
+            segments.push_back(Segment{r.payload_offset, r.payload_length});
+            const Bytes payload = data_.sub(r.payload_offset - tokens_.base_offset, r.payload_length);
+            buf.insert(buf.end(), payload.data, payload.data + payload.size);
+        }
+        const std::string where =
+            " (in the data of the stream \"" + s.name + "\" begun at offset " + std::to_string(f.offset) + ")";
+        if (segments.empty())
+        {
+            fail(end.op_offset, "stream \"" + s.name + "\" begun at offset " + std::to_string(f.offset) +
+                                    " ends without data (no ReadStream)");
+            return;
+        }
+        // Offsets in buf back to offsets of the input; an end offset belongs
+        // to the segment it ends.
+        auto map = [&segments](size_t c, bool is_end) {
+            size_t start = 0;
+            for (const Segment &g : segments)
+            {
+                if (c < start + g.length || (is_end && c == start + g.length))
+                {
+                    return g.file_offset + (c - start);
+                }
+                start += g.length;
+            }
+            return segments.back().file_offset + segments.back().length;
+        };
+        Error err;
+        std::optional<StreamHeader> h = parseStreamHeader(Bytes(buf), 0, true, &err);
+        if (!h)
+        {
+            fail(map(err.offset, false), err.reason + where);
+            return;
+        }
+        ReadOptions ro;
+        ro.expect_header = false;
+        ro.endian = h->endian;
+        ro.base_offset = h->length;
+        const Bytes body = Bytes(buf).sub(h->length);
+        TokenList tl = tokenize(body, ro);
+        CheckOptions co;
+        co.context = Context::Page;
+        co.stream_body = true;
+        co.require_complete = !tl.error.has_value();
+        Structure inner = Checker(tl, body, co).run();
+        h->offset = map(h->offset, false);
+        s.header = std::move(h);
+        for (Token &t : tl.tokens)
+        {
+            t.offset = map(t.offset, false);
+            if (t.kind == TokenKind::EmbeddedData)
+            {
+                t.payload_offset = map(t.payload_offset, false);
+            }
+        }
+        for (Command &c : inner.commands)
+        {
+            c.begin = map(c.begin, false);
+            c.op_offset = map(c.op_offset, false);
+            c.end = map(c.end, true);
+            if (c.has_data)
+            {
+                c.data_offset = map(c.data_offset, false);
+                c.payload_offset = map(c.payload_offset, false);
+            }
+            for (Attribute &a : c.attributes)
+            {
+                a.offset = map(a.offset, false);
+            }
+        }
+        s.body_tokens = std::move(tl.tokens);
+        s.body_commands = std::move(inner.commands);
+        std::optional<Error> first = tl.error;
+        if (inner.error && (!first || inner.error->offset < first->offset))
+        {
+            first = inner.error;
+        }
+        if (first)
+        {
+            fail(map(first->offset, true), first->reason + where);
+        }
+    }
+
+    void finish(size_t end_offset)
+    {
+        if (out_.error || !options_.require_complete)
+        {
+            return;
+        }
+        if (awaiting_ != kNone && operatorDataUse(out_.commands[awaiting_].op) == DataUse::Required)
+        {
+            const Command &c = out_.commands[awaiting_];
+            fail(end_offset, std::string("input ends before the embedded data of ") + c.name() + " at offset " +
+                                 std::to_string(c.op_offset));
+            return;
+        }
+        if (pending_value_ != kNone)
+        {
+            fail(end_offset, "input ends after a value that has no attribute id (the value at offset " +
+                                 std::to_string(tokens_.tokens[pending_value_].offset) + ")");
+            return;
+        }
+        if (!attributes_.empty())
+        {
+            fail(end_offset, "input ends after an attribute list that no operator follows (the list begins at "
+                             "offset " +
+                                 std::to_string(list_begin_) + ")");
+            return;
+        }
+        if (frames_.size() > base_frames_)
+        {
+            const Frame &top = frames_.back();
+            fail(end_offset, "input ends inside " + describeFrame(top) + closer(top));
+            return;
+        }
+        if (options_.context == Context::Document && !seen_session_)
+        {
+            fail(end_offset, "input ends without a session (BeginSession ... EndSession)");
+        }
+    }
+
+    const TokenList &tokens_;
+    Bytes data_;
+    CheckOptions options_;
+    Structure out_;
+    std::vector<Frame> frames_;
+    size_t base_frames_ = 0;
+    bool seen_session_ = false;
+    size_t pending_value_ = kNone; // index of a value token still waiting for its attribute id
+    std::vector<Attribute> attributes_;
+    size_t list_begin_ = kNone;
+    size_t awaiting_ = kNone; // index of the command whose embedded data may come next
+    size_t last_significant_end_ = 0;
+    bool last_was_data_ = false;
+};
+
+} // namespace
+
+Structure checkStructure(const TokenList &tokens, Bytes data, const CheckOptions &options)
+{
+    return Checker(tokens, data, options).run();
+}
+
+} // namespace pclxl
