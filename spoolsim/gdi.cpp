@@ -1,0 +1,645 @@
+// The printer's device context, simulated: fonts, pens, paths and text as
+// GDI keeps them, and the printer's rendering driver behind it, which turns a
+// document drawn on the DC into a spooler job through the hook library's own
+// hooks: first the settings block given to CreateDCW, then the PCL XL
+// operators of each drawing call (a page body: font, brush or pen, cursor,
+// text). Every call is logged for tests.
+#include "simstate.h"
+
+#include <pclxl/pclxl.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace spoolsim
+{
+
+static DeviceContext *FindDC(HDC hdc)
+{
+    if (g_sim == nullptr)
+    {
+        return nullptr;
+    }
+    for (DeviceContext &dc : g_sim->dcs)
+    {
+        if (reinterpret_cast<HDC>(&dc) == hdc && !dc.devmode.empty())
+        {
+            return &dc;
+        }
+    }
+    return nullptr;
+}
+
+static GdiObject *FindObject(HGDIOBJ h)
+{
+    if (g_sim == nullptr || h == nullptr)
+    {
+        return nullptr;
+    }
+    for (GdiObject &o : g_sim->objects)
+    {
+        if (&o == h && o.width >= 0)
+        {
+            return &o;
+        }
+    }
+    return nullptr;
+}
+
+static GdiCall Call(const char *name, std::vector<long> args = {}, const WString &text = WString())
+{
+    GdiCall c;
+    c.name = name;
+    c.args = std::move(args);
+    c.text = text;
+    return c;
+}
+
+static const LOGFONTW *SelectedFont(const DeviceContext &dc)
+{
+    GdiObject *font = FindObject(dc.hFont);
+    return font ? &font->font : nullptr;
+}
+
+static SHORT DevmodeOrientation(const DeviceContext &dc)
+{
+    SHORT o = 0;
+    std::memcpy(&o, dc.devmode.data() + offsetof(DEVMODEW, dmOrientation), sizeof(o));
+    return o;
+}
+
+// The rendering driver's output for one drawing call goes to the hook as a
+// buffer of its own.
+static bool SendToHook(DeviceContext &dc, const std::vector<uint8_t> &data)
+{
+    if (!dc.inDocument || dc.hJob == nullptr)
+    {
+        return true;
+    }
+    DWORD cbWritten = 0;
+    BYTE *pb = const_cast<BYTE *>(data.data());
+    return g_sim->hooks.WritePrinter(dc.hJob, pb, static_cast<DWORD>(data.size()), &cbWritten) &&
+           cbWritten == data.size();
+}
+
+static uint8_t GrayOf(COLORREF c)
+{
+    return static_cast<uint8_t>((GetRValue(c) * 30 + GetGValue(c) * 59 + GetBValue(c) * 11) / 100);
+}
+
+static void PutText(pclxl::Writer &w, const WString &text)
+{
+    std::vector<uint16_t> units(text.begin(), text.end());
+    w.uint16Array(units).attr(pclxl::attr::TextData);
+}
+
+static void PutFont(pclxl::Writer &w, const LOGFONTW &lf)
+{
+    std::string face = Narrow(WString(lf.lfFaceName));
+    face.resize(16, ' ');
+    float size = static_cast<float>(lf.lfHeight < 0 ? -lf.lfHeight : lf.lfHeight);
+    w.setFont(face, size > 0 ? size : 100.0f);
+    w.setCharAngle(static_cast<float>(lf.lfEscapement) / 10.0f);
+}
+
+// ---- entry points ---------------------------------------------------------------------
+
+static HDC WINAPI Sim_CreateDCW(LPCWSTR pwszDriver, LPCWSTR pwszDevice, LPCWSTR pszPort, const DEVMODEW *pdm)
+{
+    (void)pszPort;
+    if (g_sim == nullptr)
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    GdiCall call = Call("CreateDCW", {}, pwszDevice ? WString(pwszDevice) : WString());
+    g_sim->LogGdi(call);
+    if (pwszDevice == nullptr || g_sim->owner->printerName != pwszDevice || pwszDriver == nullptr ||
+        g_sim->owner->driverName != pwszDriver)
+    {
+        SetLastError(ERROR_INVALID_PRINTER_NAME);
+        return nullptr;
+    }
+    DeviceContext dc;
+    if (pdm == nullptr)
+    {
+        DRVDEVMODE dm = DefaultSettings();
+        const BYTE *pb = reinterpret_cast<const BYTE *>(&dm);
+        dc.devmode.assign(pb, pb + sizeof(dm));
+    }
+    else
+    {
+        // The driver accepts its own DEVMODEW only: the public part and at
+        // most its private part.
+        if (pdm->dmSize != sizeof(DEVMODEW) || pdm->dmDriverExtra > DRVDEVMODE_SIZE - sizeof(DEVMODEW))
+        {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return nullptr;
+        }
+        const BYTE *pb = reinterpret_cast<const BYTE *>(pdm);
+        dc.devmode.assign(pb, pb + pdm->dmSize + pdm->dmDriverExtra);
+    }
+    // Stock font and pen, as a new DC has them selected.
+    GdiObject font;
+    font.kind = GdiObject::Font;
+    std::memset(&font.font, 0, sizeof(font.font));
+    font.font.lfHeight = -50;
+    g_sim->objects.push_back(font);
+    dc.hFont = &g_sim->objects.back();
+    GdiObject pen;
+    pen.kind = GdiObject::Pen;
+    std::memset(&pen.font, 0, sizeof(pen.font));
+    pen.width = 1;
+    g_sim->objects.push_back(pen);
+    dc.hPen = &g_sim->objects.back();
+    g_sim->dcs.push_back(dc);
+    return reinterpret_cast<HDC>(&g_sim->dcs.back());
+}
+
+static void EndNestedJob(DeviceContext &dc, bool aborted)
+{
+    if (dc.hJob != nullptr)
+    {
+        if (aborted)
+        {
+            g_sim->hooks.Abort(dc.hJob);
+        }
+        else
+        {
+            g_sim->hooks.EndDoc(dc.hJob);
+        }
+        g_sim->hooks.Close(dc.hJob);
+        dc.hJob = nullptr;
+    }
+    if (dc.hPrinter != nullptr)
+    {
+        g_sim->EndDocument(dc.hPrinter, aborted);
+    }
+    dc.inDocument = false;
+    dc.inPage = false;
+}
+
+static BOOL WINAPI Sim_DeleteDC(HDC hdc)
+{
+    DeviceContext *dc = FindDC(hdc);
+    if (dc == nullptr)
+    {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    g_sim->LogGdi(Call("DeleteDC", {dc->inDocument ? 1L : 0L}));
+    // Deleting the DC of an unfinished document aborts the document.
+    if (dc->inDocument)
+    {
+        EndNestedJob(*dc, true);
+    }
+    dc->devmode.clear();
+    return TRUE;
+}
+
+static int WINAPI Sim_GetDeviceCaps(HDC hdc, int index)
+{
+    DeviceContext *dc = FindDC(hdc);
+    if (dc == nullptr)
+    {
+        return 0;
+    }
+    const PrinterModel &m = g_sim->owner->model;
+    bool landscape = DevmodeOrientation(*dc) == DMORIENT_LANDSCAPE;
+    switch (index)
+    {
+    case LOGPIXELSX:
+    case LOGPIXELSY:
+        return m.dpi;
+    case PHYSICALWIDTH:
+        return landscape ? m.physicalHeight : m.physicalWidth;
+    case PHYSICALHEIGHT:
+        return landscape ? m.physicalWidth : m.physicalHeight;
+    case PHYSICALOFFSETX:
+        return landscape ? m.offsetY : m.offsetX;
+    case PHYSICALOFFSETY:
+        return landscape ? m.offsetX : m.offsetY;
+    default:
+        return 0;
+    }
+}
+
+static HFONT WINAPI Sim_CreateFontIndirectW(const LOGFONTW *lplf)
+{
+    if (g_sim == nullptr || lplf == nullptr)
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    GdiCall call = Call("CreateFontIndirectW");
+    call.font = *lplf;
+    g_sim->LogGdi(call);
+    GdiObject o;
+    o.kind = GdiObject::Font;
+    o.font = *lplf;
+    g_sim->objects.push_back(o);
+    return reinterpret_cast<HFONT>(&g_sim->objects.back());
+}
+
+static HPEN WINAPI Sim_CreatePen(int iStyle, int cWidth, COLORREF color)
+{
+    if (g_sim == nullptr)
+    {
+        return nullptr;
+    }
+    g_sim->LogGdi(Call("CreatePen", {iStyle, cWidth, static_cast<long>(color)}));
+    GdiObject o;
+    o.kind = GdiObject::Pen;
+    std::memset(&o.font, 0, sizeof(o.font));
+    o.color = color;
+    o.width = cWidth < 1 ? 1 : cWidth;
+    g_sim->objects.push_back(o);
+    return reinterpret_cast<HPEN>(&g_sim->objects.back());
+}
+
+static HGDIOBJ WINAPI Sim_SelectObject(HDC hdc, HGDIOBJ h)
+{
+    DeviceContext *dc = FindDC(hdc);
+    GdiObject *o = FindObject(h);
+    if (dc == nullptr || o == nullptr)
+    {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    g_sim->LogGdi(Call("SelectObject", {o->kind == GdiObject::Font ? 0L : 1L}));
+    HGDIOBJ *slot = o->kind == GdiObject::Font ? &dc->hFont : &dc->hPen;
+    HGDIOBJ previous = *slot;
+    *slot = h;
+    return previous;
+}
+
+static BOOL WINAPI Sim_DeleteObject(HGDIOBJ h)
+{
+    GdiObject *o = FindObject(h);
+    if (o == nullptr)
+    {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    g_sim->LogGdi(Call("DeleteObject", {o->kind == GdiObject::Font ? 0L : 1L}));
+    o->width = -1; // gone
+    return TRUE;
+}
+
+static COLORREF WINAPI Sim_SetTextColor(HDC hdc, COLORREF color)
+{
+    DeviceContext *dc = FindDC(hdc);
+    if (dc == nullptr)
+    {
+        return static_cast<COLORREF>(0xFFFFFFFF);
+    }
+    g_sim->LogGdi(Call("SetTextColor", {static_cast<long>(color)}));
+    COLORREF previous = dc->textColor;
+    dc->textColor = color;
+    return previous;
+}
+
+static int WINAPI Sim_SetBkMode(HDC hdc, int mode)
+{
+    DeviceContext *dc = FindDC(hdc);
+    if (dc == nullptr)
+    {
+        return 0;
+    }
+    g_sim->LogGdi(Call("SetBkMode", {mode}));
+    int previous = dc->bkMode;
+    dc->bkMode = mode;
+    return previous;
+}
+
+static UINT WINAPI Sim_SetTextAlign(HDC hdc, UINT align)
+{
+    DeviceContext *dc = FindDC(hdc);
+    if (dc == nullptr)
+    {
+        return GDI_ERROR;
+    }
+    g_sim->LogGdi(Call("SetTextAlign", {static_cast<long>(align)}));
+    UINT previous = dc->textAlign;
+    dc->textAlign = align;
+    return previous;
+}
+
+static BOOL WINAPI Sim_GetTextMetricsW(HDC hdc, LPTEXTMETRICW lptm)
+{
+    DeviceContext *dc = FindDC(hdc);
+    const LOGFONTW *lf = dc ? SelectedFont(*dc) : nullptr;
+    if (dc == nullptr || lptm == nullptr || lf == nullptr)
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    // A negative height asks for the em height; the cell adds the font's
+    // internal leading.
+    LONG em = lf->lfHeight < 0 ? -lf->lfHeight : lf->lfHeight;
+    LONG height = lf->lfHeight < 0 ? em + em * g_sim->owner->model.internalLeadingPercent / 100 : em;
+    std::memset(lptm, 0, sizeof(*lptm));
+    lptm->tmHeight = height;
+    lptm->tmAscent = height * 4 / 5;
+    lptm->tmDescent = height - lptm->tmAscent;
+    lptm->tmInternalLeading = height - em;
+    lptm->tmAveCharWidth = em / 2;
+    lptm->tmMaxCharWidth = em;
+    lptm->tmWeight = lf->lfWeight;
+    lptm->tmItalic = lf->lfItalic;
+    lptm->tmCharSet = lf->lfCharSet;
+    g_sim->LogGdi(Call("GetTextMetricsW", {height}));
+    return TRUE;
+}
+
+static int WINAPI Sim_StartDocW(HDC hdc, const DOCINFOW *lpdi)
+{
+    DeviceContext *dc = FindDC(hdc);
+    if (dc == nullptr || lpdi == nullptr || lpdi->cbSize != static_cast<int>(sizeof(DOCINFOW)))
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return -1;
+    }
+    GdiCall call = Call("StartDocW", {}, lpdi->lpszOutput ? WString(lpdi->lpszOutput) : WString());
+    g_sim->LogGdi(call);
+    if (dc->inDocument || g_sim->owner->model.startDocFails)
+    {
+        SetLastError(ERROR_INVALID_PRINTER_STATE);
+        return -1;
+    }
+    // The rendering driver's job on the printer: a document of its own,
+    // printed to the DOCINFOW output file, run through the hooks.
+    dc->hPrinter = g_sim->NewHandle();
+    WString name = lpdi->lpszDocName ? WString(lpdi->lpszDocName) : WString();
+    WString output = lpdi->lpszOutput ? WString(lpdi->lpszOutput) : WString();
+    WString datatype = lpdi->lpszDatatype ? WString(lpdi->lpszDatatype) : WString(W("RAW"));
+    DWORD jobId = g_sim->StartDocument(dc->hPrinter, name, output, datatype, true);
+    dc->hJob = g_sim->hooks.StartDoc(dc->hPrinter, jobId);
+    if (dc->hJob == nullptr)
+    {
+        g_sim->EndDocument(dc->hPrinter, true);
+        dc->hPrinter = nullptr;
+        SetLastError(ERROR_INVALID_PRINTER_STATE);
+        return -1;
+    }
+    dc->inDocument = true;
+    SendToHook(*dc, dc->devmode);
+    return static_cast<int>(jobId);
+}
+
+static int WINAPI Sim_StartPage(HDC hdc)
+{
+    DeviceContext *dc = FindDC(hdc);
+    if (dc == nullptr || !dc->inDocument)
+    {
+        return 0;
+    }
+    g_sim->LogGdi(Call("StartPage"));
+    g_sim->hooks.StartPage(dc->hJob);
+    dc->inPage = true;
+    return 1;
+}
+
+static int WINAPI Sim_EndPage(HDC hdc)
+{
+    DeviceContext *dc = FindDC(hdc);
+    if (dc == nullptr || !dc->inPage)
+    {
+        return 0;
+    }
+    g_sim->LogGdi(Call("EndPage"));
+    dc->inPage = false;
+    return g_sim->hooks.EndPage(dc->hJob) ? 1 : 0;
+}
+
+static int WINAPI Sim_EndDoc(HDC hdc)
+{
+    DeviceContext *dc = FindDC(hdc);
+    if (dc == nullptr || !dc->inDocument)
+    {
+        return 0;
+    }
+    g_sim->LogGdi(Call("EndDoc"));
+    EndNestedJob(*dc, false);
+    return 1;
+}
+
+static BOOL WINAPI Sim_TextOutW(HDC hdc, int x, int y, LPCWSTR lpString, int c)
+{
+    DeviceContext *dc = FindDC(hdc);
+    if (dc == nullptr || lpString == nullptr || c < 0)
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    WString text(lpString, lpString + c);
+    g_sim->LogGdi(Call("TextOutW", {x, y, dc->inPath ? 1L : 0L}, text));
+    PrinterModel &m = g_sim->owner->model;
+    if (m.textOutFailures > 0)
+    {
+        m.textOutFailures--;
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    const LOGFONTW *lf = SelectedFont(*dc);
+    LOGFONTW font;
+    std::memset(&font, 0, sizeof(font));
+    if (lf != nullptr)
+    {
+        font = *lf;
+    }
+    if (dc->inPath)
+    {
+        dc->path.push_back({x, y, text, font});
+        return TRUE;
+    }
+    pclxl::Writer w;
+    w.setBrushGray(GrayOf(dc->textColor));
+    PutFont(w, font);
+    w.setCursor(static_cast<int16_t>(x), static_cast<int16_t>(y));
+    PutText(w, text);
+    w.op(pclxl::op::Text);
+    return SendToHook(*dc, w.bytes()) ? TRUE : FALSE;
+}
+
+static BOOL WINAPI Sim_BeginPath(HDC hdc)
+{
+    DeviceContext *dc = FindDC(hdc);
+    if (dc == nullptr)
+    {
+        return FALSE;
+    }
+    g_sim->LogGdi(Call("BeginPath"));
+    dc->inPath = true;
+    dc->pathClosed = false;
+    dc->path.clear();
+    return TRUE;
+}
+
+static BOOL WINAPI Sim_EndPath(HDC hdc)
+{
+    DeviceContext *dc = FindDC(hdc);
+    if (dc == nullptr || !dc->inPath)
+    {
+        return FALSE;
+    }
+    g_sim->LogGdi(Call("EndPath"));
+    dc->inPath = false;
+    dc->pathClosed = true;
+    return TRUE;
+}
+
+// Points of the text outlines in the path: four per visible character,
+// none for a face that has outlines only under a specific character set.
+static int PathPoints(const DeviceContext &dc)
+{
+    const PrinterModel &m = g_sim->owner->model;
+    int points = 0;
+    for (const DeviceContext::PathText &t : dc.path)
+    {
+        WString face(t.font.lfFaceName);
+        bool charsetOnly = std::find(m.charsetOnlyOutlineFaces.begin(), m.charsetOnlyOutlineFaces.end(), face) !=
+                           m.charsetOnlyOutlineFaces.end();
+        if (charsetOnly && t.font.lfCharSet == DEFAULT_CHARSET)
+        {
+            continue;
+        }
+        points += 4 * static_cast<int>(std::count_if(t.text.begin(), t.text.end(), [](WCHAR ch) { return ch != ' '; }));
+    }
+    return points;
+}
+
+static int WINAPI Sim_GetPath(HDC hdc, LPPOINT apt, LPBYTE aj, int cpt)
+{
+    DeviceContext *dc = FindDC(hdc);
+    if (dc == nullptr || !dc->pathClosed)
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return -1;
+    }
+    int points = PathPoints(*dc);
+    g_sim->LogGdi(Call("GetPath", {cpt, points}));
+    if (cpt == 0)
+    {
+        return points;
+    }
+    if (apt == nullptr || aj == nullptr || cpt < points)
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return -1;
+    }
+    for (int i = 0; i < points; i++)
+    {
+        apt[i].x = i;
+        apt[i].y = 0;
+        aj[i] = 2; // PT_LINETO
+    }
+    return points;
+}
+
+static BOOL WINAPI Sim_StrokePath(HDC hdc)
+{
+    DeviceContext *dc = FindDC(hdc);
+    if (dc == nullptr || !dc->pathClosed)
+    {
+        return FALSE;
+    }
+    GdiObject *pen = FindObject(dc->hPen);
+    g_sim->LogGdi(Call("StrokePath", {PathPoints(*dc)}));
+    pclxl::Writer w;
+    if (pen != nullptr)
+    {
+        w.setPenGray(GrayOf(pen->color));
+        w.ubyte(static_cast<uint8_t>(pen->width)).attr(pclxl::attr::PenWidth).op(pclxl::op::SetPenWidth);
+    }
+    w.ubyte(0).attr(pclxl::attr::NullBrush).op(pclxl::op::SetBrushSource);
+    for (const DeviceContext::PathText &t : dc->path)
+    {
+        PutFont(w, t.font);
+        w.setCursor(static_cast<int16_t>(t.x), static_cast<int16_t>(t.y));
+        w.newPath();
+        PutText(w, t.text);
+        w.op(pclxl::op::TextPath);
+        w.op(pclxl::op::PaintPath);
+    }
+    dc->path.clear();
+    dc->pathClosed = false;
+    return SendToHook(*dc, w.bytes()) ? TRUE : FALSE;
+}
+
+static BOOL WINAPI Sim_TranslateCharsetInfo(DWORD *lpSrc, LPCHARSETINFO lpCs, DWORD dwFlags)
+{
+    if (g_sim == nullptr || lpCs == nullptr)
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    const PrinterModel &m = g_sim->owner->model;
+    g_sim->LogGdi(Call("TranslateCharsetInfo",
+                       {static_cast<long>(reinterpret_cast<DWORD_PTR>(lpSrc)), static_cast<long>(dwFlags)}));
+    if (dwFlags != TCI_SRCCODEPAGE || m.translateCharsetFails)
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    std::memset(lpCs, 0, sizeof(*lpCs));
+    lpCs->ciCharset = m.systemCharset;
+    lpCs->ciACP = static_cast<UINT>(reinterpret_cast<DWORD_PTR>(lpSrc));
+    return TRUE;
+}
+
+const std::vector<RedirectEntry> &GdiEntries()
+{
+    static const std::vector<RedirectEntry> entries = {
+        {"gdi32.dll", "CreateDCW", reinterpret_cast<void *>(&Sim_CreateDCW)},
+        {"gdi32.dll", "DeleteDC", reinterpret_cast<void *>(&Sim_DeleteDC)},
+        {"gdi32.dll", "GetDeviceCaps", reinterpret_cast<void *>(&Sim_GetDeviceCaps)},
+        {"gdi32.dll", "CreateFontIndirectW", reinterpret_cast<void *>(&Sim_CreateFontIndirectW)},
+        {"gdi32.dll", "CreatePen", reinterpret_cast<void *>(&Sim_CreatePen)},
+        {"gdi32.dll", "SelectObject", reinterpret_cast<void *>(&Sim_SelectObject)},
+        {"gdi32.dll", "DeleteObject", reinterpret_cast<void *>(&Sim_DeleteObject)},
+        {"gdi32.dll", "SetTextColor", reinterpret_cast<void *>(&Sim_SetTextColor)},
+        {"gdi32.dll", "SetBkMode", reinterpret_cast<void *>(&Sim_SetBkMode)},
+        {"gdi32.dll", "SetTextAlign", reinterpret_cast<void *>(&Sim_SetTextAlign)},
+        {"gdi32.dll", "GetTextMetricsW", reinterpret_cast<void *>(&Sim_GetTextMetricsW)},
+        {"gdi32.dll", "StartDocW", reinterpret_cast<void *>(&Sim_StartDocW)},
+        {"gdi32.dll", "EndDoc", reinterpret_cast<void *>(&Sim_EndDoc)},
+        {"gdi32.dll", "StartPage", reinterpret_cast<void *>(&Sim_StartPage)},
+        {"gdi32.dll", "EndPage", reinterpret_cast<void *>(&Sim_EndPage)},
+        {"gdi32.dll", "TextOutW", reinterpret_cast<void *>(&Sim_TextOutW)},
+        {"gdi32.dll", "BeginPath", reinterpret_cast<void *>(&Sim_BeginPath)},
+        {"gdi32.dll", "EndPath", reinterpret_cast<void *>(&Sim_EndPath)},
+        {"gdi32.dll", "GetPath", reinterpret_cast<void *>(&Sim_GetPath)},
+        {"gdi32.dll", "StrokePath", reinterpret_cast<void *>(&Sim_StrokePath)},
+        {"gdi32.dll", "TranslateCharsetInfo", reinterpret_cast<void *>(&Sim_TranslateCharsetInfo)},
+    };
+    return entries;
+}
+
+// Fonts and pens created and not deleted: a leak check for the watermark job.
+size_t LiveGdiObjects()
+{
+    if (g_sim == nullptr)
+    {
+        return 0;
+    }
+    // The stock font and pen of every DC are not the caller's to delete.
+    size_t live = 0;
+    for (const GdiObject &o : g_sim->objects)
+    {
+        live += o.width >= 0 ? 1 : 0;
+    }
+    return live - 2 * g_sim->dcs.size();
+}
+
+size_t LiveDeviceContexts()
+{
+    if (g_sim == nullptr)
+    {
+        return 0;
+    }
+    return static_cast<size_t>(std::count_if(g_sim->dcs.begin(), g_sim->dcs.end(),
+                                             [](const DeviceContext &dc) { return !dc.devmode.empty(); }));
+}
+
+} // namespace spoolsim

@@ -1,0 +1,222 @@
+// The simulation on Windows (run under Wine): the hook DLL's imports from
+// winspool.drv, user32.dll and gdi32.dll are redirected by patching its
+// import address table after LoadLibraryW; debug strings of every module are
+// caught with a vectored exception handler; the machine is the prefix's own
+// C:\, whose driver directory is emptied of the package's files per test.
+#include "simstate.h"
+
+#include <cstring>
+
+namespace spoolsim
+{
+namespace platform
+{
+
+static bool MatchesDll(const char *pszImport, const char *pszWanted)
+{
+    return lstrcmpiA(pszImport, pszWanted) == 0;
+}
+
+// user32's text formatting is the system's own, not the user interface.
+static bool IsSystemService(const char *pszName)
+{
+    static const char *const apszKept[] = {"wsprintfW", "wvsprintfW", "wsprintfA", "wvsprintfA"};
+    for (const char *pszKept : apszKept)
+    {
+        if (std::strcmp(pszName, pszKept) == 0)
+        {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Every other import of the DLLs we simulate must be redirected: a call that
+// reached the real spooler, user interface or GDI would escape the test.
+bool InstallRedirects(HMODULE hHook, const std::vector<RedirectEntry> &entries)
+{
+    BYTE *base = reinterpret_cast<BYTE *>(hHook);
+    const IMAGE_DOS_HEADER *dos = reinterpret_cast<const IMAGE_DOS_HEADER *>(base);
+    const IMAGE_NT_HEADERS *nt = reinterpret_cast<const IMAGE_NT_HEADERS *>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY &dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    if (dir.VirtualAddress == 0)
+    {
+        return true;
+    }
+    bool complete = true;
+    for (const IMAGE_IMPORT_DESCRIPTOR *d =
+             reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR *>(base + dir.VirtualAddress);
+         d->Name != 0; d++)
+    {
+        const char *pszDll = reinterpret_cast<const char *>(base + d->Name);
+        bool simulated = false;
+        for (const RedirectEntry &e : entries)
+        {
+            simulated = simulated || MatchesDll(pszDll, e.dll);
+        }
+        if (!simulated)
+        {
+            continue;
+        }
+        const IMAGE_THUNK_DATA *names = reinterpret_cast<const IMAGE_THUNK_DATA *>(
+            base + (d->OriginalFirstThunk ? d->OriginalFirstThunk : d->FirstThunk));
+        IMAGE_THUNK_DATA *slots = reinterpret_cast<IMAGE_THUNK_DATA *>(base + d->FirstThunk);
+        for (; names->u1.AddressOfData != 0; names++, slots++)
+        {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal))
+            {
+                complete = false;
+                continue;
+            }
+            const IMAGE_IMPORT_BY_NAME *byName =
+                reinterpret_cast<const IMAGE_IMPORT_BY_NAME *>(base + names->u1.AddressOfData);
+            const char *pszName = reinterpret_cast<const char *>(byName->Name);
+            const RedirectEntry *found = nullptr;
+            for (const RedirectEntry &e : entries)
+            {
+                if (MatchesDll(pszDll, e.dll) && std::strcmp(pszName, e.name) == 0)
+                {
+                    found = &e;
+                }
+            }
+            if (found == nullptr)
+            {
+                complete = complete && IsSystemService(pszName);
+                continue;
+            }
+            DWORD dwOld = 0;
+            if (!VirtualProtect(&slots->u1.Function, sizeof(slots->u1.Function), PAGE_READWRITE, &dwOld))
+            {
+                return false;
+            }
+            slots->u1.Function = reinterpret_cast<DWORD_PTR>(found->function);
+            VirtualProtect(&slots->u1.Function, sizeof(slots->u1.Function), dwOld, &dwOld);
+        }
+    }
+    return complete;
+}
+
+void RemoveRedirects()
+{
+    // The patched DLL is unloaded with its table.
+}
+
+static std::vector<WString> *g_debugStrings = nullptr;
+static PVOID g_hHandler = nullptr;
+
+static bool g_bWideSeen = false;
+
+// Windows' OutputDebugStringW raises DBG_PRINTEXCEPTION_WIDE_C with the
+// length and the text, and when nobody handles it DBG_PRINTEXCEPTION_C with
+// the same text converted, which is not recorded twice. Wine 8 raises only
+// the converted one (measured): the text comes back through the ANSI code
+// page, which holds every character the hook traces.
+static LONG CALLBACK DebugStringHandler(EXCEPTION_POINTERS *pInfo)
+{
+    const EXCEPTION_RECORD *r = pInfo->ExceptionRecord;
+    if (g_debugStrings == nullptr || r->NumberParameters < 2 || r->ExceptionInformation[1] == 0)
+    {
+        return EXCEPTION_CONTINUE_SEARCH;
+    }
+    if (r->ExceptionCode == DBG_PRINTEXCEPTION_WIDE_C)
+    {
+        const WCHAR *psz = reinterpret_cast<const WCHAR *>(r->ExceptionInformation[1]);
+        WString s(psz, static_cast<size_t>(r->ExceptionInformation[0]));
+        while (!s.empty() && s.back() == 0)
+        {
+            s.pop_back();
+        }
+        g_debugStrings->push_back(s);
+        g_bWideSeen = true;
+    }
+    else if (r->ExceptionCode == DBG_PRINTEXCEPTION_C)
+    {
+        if (g_bWideSeen)
+        {
+            g_bWideSeen = false;
+            return EXCEPTION_CONTINUE_SEARCH;
+        }
+        const char *psz = reinterpret_cast<const char *>(r->ExceptionInformation[1]);
+        int cb = static_cast<int>(r->ExceptionInformation[0]);
+        while (cb > 0 && psz[cb - 1] == 0)
+        {
+            cb--;
+        }
+        WString s(static_cast<size_t>(cb), 0);
+        int cch = cb > 0 ? MultiByteToWideChar(CP_ACP, 0, psz, cb, &s[0], cb) : 0;
+        s.resize(static_cast<size_t>(cch > 0 ? cch : 0));
+        g_debugStrings->push_back(s);
+    }
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+
+void StartDebugCapture()
+{
+    static std::vector<WString> strings;
+    strings.clear();
+    g_debugStrings = &strings;
+    if (g_hHandler == nullptr)
+    {
+        g_hHandler = AddVectoredExceptionHandler(1, DebugStringHandler);
+    }
+}
+
+std::vector<WString> TakeDebugStrings()
+{
+    std::vector<WString> taken;
+    if (g_debugStrings != nullptr)
+    {
+        taken.swap(*g_debugStrings);
+    }
+    return taken;
+}
+
+std::string NewMachineRoot()
+{
+    return std::string();
+}
+
+void DropMachineRoot(const std::string &)
+{
+}
+
+// Removes every file of a directory that matches the pattern.
+static void RemoveFiles(const WString &dir, const WCHAR *pattern)
+{
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW((dir + W("\\") + pattern).c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE)
+    {
+        return;
+    }
+    do
+    {
+        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        {
+            DeleteFileW((dir + W("\\") + fd.cFileName).c_str());
+        }
+    } while (FindNextFileW(h, &fd));
+    FindClose(h);
+}
+
+void CleanDriverDirectory()
+{
+    RemoveFiles(DriverDir(), W("*"));
+    WCHAR szTemp[MAX_PATH];
+    DWORD cch = GetTempPathW(MAX_PATH, szTemp);
+    if (cch > 0 && cch < MAX_PATH)
+    {
+        WString temp(szTemp);
+        RemoveFiles(temp.substr(0, temp.size() - 1), W("VNT*.tmp"));
+    }
+}
+
+DWORD OpenHandleCount()
+{
+    DWORD count = 0;
+    GetProcessHandleCount(GetCurrentProcess(), &count);
+    return count;
+}
+
+} // namespace platform
+} // namespace spoolsim

@@ -1,0 +1,122 @@
+// Inside of the simulation: the state of the run in progress, shared by the
+// spooler, the user and the GDI simulation, and the entry points that the hook
+// library's imports are redirected to.
+#pragma once
+
+#include "spoolsim.h"
+
+#include <deque>
+
+namespace spoolsim
+{
+
+typedef HANDLE(WINAPI *PFN_DrvSplStartDoc)(HANDLE, DWORD);
+typedef BOOL(WINAPI *PFN_DrvSplWritePrinter)(HANDLE, LPVOID, DWORD, LPDWORD);
+typedef BOOL(WINAPI *PFN_DrvSplPage)(HANDLE);
+typedef void(WINAPI *PFN_DrvSplVoid)(HANDLE);
+
+struct HookTable
+{
+    PFN_DrvSplStartDoc StartDoc = nullptr;
+    PFN_DrvSplWritePrinter WritePrinter = nullptr;
+    PFN_DrvSplPage StartPage = nullptr;
+    PFN_DrvSplPage EndPage = nullptr;
+    PFN_DrvSplVoid EndDoc = nullptr;
+    PFN_DrvSplVoid Abort = nullptr;
+    PFN_DrvSplVoid Close = nullptr;
+};
+
+// A printer handle as OpenPrinter gives one: the document open on it, if any.
+struct PrinterHandle
+{
+    int iOpenDocument = -1; // index into Spooler::Impl::documents
+};
+
+struct GdiObject
+{
+    enum Kind
+    {
+        Font,
+        Pen
+    } kind;
+    LOGFONTW font;
+    COLORREF color = 0;
+    int width = 0;
+};
+
+// A device context on the simulated printer.
+struct DeviceContext
+{
+    Bytes devmode; // the DEVMODEW given to CreateDCW, private part included
+    HGDIOBJ hFont = nullptr;
+    HGDIOBJ hPen = nullptr;
+    COLORREF textColor = 0;
+    int bkMode = OPAQUE;
+    UINT textAlign = TA_LEFT | TA_TOP;
+    bool inPath = false;
+    bool pathClosed = false;
+    struct PathText
+    {
+        int x, y;
+        WString text;
+        LOGFONTW font;
+    };
+    std::vector<PathText> path;
+    // The nested spooler job of the document in progress.
+    PrinterHandle *hPrinter = nullptr;
+    HANDLE hJob = nullptr; // the hook's job context
+    bool inDocument = false;
+    bool inPage = false;
+    int iDocument = -1;
+};
+
+struct Spooler::Impl
+{
+    Spooler *owner = nullptr;
+    HMODULE hHook = nullptr;
+    HookTable hooks;
+
+    std::vector<Document> documents;
+    std::deque<PrinterHandle> handles;
+    DWORD nextJobId = 1;
+    DWORD cWritePrinter = 0;
+    RunResult *run = nullptr;
+
+    std::deque<DeviceContext> dcs;
+    std::deque<GdiObject> objects;
+
+    PrinterHandle *FindHandle(HANDLE h);
+    PrinterHandle *NewHandle();
+    DWORD StartDocument(PrinterHandle *ph, const WString &name, const WString &output, const WString &datatype,
+                        bool nested);
+    bool EndDocument(PrinterHandle *ph, bool aborted);
+    void LogGdi(GdiCall call);
+};
+
+// The one simulation of the process, while a Spooler exists.
+extern Spooler::Impl *g_sim;
+
+// The redirected entry points: name, the DLL that exports it, the function.
+struct RedirectEntry
+{
+    const char *dll;
+    const char *name;
+    void *function;
+};
+const std::vector<RedirectEntry> &SpoolerEntries();
+const std::vector<RedirectEntry> &GdiEntries();
+
+// Platform side (machine_host.cpp / machine_win32.cpp).
+namespace platform
+{
+bool InstallRedirects(HMODULE hHook, const std::vector<RedirectEntry> &entries);
+void RemoveRedirects();
+void StartDebugCapture();
+std::vector<WString> TakeDebugStrings();
+std::string NewMachineRoot(); // Linux: a fresh host directory set as C:\ ; Windows: ""
+void DropMachineRoot(const std::string &root);
+void CleanDriverDirectory(); // Windows: the package's files of earlier tests
+DWORD OpenHandleCount();
+} // namespace platform
+
+} // namespace spoolsim

@@ -1,0 +1,536 @@
+// The simulated spooler: printer handles, jobs and spooler documents, the
+// spooler calls that the hook library makes, and the driving of a job through
+// the seven hooks in the spooler's calling order.
+#include "simstate.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace spoolsim
+{
+
+Spooler::Impl *g_sim = nullptr;
+
+PrinterHandle *Spooler::Impl::FindHandle(HANDLE h)
+{
+    for (PrinterHandle &ph : handles)
+    {
+        if (&ph == h)
+        {
+            return &ph;
+        }
+    }
+    return nullptr;
+}
+
+PrinterHandle *Spooler::Impl::NewHandle()
+{
+    handles.emplace_back();
+    return &handles.back();
+}
+
+DWORD Spooler::Impl::StartDocument(PrinterHandle *ph, const WString &name, const WString &output,
+                                   const WString &datatype, bool nested)
+{
+    Document doc;
+    doc.jobId = nextJobId++;
+    doc.name = name;
+    doc.outputFile = output;
+    doc.datatype = datatype;
+    doc.nested = nested;
+    documents.push_back(doc);
+    ph->iOpenDocument = static_cast<int>(documents.size() - 1);
+    return doc.jobId;
+}
+
+// Ends the document open on the handle. A finished document with an output
+// file is written to it, as the spooler despools a job to a file port.
+bool Spooler::Impl::EndDocument(PrinterHandle *ph, bool aborted)
+{
+    if (ph->iOpenDocument < 0)
+    {
+        return false;
+    }
+    Document &doc = documents[static_cast<size_t>(ph->iOpenDocument)];
+    ph->iOpenDocument = -1;
+    doc.ended = !aborted;
+    doc.aborted = aborted;
+    if (!aborted && !doc.outputFile.empty())
+    {
+        Machine::WriteFileBytes(doc.outputFile, doc.data);
+    }
+    return true;
+}
+
+void Spooler::Impl::LogGdi(GdiCall call)
+{
+    if (run != nullptr)
+    {
+        run->gdiCalls.push_back(std::move(call));
+    }
+}
+
+// ---- winspool -------------------------------------------------------------------------
+
+static BOOL WINAPI Sim_WritePrinter(HANDLE hPrinter, LPVOID pBuf, DWORD cbBuf, LPDWORD pcWritten)
+{
+    PrinterHandle *ph = g_sim ? g_sim->FindHandle(hPrinter) : nullptr;
+    if (ph == nullptr)
+    {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (pcWritten == nullptr || (pBuf == nullptr && cbBuf != 0))
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    *pcWritten = 0;
+    if (ph->iOpenDocument < 0)
+    {
+        SetLastError(ERROR_SPL_NO_STARTDOC);
+        return FALSE;
+    }
+    DWORD call = ++g_sim->cWritePrinter;
+    const PrinterFault &fault = g_sim->owner->printerFault;
+    DWORD cb = cbBuf;
+    if (fault.nth != 0 && call >= fault.nth && (fault.cTimes == 0 || call < fault.nth + fault.cTimes))
+    {
+        if (!fault.shortWrite)
+        {
+            SetLastError(ERROR_WRITE_FAULT);
+            return FALSE;
+        }
+        cb = std::min(cbBuf, fault.cbShort);
+    }
+    Document &doc = g_sim->documents[static_cast<size_t>(ph->iOpenDocument)];
+    if (g_sim->owner->keepData || !doc.outputFile.empty())
+    {
+        const BYTE *pb = static_cast<const BYTE *>(pBuf);
+        doc.data.insert(doc.data.end(), pb, pb + cb);
+    }
+    doc.cbTotal += cb;
+    *pcWritten = cb;
+    return TRUE;
+}
+
+static BOOL WINAPI Sim_EndDocPrinter(HANDLE hPrinter)
+{
+    PrinterHandle *ph = g_sim ? g_sim->FindHandle(hPrinter) : nullptr;
+    if (ph == nullptr)
+    {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (!g_sim->EndDocument(ph, false))
+    {
+        SetLastError(ERROR_SPL_NO_STARTDOC);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+static DWORD WINAPI Sim_StartDocPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pDocInfo)
+{
+    PrinterHandle *ph = g_sim ? g_sim->FindHandle(hPrinter) : nullptr;
+    if (ph == nullptr)
+    {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return 0;
+    }
+    if (Level != 1)
+    {
+        SetLastError(ERROR_INVALID_LEVEL);
+        return 0;
+    }
+    if (pDocInfo == nullptr)
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    if (ph->iOpenDocument >= 0)
+    {
+        SetLastError(ERROR_INVALID_PRINTER_STATE);
+        return 0;
+    }
+    const DOC_INFO_1W *pInfo = reinterpret_cast<const DOC_INFO_1W *>(pDocInfo);
+    WString name = pInfo->pDocName ? WString(pInfo->pDocName) : WString();
+    WString output = pInfo->pOutputFile ? WString(pInfo->pOutputFile) : WString();
+    WString datatype = pInfo->pDatatype ? WString(pInfo->pDatatype) : WString();
+    return g_sim->StartDocument(ph, name, output, datatype, false);
+}
+
+// Packs strings behind a record, as the spooler fills its caller's buffer.
+class RecordWriter
+{
+  public:
+    RecordWriter(LPBYTE pBuf, size_t cbFixed) : m_pBuf(pBuf), m_ib(cbFixed)
+    {
+    }
+    size_t Need(const WString &s)
+    {
+        return (s.size() + 1) * sizeof(WCHAR);
+    }
+    LPWSTR Put(const WString &s)
+    {
+        LPWSTR p = reinterpret_cast<LPWSTR>(m_pBuf + m_ib);
+        std::memcpy(p, s.c_str(), (s.size() + 1) * sizeof(WCHAR));
+        m_ib += (s.size() + 1) * sizeof(WCHAR);
+        return p;
+    }
+    LPBYTE PutBytes(const Bytes &b)
+    {
+        m_ib = (m_ib + 7) & ~static_cast<size_t>(7);
+        LPBYTE p = m_pBuf + m_ib;
+        std::memcpy(p, b.data(), b.size());
+        m_ib += b.size();
+        return p;
+    }
+
+  private:
+    LPBYTE m_pBuf;
+    size_t m_ib;
+};
+
+static BOOL WINAPI Sim_GetJobW(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE pJob, DWORD cbBuf, LPDWORD pcbNeeded)
+{
+    PrinterHandle *ph = g_sim ? g_sim->FindHandle(hPrinter) : nullptr;
+    if (ph == nullptr)
+    {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (Level != 1)
+    {
+        SetLastError(ERROR_INVALID_LEVEL);
+        return FALSE;
+    }
+    const Document *doc = nullptr;
+    for (const Document &d : g_sim->documents)
+    {
+        if (d.jobId == JobId)
+        {
+            doc = &d;
+        }
+    }
+    if (doc == nullptr || pcbNeeded == nullptr)
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    const WString machine = W("\\\\SIMULATED"), user = W("tester"), datatype = W("RAW");
+    RecordWriter sizer(nullptr, 0);
+    size_t cbNeeded = sizeof(JOB_INFO_1W) + sizer.Need(g_sim->owner->printerName) + sizer.Need(machine) +
+                      sizer.Need(user) + sizer.Need(doc->name) + sizer.Need(datatype);
+    *pcbNeeded = static_cast<DWORD>(cbNeeded);
+    if (pJob == nullptr || cbBuf < cbNeeded)
+    {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    JOB_INFO_1W info;
+    std::memset(&info, 0, sizeof(info));
+    RecordWriter w(pJob, sizeof(JOB_INFO_1W));
+    info.JobId = doc->jobId;
+    info.pPrinterName = w.Put(g_sim->owner->printerName);
+    info.pMachineName = w.Put(machine);
+    info.pUserName = w.Put(user);
+    info.pDocument = w.Put(doc->name);
+    info.pDatatype = w.Put(datatype);
+    info.Status = 0;
+    info.Priority = 1;
+    info.Position = 1;
+    std::memcpy(pJob, &info, sizeof(info));
+    return TRUE;
+}
+
+static BOOL WINAPI Sim_GetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD cbBuf, LPDWORD pcbNeeded)
+{
+    PrinterHandle *ph = g_sim ? g_sim->FindHandle(hPrinter) : nullptr;
+    if (ph == nullptr)
+    {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (Level != 2)
+    {
+        SetLastError(ERROR_INVALID_LEVEL);
+        return FALSE;
+    }
+    if (pcbNeeded == nullptr)
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    const Spooler &s = *g_sim->owner;
+    const WString share = W(""), port = W("LPT1:"), comment = W("simulated"), location = W(""),
+                  processor = W("WinPrint"), datatype = W("RAW"), empty = W("");
+    DRVDEVMODE dm = DefaultSettings();
+    Bytes devmode(reinterpret_cast<const BYTE *>(&dm), reinterpret_cast<const BYTE *>(&dm) + sizeof(dm));
+    RecordWriter sizer(nullptr, 0);
+    size_t cbNeeded = sizeof(PRINTER_INFO_2W) + sizer.Need(s.printerName) + sizer.Need(share) + sizer.Need(port) +
+                      sizer.Need(s.driverName) + sizer.Need(comment) + sizer.Need(location) + sizer.Need(empty) +
+                      sizer.Need(processor) + sizer.Need(datatype) + sizer.Need(empty) + 8 + devmode.size();
+    *pcbNeeded = static_cast<DWORD>(cbNeeded);
+    if (pPrinter == nullptr || cbBuf < cbNeeded)
+    {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    PRINTER_INFO_2W info;
+    std::memset(&info, 0, sizeof(info));
+    RecordWriter w(pPrinter, sizeof(PRINTER_INFO_2W));
+    info.pServerName = nullptr;
+    info.pPrinterName = w.Put(s.printerName);
+    info.pShareName = w.Put(share);
+    info.pPortName = w.Put(port);
+    info.pDriverName = w.Put(s.driverName);
+    info.pComment = w.Put(comment);
+    info.pLocation = w.Put(location);
+    info.pSepFile = w.Put(empty);
+    info.pPrintProcessor = w.Put(processor);
+    info.pDatatype = w.Put(datatype);
+    info.pParameters = w.Put(empty);
+    info.pDevMode = reinterpret_cast<LPDEVMODEW>(w.PutBytes(devmode));
+    info.Priority = 1;
+    info.DefaultPriority = 1;
+    std::memcpy(pPrinter, &info, sizeof(info));
+    return TRUE;
+}
+
+// ---- user32 -----------------------------------------------------------------------------
+
+static int FirstButton(UINT uType)
+{
+    switch (uType & MB_TYPEMASK)
+    {
+    case MB_ABORTRETRYIGNORE:
+        return IDABORT;
+    case MB_YESNO:
+    case MB_YESNOCANCEL:
+        return IDYES;
+    case MB_RETRYCANCEL:
+        return IDRETRY;
+    default:
+        return IDOK;
+    }
+}
+
+static int WINAPI Sim_MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType)
+{
+    if (g_sim == nullptr)
+    {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return 0;
+    }
+    User &user = g_sim->owner->user;
+    MessageBoxRecord box;
+    box.text = lpText ? WString(lpText) : WString();
+    box.captionNull = lpCaption == nullptr;
+    box.caption = lpCaption ? WString(lpCaption) : WString();
+    box.ownerNull = hWnd == nullptr;
+    box.style = uType;
+    if (!user.script.empty())
+    {
+        box.answer = user.script.front();
+        user.script.erase(user.script.begin());
+    }
+    else if (user.answer)
+    {
+        box.answer = user.answer(box);
+    }
+    else
+    {
+        box.answer = FirstButton(uType);
+    }
+    user.boxes.push_back(box);
+    if (g_sim->run != nullptr)
+    {
+        g_sim->run->boxes.push_back(box);
+    }
+    if (box.answer == 0)
+    {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    }
+    return box.answer;
+}
+
+const std::vector<RedirectEntry> &SpoolerEntries()
+{
+    static const std::vector<RedirectEntry> entries = {
+        {"winspool.drv", "WritePrinter", reinterpret_cast<void *>(&Sim_WritePrinter)},
+        {"winspool.drv", "GetPrinterW", reinterpret_cast<void *>(&Sim_GetPrinterW)},
+        {"winspool.drv", "GetJobW", reinterpret_cast<void *>(&Sim_GetJobW)},
+        {"winspool.drv", "StartDocPrinterW", reinterpret_cast<void *>(&Sim_StartDocPrinterW)},
+        {"winspool.drv", "EndDocPrinter", reinterpret_cast<void *>(&Sim_EndDocPrinter)},
+        {"user32.dll", "MessageBoxW", reinterpret_cast<void *>(&Sim_MessageBoxW)},
+    };
+    return entries;
+}
+
+// ---- the spooler ----------------------------------------------------------------------------
+
+template <typename T>
+static T HookProc(HMODULE h, const char *name)
+{
+    return reinterpret_cast<T>(reinterpret_cast<void *>(GetProcAddress(h, name)));
+}
+
+Spooler::Spooler(const WString &hookLibrary) : m_impl(new Impl)
+{
+    m_impl->owner = this;
+    g_sim = m_impl.get();
+    WString path = hookLibrary.empty() ? BuildBinDir() + W("\\kd7720um.dll") : hookLibrary;
+    HMODULE h = LoadLibraryW(path.c_str());
+    if (h == nullptr)
+    {
+        return;
+    }
+    HookTable &t = m_impl->hooks;
+    t.StartDoc = HookProc<PFN_DrvSplStartDoc>(h, "DrvSplStartDoc");
+    t.WritePrinter = HookProc<PFN_DrvSplWritePrinter>(h, "DrvSplWritePrinter");
+    t.StartPage = HookProc<PFN_DrvSplPage>(h, "DrvSplStartPage");
+    t.EndPage = HookProc<PFN_DrvSplPage>(h, "DrvSplEndPage");
+    t.EndDoc = HookProc<PFN_DrvSplVoid>(h, "DrvSplEndDoc");
+    t.Abort = HookProc<PFN_DrvSplVoid>(h, "DrvSplAbort");
+    t.Close = HookProc<PFN_DrvSplVoid>(h, "DrvSplClose");
+    if (!t.StartDoc || !t.WritePrinter || !t.StartPage || !t.EndPage || !t.EndDoc || !t.Abort || !t.Close)
+    {
+        FreeLibrary(h);
+        return;
+    }
+    std::vector<RedirectEntry> entries = SpoolerEntries();
+    const std::vector<RedirectEntry> &gdi = GdiEntries();
+    entries.insert(entries.end(), gdi.begin(), gdi.end());
+    if (!platform::InstallRedirects(h, entries))
+    {
+        FreeLibrary(h);
+        return;
+    }
+    m_impl->hHook = h;
+}
+
+Spooler::~Spooler()
+{
+    if (m_impl->hHook != nullptr)
+    {
+        FreeLibrary(m_impl->hHook);
+    }
+    platform::RemoveRedirects();
+    g_sim = nullptr;
+}
+
+bool Spooler::Loaded() const
+{
+    return m_impl->hHook != nullptr;
+}
+
+HMODULE Spooler::Module() const
+{
+    return m_impl->hHook;
+}
+
+RunResult Spooler::Run(const Job &job)
+{
+    RunResult result;
+    Impl &s = *m_impl;
+    s.documents.clear();
+    s.handles.clear();
+    s.cWritePrinter = 0;
+    s.run = &result;
+    user.boxes.clear();
+    platform::StartDebugCapture();
+
+    if (s.hHook != nullptr)
+    {
+        const HookTable &hooks = s.hooks;
+        PrinterHandle *ph = s.NewHandle();
+        DWORD jobId = s.StartDocument(ph, job.documentName, WString(), W("RAW"), false);
+        HANDLE hJob = hooks.StartDoc(ph, jobId);
+        result.started = hJob != nullptr;
+        if (hJob != nullptr)
+        {
+            for (const Step &step : job.steps)
+            {
+                switch (step.kind)
+                {
+                case StepKind::Write: {
+                    // What the spooler's variable held before: a hook that
+                    // leaves it alone is seen as such.
+                    DWORD cbWritten = 0xDEADBEEF;
+                    BYTE *pb = step.data.empty() ? nullptr : const_cast<BYTE *>(step.data.data());
+                    BOOL ok = hooks.WritePrinter(hJob, pb, static_cast<DWORD>(step.data.size()), &cbWritten);
+                    result.writes.push_back({static_cast<DWORD>(step.data.size()), ok, cbWritten});
+                    break;
+                }
+                case StepKind::StartPage:
+                    hooks.StartPage(hJob);
+                    break;
+                case StepKind::EndPage:
+                    result.endPageResults.push_back(hooks.EndPage(hJob));
+                    break;
+                }
+            }
+            if (job.endDoc)
+            {
+                hooks.EndDoc(hJob);
+            }
+            if (job.abort)
+            {
+                hooks.Abort(hJob);
+            }
+            hooks.Close(hJob);
+        }
+        // The spooler finishes (or, for a failed start or an abort, drops)
+        // whatever document is still open on the job's handle.
+        s.EndDocument(ph, !result.started || job.abort);
+    }
+
+    result.traces = platform::TakeDebugStrings();
+    result.documents = s.documents;
+    s.run = nullptr;
+    return result;
+}
+
+// ---- results --------------------------------------------------------------------------------
+
+std::vector<const Document *> RunResult::PrinterDocuments() const
+{
+    std::vector<const Document *> docs;
+    for (const Document &d : documents)
+    {
+        if (d.outputFile.empty() && !d.nested)
+        {
+            docs.push_back(&d);
+        }
+    }
+    return docs;
+}
+
+const Document &RunResult::PrinterDocument(size_t i) const
+{
+    static const Document none;
+    std::vector<const Document *> docs = PrinterDocuments();
+    return i < docs.size() ? *docs[i] : none;
+}
+
+bool RunResult::AllWritesSucceeded() const
+{
+    return std::all_of(writes.begin(), writes.end(),
+                       [](const WriteRecord &w) { return w.result && w.cbWritten == w.cbBuf; });
+}
+
+std::vector<WString> RunResult::TracesStartingWith(const WString &prefix) const
+{
+    std::vector<WString> found;
+    for (const WString &t : traces)
+    {
+        if (t.compare(0, prefix.size(), prefix) == 0)
+        {
+            found.push_back(t);
+        }
+    }
+    return found;
+}
+
+} // namespace spoolsim

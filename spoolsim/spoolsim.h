@@ -1,0 +1,371 @@
+// The world outside the printer-driver package, simulated for tests and
+// tools on both builds: the Windows spooler that loads kd7720um and calls its
+// hooks, the user who answers message boxes, the printer's rendering driver
+// that writes the job stream, and the printer's GDI device context on which
+// the watermark job is drawn.
+//
+// Written against Win32 types and calls only. On Linux the hook library's
+// calls to winspool, user32 and gdi32 reach these simulations through the
+// Win32 layer's redirect table; on Windows the simulation patches the hook
+// DLL's import address table. kernel32 stays the platform's own.
+//
+// A test's life:
+//
+//     spoolsim::Machine machine;                 // fresh C:\ with the driver directory
+//     spoolsim::Spooler spooler;                 // loads kd7720um.dll as the spooler does
+//     spoolsim::DocumentJob job(settings, 3);    // the rendering driver's stream
+//     spoolsim::RunResult run = spooler.Run(job.Build());
+//     EXPECT_PARTS(run.PrinterDocument(0).data, {job.Header(), job.Page(3), ...});
+//
+// Only one Spooler exists at a time: the redirected C entry points find it
+// through a process-wide pointer, as the real spooler is one per machine.
+#pragma once
+
+#include <windows.h>
+#include <winspool.h>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "devmode.h"
+#include "wtext.h"
+
+namespace spoolsim
+{
+
+using Bytes = std::vector<BYTE>;
+using WString = std::basic_string<WCHAR>;
+
+// UTF-16 to UTF-8 and back, for messages and file names of the tools.
+std::string Narrow(const WString &s);
+WString Widen(const std::string &s);
+Bytes ToBytes(const std::string &s);
+std::string Printable(const Bytes &b, size_t cbMax = 64); // escaped, for diagnostics
+
+// ---- the machine --------------------------------------------------------------
+
+// Windows directory paths the package uses.
+extern const WCHAR kDriverDir[]; // C:\WINDOWS\system32\spool\drivers\w32x86\2 (Windows directory based)
+WString WindowsDir();
+WString DriverDir();
+WString DriverFile(const WString &name); // DriverDir() + "\" + name
+WString BuildBinDir();                   // where the built DLLs are, as a Windows path
+
+// Prepares the machine a test runs on and cleans up after it. Linux: a fresh
+// temporary C:\ with the Windows, driver and temp directories. Windows (Wine
+// prefix): the driver directory emptied of the package's files and of spool
+// leftovers. Both: the package's overlay library copied into the driver
+// directory (bNoReadOverlay: the variant that lacks ReadOverlay; bNoOverlay:
+// none at all).
+class Machine
+{
+  public:
+    explicit Machine(bool bNoOverlay = false, bool bNoReadOverlay = false);
+    ~Machine();
+    Machine(const Machine &) = delete;
+    Machine &operator=(const Machine &) = delete;
+
+    // Files through kernel32 (the layer on Linux): Windows paths.
+    static bool WriteFileBytes(const WString &path, const Bytes &data);
+    static std::optional<Bytes> ReadFileBytes(const WString &path);
+    static bool Exists(const WString &path);
+    static bool Remove(const WString &path);
+    static bool CopyFileBytes(const WString &from, const WString &to);
+    // The driver settings file kd7720u.ini: a whole file, or one key.
+    static bool WriteIni(const std::string &text);
+    static std::string ReadIniValue(const std::string &section, const std::string &key);
+
+    // Spool files (VNT*.tmp) left in the temp directory.
+    static int SpoolFilesLeft();
+
+  private:
+    std::string m_hostRoot; // Linux: the temporary root, removed at the end
+};
+
+// Open kernel handles of the process (files, searches), for leak checks.
+DWORD OpenHandleCount();
+
+// ---- the user -------------------------------------------------------------------
+
+struct MessageBoxRecord
+{
+    WString text;
+    WString caption;  // empty when NULL (the system's default caption)
+    bool captionNull; // NULL was passed
+    bool ownerNull;
+    UINT style;
+    int answer;
+};
+
+// Answers message boxes: from a script of answers, else from the callback,
+// else the first button (IDOK for MB_OK and MB_OKCANCEL). An answer of 0
+// makes MessageBoxW fail, as it does when no box can be shown.
+struct User
+{
+    std::vector<int> script;
+    std::function<int(const MessageBoxRecord &)> answer;
+    std::vector<MessageBoxRecord> boxes;
+};
+
+// ---- the printer's GDI device context ------------------------------------------------
+
+struct GdiCall
+{
+    std::string name;       // "CreateDCW", "TextOutW", "StrokePath", ...
+    std::vector<long> args; // numbers: coordinates, modes, colours
+    WString text;           // TextOutW text, CreateDCW device, StartDocW output file
+    std::optional<LOGFONTW> font;
+};
+
+// Properties of the simulated printer's pages and fonts.
+struct PrinterModel
+{
+    int dpi = 600;
+    int physicalWidth = 4960; // A4 at 600 dpi
+    int physicalHeight = 7016;
+    int offsetX = 100;
+    int offsetY = 100;
+    // Fonts that have no outline for text under DEFAULT_CHARSET (a path of
+    // them is empty) but do under a specific character set.
+    std::vector<WString> charsetOnlyOutlineFaces = {W("Charset Sans")};
+    // TranslateCharsetInfo of the system code page.
+    UINT systemCharset = ANSI_CHARSET;
+    bool translateCharsetFails = false;
+    // A font cell is this much taller than the em height asked for.
+    int internalLeadingPercent = 20;
+    // Faults: StartDocW fails; the next n TextOutW calls fail.
+    bool startDocFails = false;
+    int textOutFailures = 0;
+};
+
+// Fonts and pens created on printer DCs and not deleted, and DCs not deleted.
+size_t LiveGdiObjects();
+size_t LiveDeviceContexts();
+
+// ---- the spooler ----------------------------------------------------------------------
+
+struct Document
+{
+    DWORD jobId = 0;
+    WString name;
+    WString datatype;
+    WString outputFile; // empty: the printer
+    Bytes data;
+    DWORD cbTotal = 0; // bytes written, also when data are not kept
+    bool ended = false;
+    bool aborted = false;
+    bool nested = false; // made by a GDI document (the watermark job)
+};
+
+enum class StepKind
+{
+    Write,
+    StartPage,
+    EndPage
+};
+
+struct Step
+{
+    StepKind kind;
+    Bytes data;
+};
+
+// One job as the spooler hands it to the hooks.
+struct Job
+{
+    WString documentName = W("Test document");
+    std::vector<Step> steps;
+    bool endDoc = true; // DrvSplEndDoc after the last step
+    bool abort = false; // DrvSplAbort (after EndDoc when both are set)
+};
+
+struct WriteRecord
+{
+    DWORD cbBuf;
+    BOOL result;
+    DWORD cbWritten;
+};
+
+struct RunResult
+{
+    bool started = false;             // DrvSplStartDoc returned a job context
+    std::vector<WriteRecord> writes;  // every DrvSplWritePrinter of the job
+    std::vector<BOOL> endPageResults; // every DrvSplEndPage
+    std::vector<Document> documents;  // every spooler document, in order of creation
+    std::vector<WString> traces;      // OutputDebugString texts
+    std::vector<MessageBoxRecord> boxes;
+    std::vector<GdiCall> gdiCalls;
+
+    // The documents that went to the printer (not to an output file), in order.
+    std::vector<const Document *> PrinterDocuments() const;
+    const Document &PrinterDocument(size_t i) const;
+    bool AllWritesSucceeded() const;
+    // Traces that begin with the prefix.
+    std::vector<WString> TracesStartingWith(const WString &prefix) const;
+};
+
+// Printer writes faults: from the nth WritePrinter call of a run (1-based),
+// cTimes calls fail (0: all later ones), or write only cbShort bytes.
+struct PrinterFault
+{
+    DWORD nth = 0;
+    DWORD cTimes = 1;
+    bool shortWrite = false;
+    DWORD cbShort = 0;
+};
+
+class Spooler
+{
+  public:
+    // Loads the hook library by path (default: kd7720um.dll of the build).
+    explicit Spooler(const WString &hookLibrary = WString());
+    ~Spooler();
+    Spooler(const Spooler &) = delete;
+    Spooler &operator=(const Spooler &) = delete;
+
+    bool Loaded() const;
+    HMODULE Module() const;
+
+    // Runs a job through the hooks in the spooler's calling order:
+    // DrvSplStartDoc; the steps (DrvSplWritePrinter, DrvSplStartPage,
+    // DrvSplEndPage); DrvSplEndDoc; DrvSplAbort; DrvSplClose. A job whose
+    // DrvSplStartDoc returns NULL gets no further call.
+    RunResult Run(const Job &job);
+
+    User user;
+    PrinterModel model;
+    PrinterFault printerFault;
+    bool keepData = true; // false: documents count bytes only (large jobs)
+    WString printerName = W("KD7720 PCL6");
+    WString driverName = W("KD7720 PCL6");
+
+    // The state of the run in progress, for the simulated entry points.
+    struct Impl;
+    Impl *impl() const
+    {
+        return m_impl.get();
+    }
+
+  private:
+    std::unique_ptr<Impl> m_impl;
+};
+
+// ---- the rendering driver ---------------------------------------------------------------
+
+// Settings of the simulated printer with every feature off: portrait A4 at
+// 600 dpi, one copy, device name "KD7720 PCL6", a watermark face "Arial".
+DRVDEVMODE DefaultSettings();
+
+namespace markers
+{
+extern const char kWatermark[]; // "TimeToInsertWatermark"
+extern const char kOverlay[];   // "TimeToInsertOverlay"
+Bytes PageStart(BYTE orientation);
+Bytes CopyPos();
+struct EndFields
+{
+    std::optional<WORD> copies;                       // present when the settings collate
+    std::optional<Bytes> copyCommand;                 // length byte + bytes; when sCopyCommand is 1 too
+    std::optional<std::pair<BYTE, Bytes>> bookletEnd; // index, fragment; when booklet
+};
+Bytes End(const EndFields &fields = EndFields());
+Bytes Raw(BYTE code, const Bytes &payload = Bytes());
+Bytes DeferStart();
+Bytes DeferEnd();
+
+// The booklet layout record: eleven items, the orientation pair, and two
+// overlay items when the settings print with an overlay.
+struct BookletItem
+{
+    BYTE index;
+    Bytes data;
+};
+struct BookletRecord
+{
+    std::vector<BookletItem> items; // items 1 to 11
+    BYTE orientationIndex = 12;
+    BYTE orientation = 1;
+    std::vector<BookletItem> overlayItems; // items 13 and 14
+    static BookletRecord Standard(bool bSoftwareLeadIns, bool bWithOverlay);
+};
+Bytes Booklet(const BookletRecord &record);
+} // namespace markers
+
+// Builds a job step by step.
+class JobBuilder
+{
+  public:
+    JobBuilder &Settings(const DRVDEVMODE &dm);
+    JobBuilder &Write(const Bytes &data);
+    JobBuilder &Write(const std::string &text);
+    JobBuilder &StartPage();
+    JobBuilder &EndPage();
+    Job Build(const WString &documentName = W("Test document")) const;
+
+  private:
+    Job m_job;
+};
+
+// The usual stream of an N-page document, with named parts to state what
+// the printer must receive:
+//   settings block; header (with the copy-position marker at copyPosAt when
+//   set); the two lead-ins; the booklet record (when set); for each page:
+//   StartPage, page-start marker, the page's buffers, EndPage; the end
+//   marker; the trailer.
+struct PageSpec
+{
+    BYTE orientation = 1;
+    std::vector<Bytes> buffers; // default: one buffer "[page k]" padded to size
+    size_t size = 0;            // default content size (0: just the label)
+};
+
+class DocumentJob
+{
+  public:
+    DocumentJob(const DRVDEVMODE &settings, int cPages);
+
+    DRVDEVMODE settings;
+    bool sendSettings = true;
+    // Page-start and end markers: the rendering driver writes them for the
+    // hook's page ordering; a job printed as it arrives has none.
+    bool pageMarkers = true;
+    Bytes header = ToBytes("[job header]");
+    Bytes leadIn1 = ToBytes("<L1>");
+    Bytes leadIn2 = ToBytes("<L2>");
+    Bytes trailer = ToBytes("[trailer]");
+    std::optional<size_t> copyPosAt; // offset in the header of the copy-position marker
+    markers::EndFields end;
+    std::optional<markers::BookletRecord> booklet;
+    std::vector<PageSpec> pages;
+    WString documentName = W("Test document");
+
+    Job Build() const;
+
+    // Named parts, as the hook sends them on.
+    Bytes Header() const;      // the header with both lead-ins
+    Bytes ShortHeader() const; // the header without them
+    Bytes HeaderUpTo(size_t cb) const;
+    Bytes HeaderFrom(size_t ib) const;
+    Bytes Page(int k) const; // page k's buffers as spooled (markers among them excluded)
+    Bytes PageLabel(int k) const;
+};
+
+// ---- comparing output with named parts -----------------------------------------------------
+
+struct Part
+{
+    std::string name;
+    Bytes bytes;
+};
+using Parts = std::vector<Part>;
+
+// Empty when actual equals the parts concatenated; else a report naming the
+// first part that differs, its offset, and what was expected and found.
+std::string CompareParts(const Bytes &actual, const Parts &expected);
+
+} // namespace spoolsim

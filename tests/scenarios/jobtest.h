@@ -1,0 +1,65 @@
+// Job scenarios: whole print jobs through kd7720um's hooks against the
+// simulated spooler, user and printer. The same scenarios run on the Linux
+// build and, under Wine, on the real kd7720um.dll. Each run is also written
+// to a transcript (printer documents, traces, message boxes) when
+// KD_TRANSCRIPTS names a folder, so that the two builds can be compared byte
+// for byte.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+
+#include "spoolsim.h"
+
+namespace scenarios
+{
+
+using spoolsim::Bytes;
+using spoolsim::DocumentJob;
+using spoolsim::Job;
+using spoolsim::Part;
+using spoolsim::Parts;
+using spoolsim::RunResult;
+using spoolsim::WString;
+
+Part P(const std::string &name, const Bytes &bytes);
+Part P(const std::string &name, const std::string &text);
+
+// Settings with one field changed, for brevity in tests.
+DRVDEVMODE Settings();
+
+class JobTest : public ::testing::Test
+{
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // A machine without the overlay library, or with the variant that lacks
+    // ReadOverlay; call before Run.
+    void UseMachine(bool bNoOverlay, bool bNoReadOverlay);
+
+    // Runs the job and records it in the transcript.
+    RunResult Run(const spoolsim::Job &job);
+    RunResult Run(const DocumentJob &job)
+    {
+        return Run(job.Build());
+    }
+
+    std::unique_ptr<spoolsim::Machine> machine;
+    std::unique_ptr<spoolsim::Spooler> spooler;
+
+  private:
+    std::string m_transcript;
+    int m_runs = 0;
+};
+
+// The page-index traces of DrvSplEndDoc for the given index.
+std::vector<WString> IndexTraces(int iTotalPage, DWORD dwCount, const std::vector<DWORD> &pages);
+
+::testing::AssertionResult PartsEqual(const Bytes &actual, const Parts &expected);
+
+} // namespace scenarios
+
+#define EXPECT_PARTS(actual, ...) EXPECT_TRUE(::scenarios::PartsEqual((actual), Parts __VA_ARGS__))
