@@ -185,8 +185,9 @@ static BOOL WriteOverlayBytes(LPCVOID pv, DWORD cb)
     return TRUE;
 }
 
-// A data buffer of a creation job: page 1 goes to the overlay file, with the
-// watermark body (no PushGS, no PopGS) in place of its marker.
+// A data buffer of a creation job: page 1, from its start to its end, goes
+// to the overlay file, with the watermark body (no PushGS, no PopGS) in place
+// of its marker. Before and after it, buffers are dropped.
 BOOL WriteOverlayFile(PSPLDATA pData, LPBYTE pBuf, DWORD cbBuf, LPDWORD pcWritten)
 {
     static const BYTE abWatermarkBody[] = {0x69, 0xC0, 0xFC, 0xF8, 0x2C, 0x7B};
@@ -194,7 +195,7 @@ BOOL WriteOverlayFile(PSPLDATA pData, LPBYTE pBuf, DWORD cbBuf, LPDWORD pcWritte
     DWORD cbWatermark = 0;
     BOOL bResult;
 
-    if (pData->dwPageCount != 1)
+    if (pData->dwPageCount != 1 || (pData->dwFlags & JF_OVERLAY_PAGE_DONE))
     {
         *pcWritten = cbBuf;
         return TRUE;

@@ -112,6 +112,10 @@ BOOL WINAPI DrvSplEndPage(HANDLE hDriver)
     {
         return FALSE;
     }
+    if (GlobalDevMode.sOverlayMode == 2 && pData->dwPageCount == 1)
+    {
+        pData->dwFlags |= JF_OVERLAY_PAGE_DONE;
+    }
     if (GlobalDevMode.sDeferText == 0 || GlobalDevMode.sTextMode == 2 || hsavedTextfile == INVALID_HANDLE_VALUE)
     {
         return TRUE;

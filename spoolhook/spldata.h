@@ -25,6 +25,9 @@
 // overflowed, or the spool file was lost after a failed write); every later
 // buffer is refused and the end of the document sends nothing.
 #define JF_SPOOL_FAILED 0x80
+// An overlay-creation job has ended its first page: what follows (the job
+// trailer of a one-page job) is no part of the overlay.
+#define JF_OVERLAY_PAGE_DONE 0x100
 
 // Transfer buffer of every copy from a file to the printer.
 #define PRINT_BUF_SIZE 8192

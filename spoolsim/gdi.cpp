@@ -113,11 +113,21 @@ static HDC WINAPI Sim_CreateDCW(LPCWSTR pwszDriver, LPCWSTR pwszDevice, LPCWSTR 
         return nullptr;
     }
     GdiCall call = Call("CreateDCW", {}, pwszDevice ? WString(pwszDevice) : WString());
+    if (pdm != nullptr && pdm->dmSize == sizeof(DEVMODEW) && pdm->dmDriverExtra <= DRVDEVMODE_SIZE - sizeof(DEVMODEW))
+    {
+        const BYTE *pb = reinterpret_cast<const BYTE *>(pdm);
+        call.data.assign(pb, pb + pdm->dmSize + pdm->dmDriverExtra);
+    }
     g_sim->LogGdi(call);
     if (pwszDevice == nullptr || g_sim->owner->printerName != pwszDevice || pwszDriver == nullptr ||
         g_sim->owner->driverName != pwszDriver)
     {
         SetLastError(ERROR_INVALID_PRINTER_NAME);
+        return nullptr;
+    }
+    if (g_sim->owner->model.createDcError != 0)
+    {
+        SetLastError(g_sim->owner->model.createDcError);
         return nullptr;
     }
     DeviceContext dc;

@@ -199,6 +199,13 @@ Bytes End(const EndFields &fields)
     return Raw(0xFF, payload);
 }
 
+Bytes EndCopies(WORD copies)
+{
+    EndFields fields;
+    fields.copies = copies;
+    return End(fields);
+}
+
 Bytes DeferStart()
 {
     return {0x1B, 0xFB, 0x0B, 0xFA};
@@ -360,7 +367,14 @@ Job DocumentJob::Build() const
     }
     if (pageMarkers)
     {
-        b.Write(markers::End(end));
+        // The rendering driver reads the settings as the hook does: a
+        // collated job's end marker carries the copy count.
+        markers::EndFields fields = end;
+        if (settings.sCollate == 1 && !fields.copies)
+        {
+            fields.copies = static_cast<WORD>(settings.dmPublic.dmCopies);
+        }
+        b.Write(markers::End(fields));
     }
     b.Write(trailer);
     return b.Build(documentName);

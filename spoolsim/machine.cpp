@@ -44,7 +44,7 @@ static void MakeDirectories(const WString &path)
     }
 }
 
-Machine::Machine(bool bNoOverlay, bool bNoReadOverlay)
+Machine::Machine(OverlayLibrary overlay)
 {
     m_hostRoot = platform::NewMachineRoot();
     MakeDirectories(DriverDir());
@@ -55,10 +55,11 @@ Machine::Machine(bool bNoOverlay, bool bNoReadOverlay)
         MakeDirectories(WString(szTemp).substr(0, WString(szTemp).size() - 1));
     }
     platform::CleanDriverDirectory();
-    if (!bNoOverlay)
+    static const WCHAR *const apszFolders[] = {W(""), nullptr, W("\\noread"), W("\\huge")};
+    const WCHAR *pszFolder = apszFolders[static_cast<int>(overlay)];
+    if (pszFolder != nullptr)
     {
-        WString from = BuildBinDir() + (bNoReadOverlay ? W("\\noread\\kd7720o.dll") : W("\\kd7720o.dll"));
-        CopyFileBytes(from, DriverFile(W("kd7720o.dll")));
+        CopyFileBytes(BuildBinDir() + pszFolder + W("\\kd7720o.dll"), DriverFile(W("kd7720o.dll")));
     }
 }
 

@@ -91,10 +91,12 @@ static BOOL WINAPI Sim_WritePrinter(HANDLE hPrinter, LPVOID pBuf, DWORD cbBuf, L
         SetLastError(ERROR_SPL_NO_STARTDOC);
         return FALSE;
     }
-    DWORD call = ++g_sim->cWritePrinter;
+    Document &doc = g_sim->documents[static_cast<size_t>(ph->iOpenDocument)];
+    // Faults hit the printer's documents, not a watermark job's file.
+    DWORD call = doc.nested ? 0 : ++g_sim->cWritePrinter;
     const PrinterFault &fault = g_sim->owner->printerFault;
     DWORD cb = cbBuf;
-    if (fault.nth != 0 && call >= fault.nth && (fault.cTimes == 0 || call < fault.nth + fault.cTimes))
+    if (call != 0 && fault.nth != 0 && call >= fault.nth && (fault.cTimes == 0 || call < fault.nth + fault.cTimes))
     {
         if (!fault.shortWrite)
         {
@@ -103,11 +105,11 @@ static BOOL WINAPI Sim_WritePrinter(HANDLE hPrinter, LPVOID pBuf, DWORD cbBuf, L
         }
         cb = std::min(cbBuf, fault.cbShort);
     }
-    Document &doc = g_sim->documents[static_cast<size_t>(ph->iOpenDocument)];
     if (g_sim->owner->keepData || !doc.outputFile.empty())
     {
         const BYTE *pb = static_cast<const BYTE *>(pBuf);
         doc.data.insert(doc.data.end(), pb, pb + cb);
+        doc.writes.push_back(cb);
     }
     doc.cbTotal += cb;
     *pcWritten = cb;

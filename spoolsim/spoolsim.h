@@ -56,16 +56,24 @@ WString DriverDir();
 WString DriverFile(const WString &name); // DriverDir() + "\" + name
 WString BuildBinDir();                   // where the built DLLs are, as a Windows path
 
+// Which overlay library the driver directory holds.
+enum class OverlayLibrary
+{
+    Standard, // the package's kd7720o.dll
+    None,
+    NoReadOverlay, // a variant without the ReadOverlay export
+    HugeSize       // a variant that reports 0xFFFFFFF0 bytes
+};
+
 // Prepares the machine a test runs on and cleans up after it. Linux: a fresh
 // temporary C:\ with the Windows, driver and temp directories. Windows (Wine
 // prefix): the driver directory emptied of the package's files and of spool
-// leftovers. Both: the package's overlay library copied into the driver
-// directory (bNoReadOverlay: the variant that lacks ReadOverlay; bNoOverlay:
-// none at all).
+// leftovers. Both: the chosen overlay library copied into the driver
+// directory.
 class Machine
 {
   public:
-    explicit Machine(bool bNoOverlay = false, bool bNoReadOverlay = false);
+    explicit Machine(OverlayLibrary overlay = OverlayLibrary::Standard);
     ~Machine();
     Machine(const Machine &) = delete;
     Machine &operator=(const Machine &) = delete;
@@ -120,6 +128,7 @@ struct GdiCall
     std::vector<long> args; // numbers: coordinates, modes, colours
     WString text;           // TextOutW text, CreateDCW device, StartDocW output file
     std::optional<LOGFONTW> font;
+    Bytes data; // CreateDCW: the device mode, private part included
 };
 
 // Properties of the simulated printer's pages and fonts.
@@ -138,7 +147,9 @@ struct PrinterModel
     bool translateCharsetFails = false;
     // A font cell is this much taller than the em height asked for.
     int internalLeadingPercent = 20;
-    // Faults: StartDocW fails; the next n TextOutW calls fail.
+    // Faults: CreateDCW fails with this error; StartDocW fails; the next n
+    // TextOutW calls fail.
+    DWORD createDcError = 0;
     bool startDocFails = false;
     int textOutFailures = 0;
 };
@@ -156,7 +167,8 @@ struct Document
     WString datatype;
     WString outputFile; // empty: the printer
     Bytes data;
-    DWORD cbTotal = 0; // bytes written, also when data are not kept
+    std::vector<DWORD> writes; // the size of every WritePrinter call (when data are kept)
+    DWORD cbTotal = 0;         // bytes written, also when data are not kept
     bool ended = false;
     bool aborted = false;
     bool nested = false; // made by a GDI document (the watermark job)
@@ -209,7 +221,8 @@ struct RunResult
     std::vector<WString> TracesStartingWith(const WString &prefix) const;
 };
 
-// Printer writes faults: from the nth WritePrinter call of a run (1-based),
+// Printer write faults: from the nth WritePrinter call of a run on the
+// printer's documents (1-based; a watermark job's writes do not count),
 // cTimes calls fail (0: all later ones), or write only cbShort bytes.
 struct PrinterFault
 {
@@ -274,6 +287,7 @@ struct EndFields
     std::optional<std::pair<BYTE, Bytes>> bookletEnd; // index, fragment; when booklet
 };
 Bytes End(const EndFields &fields = EndFields());
+Bytes EndCopies(WORD copies); // the end marker of a collated job
 Bytes Raw(BYTE code, const Bytes &payload = Bytes());
 Bytes DeferStart();
 Bytes DeferEnd();

@@ -130,7 +130,7 @@ TEST_F(HookCore, RepeatedSettingsBlockIsDataWhileWatermarkIsOff)
 
 TEST_F(HookCore, OverlayLibraryMissingRefusesTheJob)
 {
-    UseMachine(true, false);
+    UseMachine(spoolsim::OverlayLibrary::None);
     RunResult r = Run(DocumentJob(Settings(), 1));
     EXPECT_FALSE(r.started);
     EXPECT_TRUE(r.writes.empty());

@@ -35,6 +35,43 @@ DRVDEVMODE Settings()
     return ::testing::AssertionFailure() << report;
 }
 
+Parts Layout(const DocumentJob &job, const std::vector<Item> &items)
+{
+    Parts parts;
+    for (const Item &item : items)
+    {
+        if (item.page > 0)
+        {
+            parts.push_back(P("page " + std::to_string(item.page), job.Page(item.page)));
+        }
+        else if (item.name == "H")
+        {
+            parts.push_back(P("header", job.Header()));
+        }
+        else if (item.name == "h")
+        {
+            parts.push_back(P("header without lead-ins", job.ShortHeader()));
+        }
+        else if (item.name == "L1")
+        {
+            parts.push_back(P("lead-in 1", job.leadIn1));
+        }
+        else if (item.name == "L2")
+        {
+            parts.push_back(P("lead-in 2", job.leadIn2));
+        }
+        else if (item.name == "T")
+        {
+            parts.push_back(P("trailer", job.trailer));
+        }
+        else
+        {
+            ADD_FAILURE() << "unknown layout item " << item.name;
+        }
+    }
+    return parts;
+}
+
 std::vector<WString> IndexTraces(int iTotalPage, DWORD dwCount, const std::vector<DWORD> &pages)
 {
     std::vector<WString> traces;
@@ -50,14 +87,14 @@ std::vector<WString> IndexTraces(int iTotalPage, DWORD dwCount, const std::vecto
 
 void JobTest::SetUp()
 {
-    UseMachine(false, false);
+    UseMachine();
 }
 
-void JobTest::UseMachine(bool bNoOverlay, bool bNoReadOverlay)
+void JobTest::UseMachine(spoolsim::OverlayLibrary overlay)
 {
     spooler.reset();
     machine.reset();
-    machine = std::make_unique<spoolsim::Machine>(bNoOverlay, bNoReadOverlay);
+    machine = std::make_unique<spoolsim::Machine>(overlay);
     spooler = std::make_unique<spoolsim::Spooler>();
     ASSERT_TRUE(spooler->Loaded()) << "kd7720um.dll not loaded from " << Narrow(spoolsim::BuildBinDir());
 }

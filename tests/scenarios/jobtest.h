@@ -36,9 +36,8 @@ class JobTest : public ::testing::Test
     void SetUp() override;
     void TearDown() override;
 
-    // A machine without the overlay library, or with the variant that lacks
-    // ReadOverlay; call before Run.
-    void UseMachine(bool bNoOverlay, bool bNoReadOverlay);
+    // A fresh machine with the given overlay library, and a fresh spooler.
+    void UseMachine(spoolsim::OverlayLibrary overlay = spoolsim::OverlayLibrary::Standard);
 
     // Runs the job and records it in the transcript.
     RunResult Run(const spoolsim::Job &job);
@@ -55,6 +54,22 @@ class JobTest : public ::testing::Test
     int m_runs = 0;
 };
 
+// One item of an expected printer stream of a DocumentJob: a page number, or
+// "H" (header with lead-ins), "h" (header without them), "L1", "L2", "T"
+// (trailer).
+struct Item
+{
+    Item(int k) : page(k)
+    {
+    }
+    Item(const char *psz) : name(psz)
+    {
+    }
+    int page = 0;
+    std::string name;
+};
+Parts Layout(const DocumentJob &job, const std::vector<Item> &items);
+
 // The page-index traces of DrvSplEndDoc for the given index.
 std::vector<WString> IndexTraces(int iTotalPage, DWORD dwCount, const std::vector<DWORD> &pages);
 
@@ -62,4 +77,4 @@ std::vector<WString> IndexTraces(int iTotalPage, DWORD dwCount, const std::vecto
 
 } // namespace scenarios
 
-#define EXPECT_PARTS(actual, ...) EXPECT_TRUE(::scenarios::PartsEqual((actual), Parts __VA_ARGS__))
+#define EXPECT_PARTS(actual, ...) EXPECT_TRUE(::scenarios::PartsEqual((actual), ::spoolsim::Parts(__VA_ARGS__)))
