@@ -379,23 +379,15 @@ LPBYTE LoadWatermarkData(LPDWORD pcb)
     return pBuffer;
 }
 
-BOOL PrintWatermark(HANDLE hPrinter)
+// Step 4 of the watermark fragment: the watermark data, read beforehand by
+// LoadWatermarkData, in one printer write. All of it reaches the printer, or
+// the write fails.
+BOOL PrintWatermark(HANDLE hPrinter, LPBYTE pWatermark, DWORD cbWatermark)
 {
-    LPBYTE pWatermark;
-    DWORD cbWatermark = 0;
-    BOOL bResult = TRUE;
-
-    pWatermark = LoadWatermarkData(&cbWatermark);
-    if (pWatermark == NULL)
-    {
-        return FALSE;
-    }
-    // All of it reaches the printer, or the write fails.
     if (!WritePrinterAll(hPrinter, pWatermark, cbWatermark))
     {
         ShowMessage(W("failed to WritePrinter in watermark module"), MB_ICONERROR);
-        bResult = FALSE;
+        return FALSE;
     }
-    GlobalFree(pWatermark);
-    return bResult;
+    return TRUE;
 }

@@ -257,6 +257,31 @@ static BOOL TakeDeferredText(PSPLDATA pData, LPBYTE pBuf, DWORD cbBuf, LPDWORD p
     return WritePrinter(pData->hPrinter, pBuf, cbBuf, pcWritten);
 }
 
+// The watermark fragment on the direct path, in its five printer writes.
+// The watermark is read before the first of them: a file that cannot be read
+// then leaves nothing in the page, where a PushGS without its PopGS would
+// spoil the rest of it.
+static BOOL PrintWatermarkFragment(HANDLE hPrinter)
+{
+    LPBYTE pWatermark;
+    DWORD cbWatermark = 0;
+    BOOL bResult = FALSE;
+
+    pWatermark = LoadWatermarkData(&cbWatermark);
+    if (pWatermark == NULL)
+    {
+        return FALSE;
+    }
+    if (UMPD_XLFN_PushGraphicStates(hPrinter))
+    {
+        UMPD_XLFN_SetClipToPage(hPrinter);
+        bResult = UMPD_XLFN_SetRopTransparent(hPrinter) && PrintWatermark(hPrinter, pWatermark, cbWatermark) &&
+                  UMPD_XLFN_PopGraphicStates(hPrinter);
+    }
+    GlobalFree(pWatermark);
+    return bResult;
+}
+
 // Neither spool file nor overlay file: data go to the printer at once, and
 // the two insertion markers are replaced on the way.
 static BOOL WriteDirect(PSPLDATA pData, LPBYTE pBuf, DWORD cbBuf, LPDWORD pcWritten)
@@ -275,18 +300,9 @@ static BOOL WriteDirect(PSPLDATA pData, LPBYTE pBuf, DWORD cbBuf, LPDWORD pcWrit
 
     if (IsMarkerText(pBuf, cbBuf, szWatermarkMarker, CCH_WATERMARK_MARKER))
     {
-        if (IsWatermarkDue(pData))
+        if (IsWatermarkDue(pData) && !PrintWatermarkFragment(hPrinter))
         {
-            if (!UMPD_XLFN_PushGraphicStates(hPrinter))
-            {
-                return FALSE;
-            }
-            UMPD_XLFN_SetClipToPage(hPrinter);
-            if (!UMPD_XLFN_SetRopTransparent(hPrinter) || !PrintWatermark(hPrinter) ||
-                !UMPD_XLFN_PopGraphicStates(hPrinter))
-            {
-                return FALSE;
-            }
+            return FALSE;
         }
         *pcWritten = CCH_WATERMARK_MARKER;
         return TRUE;

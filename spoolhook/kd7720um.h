@@ -110,7 +110,7 @@ BOOL UMPD_XLFN_SetRopTransparent(HANDLE hPrinter);
 
 BOOL MakeWatermarkData(DRVDEVMODE dm, HANDLE hPrinter);
 BOOL ReadWatermarkData(LPBYTE pBuffer, LPDWORD pcbSize, INT iMode);
-BOOL PrintWatermark(HANDLE hPrinter);
+BOOL PrintWatermark(HANDLE hPrinter, LPBYTE pWatermark, DWORD cbWatermark);
 
 // Overlay embedding: the bytes that replace "TimeToInsertOverlay".
 #define CB_OVERLAY_STREAM_HEADER 60

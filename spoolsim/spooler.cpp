@@ -452,8 +452,13 @@ RunResult Spooler::Run(const Job &job)
         result.started = hJob != nullptr;
         if (hJob != nullptr)
         {
-            for (const Step &step : job.steps)
+            for (size_t i = 0; i < job.steps.size(); i++)
             {
+                const Step &step = job.steps[i];
+                if (beforeStep)
+                {
+                    beforeStep(i);
+                }
                 switch (step.kind)
                 {
                 case StepKind::Write: {
@@ -472,6 +477,10 @@ RunResult Spooler::Run(const Job &job)
                     result.endPageResults.push_back(hooks.EndPage(hJob));
                     break;
                 }
+            }
+            if (beforeStep)
+            {
+                beforeStep(job.steps.size());
             }
             if (job.endDoc)
             {

@@ -253,6 +253,9 @@ class Spooler
     User user;
     PrinterModel model;
     PrinterFault printerFault;
+    // Called before each step of a run with the step's index, and with the
+    // number of steps before DrvSplEndDoc: tests arm faults at a chosen point.
+    std::function<void(size_t)> beforeStep;
     bool keepData = true; // false: documents count bytes only (large jobs)
     WString printerName = W("KD7720 PCL6");
     WString driverName = W("KD7720 PCL6");

@@ -280,6 +280,7 @@ TEST_F(Watermark, OrientationWithoutAFileFailsTheInsertion)
     EXPECT_FALSE(r.writes[1].result);
     EXPECT_EQ(BoxTexts(r), std::vector<std::string>{"Failed to CreateFile"});
     EXPECT_EQ(r.boxes[0].style, static_cast<UINT>(MB_OK));
+    EXPECT_TRUE(r.PrinterDocument(0).data.empty()) << "no PushGS without its PopGS";
 }
 
 TEST_F(Watermark, DirectPathWritesTheFragmentInFiveStepsOnDuePagesOnly)
