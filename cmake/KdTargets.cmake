@@ -38,7 +38,9 @@ function(kd_product_dll name)
   else()
     # Same file name as on Windows, so that paths in tests read alike.
     set_target_properties(${name} PROPERTIES SUFFIX ".dll")
-    target_compile_options(${name} PRIVATE -fvisibility=hidden)
+    # The version script alone decides what is exported: with
+    # -fvisibility=hidden it could export nothing, since product code carries
+    # no export attributes (the SDK's have no Linux spelling).
     target_link_options(${name} PRIVATE -Wl,--version-script=${ARG_EXPORTS} -Wl,--no-undefined)
     set_property(TARGET ${name} APPEND PROPERTY LINK_DEPENDS ${ARG_EXPORTS})
   endif()
