@@ -12,8 +12,9 @@
 // ---- the emulated machine ---------------------------------------------------
 
 // Host directory that stands for the drive root C:\. Defaults to the
-// environment variable W32EMU_ROOT, else to the current directory. The
-// Windows directory is C:\WINDOWS unless W32EmuSetWindowsDir says otherwise.
+// environment variable W32EMU_ROOT, else to the current directory; NULL
+// returns to that default. The Windows directory is C:\WINDOWS unless
+// W32EmuSetWindowsDir says otherwise (NULL: back to C:\WINDOWS).
 W32EMU_API void W32EmuSetRoot(const char *pszHostDir);
 W32EMU_API const char *W32EmuGetRoot(void);
 W32EMU_API void W32EmuSetWindowsDir(LPCWSTR pszWinPath);
@@ -42,8 +43,10 @@ W32EMU_API DWORD W32EmuLoadedModuleCount(void);
 // GlobalAlloc blocks not yet freed.
 W32EMU_API DWORD W32EmuLiveGlobalBlocks(void);
 
-// Every OutputDebugStringW/A string since the last clear, in order. The
-// strings are also written to stderr when W32EMU_DEBUG_STDERR is set.
+// Every OutputDebugStringW/A string since the last clear, in order; a
+// string stays valid until the next clear. The strings are also written to
+// stderr (as UTF-8) when W32EMU_DEBUG_STDERR is set to anything but "" or
+// "0".
 W32EMU_API DWORD W32EmuDebugCount(void);
 W32EMU_API LPCWSTR W32EmuDebugAt(DWORD i);
 W32EMU_API void W32EmuDebugClear(void);
@@ -60,9 +63,12 @@ W32EMU_API void W32EmuPendingRenameClear(void);
 // "WriteFile", "ReadFile", "SetFilePointer", "GetFileSize", "LoadLibraryW",
 // "GetProcAddress", "GetTempFileNameW", "GetTempPathW", "MultiByteToWideChar",
 // "GetPrivateProfileStringW", "WritePrivateProfileStringW", "DeleteFileW",
-// "CloseHandle", ...). W32EmuFailCall makes the nth call from now (1 = the
-// next) of pszFunction fail with dwError, and cTimes calls after it as well
-// (cTimes 0: every later call).
+// "CloseHandle", ...). W32EmuFailCall makes cTimes calls of pszFunction
+// fail with dwError, starting with the nth call from now (1 = the next):
+// cTimes 1 fails that call alone, cTimes 0 it and every later call. Calls
+// the layer makes inside itself (a profile file opened, a temporary file
+// made) are not counted, as kernel32's own calls do not pass through a
+// module's imports. A name that is not faultable is reported on stderr.
 W32EMU_API void W32EmuFailCall(const char *pszFunction, DWORD nth, DWORD dwError, DWORD cTimes);
 // The nth WriteFile from now writes only cbAllowed bytes; it then returns
 // FALSE with ERROR_DISK_FULL, or TRUE with the short count when bSucceed.
@@ -84,6 +90,8 @@ W32EMU_API void W32EmuReleaseFileA(LPCSTR pszWinPath);
 // The winspool, user32 and gdi32 entry points of the layer call the function
 // registered here under their name (pszDll is "winspool.drv", "user32.dll"
 // or "gdi32.dll", matched case-insensitively). A NULL pfn removes the entry.
-// FALSE with ERROR_PROC_NOT_FOUND for a name the layer does not redirect.
+// FALSE with ERROR_PROC_NOT_FOUND for a name the layer does not redirect
+// (names are case-sensitive, as exports are), ERROR_MOD_NOT_FOUND for
+// another DLL.
 W32EMU_API BOOL W32EmuRedirect(const char *pszDll, const char *pszName, void *pfn);
 W32EMU_API void W32EmuRedirectClear(void);

@@ -23,8 +23,8 @@
 //               DisableThreadLibraryCalls; DllMain runs at first load and
 //               last free, as the Windows loader runs it.
 //   Text        MultiByteToWideChar, WideCharToMultiByte (CP_ACP and CP_1252
-//               are Windows-1252), GetACP, lstrlen/lstrcpy/lstrcpyn/lstrcat/
-//               lstrcmp/lstrcmpi (A and W), wsprintfW/A, wvsprintfW/A.
+//               are Windows-1252; CP_UTF8), GetACP, lstrlen/lstrcpy/lstrcpyn/
+//               lstrcat/lstrcmp/lstrcmpi (A and W), wsprintfW/A, wvsprintfW/A.
 //   System      GetWindowsDirectoryW/A, GetSystemDirectoryW/A, GetVersionExA,
 //               OutputDebugStringW/A, MulDiv, GetTickCount,
 //               Initialize/Enter/Leave/DeleteCriticalSection.
@@ -37,16 +37,35 @@
 // Windows test harness patches a DLL's import address table. An unfilled
 // entry fails with ERROR_CALL_NOT_IMPLEMENTED.
 //
-// Known gaps (each fails with ERROR_CALL_NOT_IMPLEMENTED, never a silent
-// success): overlapped I/O, file positions beyond 4 GiB (lpDistanceToMoveHigh
-// must be NULL or 0), security descriptors, templates, FILE_FLAG_* other
-// than FILE_FLAG_BACKUP_SEMANTICS on directories, profile enumeration
-// (a NULL section or key name on read), code pages other than 1252,
-// LoadLibrary of a bare module name (no path), GetProcAddress by ordinal,
-// SearchPathA without a search path. lstrcmpW/lstrcmpiW compare by code unit
-// (Windows sorts by the user locale; equality agrees). A file deleted while a
-// handle with FILE_SHARE_DELETE is open disappears at once, not at the last
-// close.
+// Known gaps that fail with ERROR_CALL_NOT_IMPLEMENTED, never a silent
+// success: overlapped I/O; file positions from 4 GiB on (a 64-bit distance
+// through lpDistanceToMoveHigh is honoured below that); security
+// descriptors; template files; FILE_FLAG_* other than
+// FILE_FLAG_BACKUP_SEMANTICS; the attributes hidden, system, offline and
+// encrypted for a new file; UNC and device paths (\\server, \\?\, \\.\);
+// MoveFileExA with MOVEFILE_COPY_ALLOWED between host file systems; profile
+// enumeration (a NULL section or key name on read); MB_COMPOSITE,
+// MB_USEGLYPHCHARS and the WC_ flags other than WC_NO_BEST_FIT_CHARS;
+// GMEM_MOVEABLE; LoadLibrary of a bare module name (no path); SearchPathA
+// without a search path; GetPrinterDriverDirectoryA of another server.
+//
+// Other known gaps: code pages other than 1252 and UTF-8 fail with
+// ERROR_INVALID_PARAMETER, as an unknown code page does; GetProcAddress by
+// ordinal fails with ERROR_PROC_NOT_FOUND. WideCharToMultiByte does no
+// best-fit mapping (what 1252 lacks becomes the default character). Drives
+// other than C: and Z: do not exist. Names containing ':' (alternate data
+// streams) are invalid names. No 8.3 short names are made: FindFirstFileA
+// matches and reports long names only, and the trailing dots of a pattern
+// are dropped as a name's are (so "*." matches every name). Only the
+// read-only attribute is kept (from the host's mode bits); files report
+// FILE_ATTRIBUTE_ARCHIVE. lstrcmpW/lstrcmpiW compare by code unit (Windows
+// sorts by the user locale; equality agrees), and fold the case of ASCII
+// and Windows-1252 letters only. A file deleted while a handle with
+// FILE_SHARE_DELETE is open disappears at once, not at the last close.
+// CloseHandle(INVALID_HANDLE_VALUE) fails with ERROR_INVALID_HANDLE (Windows
+// takes it for the current process's pseudo-handle). DllMain never receives
+// DLL_THREAD_ATTACH or DLL_THREAD_DETACH. GetVersionExA reports no service
+// pack.
 #pragma once
 
 #include <cstdarg>
@@ -175,9 +194,11 @@ typedef INT_PTR(WINAPI *FARPROC)();
 #define ERROR_NOT_ENOUGH_MEMORY 8L
 #define ERROR_INVALID_DATA 13L
 #define ERROR_OUTOFMEMORY 14L
+#define ERROR_NOT_SAME_DEVICE 17L
 #define ERROR_NO_MORE_FILES 18L
 #define ERROR_WRITE_FAULT 29L
 #define ERROR_READ_FAULT 30L
+#define ERROR_GEN_FAILURE 31L
 #define ERROR_SHARING_VIOLATION 32L
 #define ERROR_HANDLE_EOF 38L
 #define ERROR_HANDLE_DISK_FULL 39L
@@ -185,6 +206,7 @@ typedef INT_PTR(WINAPI *FARPROC)();
 #define ERROR_FILE_EXISTS 80L
 #define ERROR_CANNOT_MAKE 82L
 #define ERROR_INVALID_PARAMETER 87L
+#define ERROR_BUFFER_OVERFLOW 111L
 #define ERROR_DISK_FULL 112L
 #define ERROR_CALL_NOT_IMPLEMENTED 120L
 #define ERROR_INSUFFICIENT_BUFFER 122L
@@ -196,13 +218,19 @@ typedef INT_PTR(WINAPI *FARPROC)();
 #define ERROR_DIR_NOT_EMPTY 145L
 #define ERROR_BAD_PATHNAME 161L
 #define ERROR_ALREADY_EXISTS 183L
+#define ERROR_BAD_EXE_FORMAT 193L
 #define ERROR_FILENAME_EXCED_RANGE 206L
 #define ERROR_MORE_DATA 234L
 #define ERROR_DIRECTORY 267L
+#define ERROR_NOACCESS 998L
 #define ERROR_NO_UNICODE_TRANSLATION 1113L
+#define ERROR_DLL_INIT_FAILED 1114L
 #define ERROR_INVALID_FLAGS 1004L
 #define ERROR_INVALID_WINDOW_HANDLE 1400L
+#define RPC_X_NULL_REF_POINTER 1780L
+#define ERROR_INVALID_USER_BUFFER 1784L
 #define ERROR_INVALID_PRINTER_NAME 1801L
+#define ERROR_INVALID_ENVIRONMENT 1805L
 #define ERROR_INVALID_PRINTER_STATE 1906L
 #define ERROR_SPL_NO_STARTDOC 3003L
 
@@ -511,6 +539,8 @@ WINBASEAPI int WINAPI MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, 
 #define FW_NORMAL 400
 #define FW_BOLD 700
 #define GDI_ERROR (0xFFFFFFFFL)
+#define CLR_INVALID 0xFFFFFFFF
+#define SP_ERROR (-1)
 #define HGDI_ERROR ((HANDLE)(LONG_PTR)-1)
 
 typedef struct tagPOINT
