@@ -14,6 +14,11 @@ DWORD dwTextfileCount = 0;
 WCHAR g_cMDJobName[MAX_PATH];
 BOOKLET_INFO booklet_info;
 
+// The job the library-wide state serves, and the thread it runs on.
+static PSPLDATA g_pServedJob = NULL;
+static DWORD g_dwServedThread = 0;
+#define JOB_WAIT_MS 20
+
 #define OVERLAY_LIBRARY_SUFFIX W("\\system32\\spool\\drivers\\w32x86\\2\\kd7720o.dll")
 #define TEXTOUT_FILE_SUFFIX W("\\system32\\spool\\drivers\\w32x86\\2\\textout.teq")
 
@@ -38,6 +43,43 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID lpRes
     return DllEntryPoint(hInstance, dwReason, lpReserved);
 }
 
+// The library-wide state serves one job at a time: a job that starts on
+// another thread while one is open waits for that job's DrvSplClose. The
+// watermark job, which runs inside its job on that job's thread, goes on at
+// once. UmpdSection guards only the two variables, never across hooks, so it
+// does not matter on which thread a job closes.
+static void WaitForTurn(PSPLDATA pData)
+{
+    for (;;)
+    {
+        BOOL bTurn;
+
+        EnterCriticalSection(&UmpdSection);
+        bTurn = g_pServedJob == NULL || g_dwServedThread == GetCurrentThreadId();
+        if (g_pServedJob == NULL)
+        {
+            g_pServedJob = pData;
+            g_dwServedThread = GetCurrentThreadId();
+        }
+        LeaveCriticalSection(&UmpdSection);
+        if (bTurn)
+        {
+            return;
+        }
+        Sleep(JOB_WAIT_MS);
+    }
+}
+
+static void EndTurn(PSPLDATA pData)
+{
+    EnterCriticalSection(&UmpdSection);
+    if (g_pServedJob == pData)
+    {
+        g_pServedJob = NULL;
+    }
+    LeaveCriticalSection(&UmpdSection);
+}
+
 HANDLE WINAPI DrvSplStartDoc(HANDLE hPrinter, DWORD JobId)
 {
     PSPLDATA pData;
@@ -57,12 +99,14 @@ HANDLE WINAPI DrvSplStartDoc(HANDLE hPrinter, DWORD JobId)
     pData->JobId = JobId;
     pData->dwState = JS_STARTED;
 
+    WaitForTurn(pData);
     if (BuildDriverPath(szLibrary, MAX_PATH, OVERLAY_LIBRARY_SUFFIX))
     {
         hModule = LoadLibraryW(szLibrary);
     }
     if (hModule == NULL)
     {
+        EndTurn(pData);
         GlobalFree(pData);
         return NULL;
     }
@@ -320,6 +364,7 @@ void WINAPI DrvSplClose(HANDLE hDriver)
         hOvlyFile = INVALID_HANDLE_VALUE;
     }
 
+    EndTurn(pData);
     GlobalFree(pData);
 }
 

@@ -5,6 +5,9 @@
 
 #include <w32emu.h>
 
+#include <atomic>
+#include <thread>
+
 namespace scenarios
 {
 namespace
@@ -337,6 +340,52 @@ TEST_F(HostFaults, DocumentNameUnreadable)
     ASSERT_EQ(r.PrinterDocuments().size(), 2u);
     EXPECT_EQ(r.PrinterDocument(1).name, WString(W("Untitled")));
     spooler->beforeStep = nullptr;
+    ExpectNothingLeft();
+}
+
+} // namespace
+} // namespace scenarios
+
+namespace scenarios
+{
+namespace
+{
+
+typedef HANDLE(WINAPI *PFN_StartDoc)(HANDLE, DWORD);
+typedef void(WINAPI *PFN_Close)(HANDLE);
+
+// Jobs that the spooler runs at the same time on other threads are served
+// one after the other: the second start waits for the first job's close.
+// A job nested in a job on that job's thread (the watermark job) goes on.
+TEST_F(HostFaults, ConcurrentJobsAreServedOneAfterTheOther)
+{
+    PFN_StartDoc pfnStartDoc =
+        reinterpret_cast<PFN_StartDoc>(reinterpret_cast<void *>(GetProcAddress(spooler->Module(), "DrvSplStartDoc")));
+    PFN_Close pfnClose =
+        reinterpret_cast<PFN_Close>(reinterpret_cast<void *>(GetProcAddress(spooler->Module(), "DrvSplClose")));
+    ASSERT_TRUE(pfnStartDoc && pfnClose);
+
+    HANDLE hFirst = pfnStartDoc(reinterpret_cast<HANDLE>(1), 1);
+    ASSERT_NE(hFirst, nullptr);
+    HANDLE hNested = pfnStartDoc(reinterpret_cast<HANDLE>(1), 2);
+    ASSERT_NE(hNested, nullptr) << "same thread: not held up";
+    pfnClose(hNested);
+
+    std::atomic<HANDLE> hSecond{nullptr};
+    std::thread other([&] { hSecond = pfnStartDoc(reinterpret_cast<HANDLE>(2), 3); });
+    Sleep(150);
+    EXPECT_EQ(hSecond.load(), nullptr) << "the second job waits";
+    pfnClose(hFirst);
+    other.join();
+    ASSERT_NE(hSecond.load(), nullptr);
+    pfnClose(hSecond.load());
+
+    // And with every job closed, any thread may start one at once.
+    std::thread([&] {
+        HANDLE h = pfnStartDoc(reinterpret_cast<HANDLE>(3), 4);
+        EXPECT_NE(h, nullptr);
+        pfnClose(h);
+    }).join();
     ExpectNothingLeft();
 }
 

@@ -29,8 +29,7 @@ W32EMU_API BOOL W32EmuToHostPathA(LPCSTR pszWinPath, char *pszHost, size_t cbHos
 // The Windows version that GetVersionExA reports. bExtended: whether the
 // 156-byte OSVERSIONINFOEXA is accepted (Windows 95 and NT 4.0 before
 // Service Pack 4 refuse it). Default: NT 5.1.2600, extended.
-W32EMU_API void W32EmuSetVersion(DWORD dwPlatformId, DWORD dwMajor, DWORD dwMinor, DWORD dwBuild,
-                                 BOOL bExtended);
+W32EMU_API void W32EmuSetVersion(DWORD dwPlatformId, DWORD dwMajor, DWORD dwMinor, DWORD dwBuild, BOOL bExtended);
 
 // Makes GetPrinterDriverDirectoryA fail with the given error (0: succeed).
 W32EMU_API void W32EmuSetDriverDirectoryError(DWORD dwError);

@@ -26,7 +26,8 @@
 //               are Windows-1252; CP_UTF8), GetACP, lstrlen/lstrcpy/lstrcpyn/
 //               lstrcat/lstrcmp/lstrcmpi (A and W), wsprintfW/A, wvsprintfW/A.
 //   System      GetWindowsDirectoryW/A, GetSystemDirectoryW/A, GetVersionExA,
-//               OutputDebugStringW/A, MulDiv, GetTickCount,
+//               OutputDebugStringW/A, MulDiv, GetTickCount, Sleep,
+//               GetCurrentThreadId,
 //               Initialize/Enter/Leave/DeleteCriticalSection.
 //   Spooler     GetPrinterDriverDirectoryA (the local machine's directory).
 //
@@ -317,8 +318,8 @@ WINBASEAPI HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, 
 WINBASEAPI HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                                      LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
                                      DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
-WINBASEAPI BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
-                                LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped);
+WINBASEAPI BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
+                                LPOVERLAPPED lpOverlapped);
 WINBASEAPI BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
                                  LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped);
 WINBASEAPI DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh,
@@ -343,8 +344,7 @@ WINBASEAPI DWORD WINAPI GetTempPathW(DWORD nBufferLength, LPWSTR lpBuffer);
 WINBASEAPI DWORD WINAPI GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer);
 WINBASEAPI UINT WINAPI GetTempFileNameW(LPCWSTR lpPathName, LPCWSTR lpPrefixString, UINT uUnique,
                                         LPWSTR lpTempFileName);
-WINBASEAPI UINT WINAPI GetTempFileNameA(LPCSTR lpPathName, LPCSTR lpPrefixString, UINT uUnique,
-                                        LPSTR lpTempFileName);
+WINBASEAPI UINT WINAPI GetTempFileNameA(LPCSTR lpPathName, LPCSTR lpPrefixString, UINT uUnique, LPSTR lpTempFileName);
 
 // ---- profile files --------------------------------------------------------
 WINBASEAPI DWORD WINAPI GetPrivateProfileStringW(LPCWSTR lpAppName, LPCWSTR lpKeyName, LPCWSTR lpDefault,
@@ -468,6 +468,8 @@ WINBASEAPI void WINAPI OutputDebugStringW(LPCWSTR lpOutputString);
 WINBASEAPI void WINAPI OutputDebugStringA(LPCSTR lpOutputString);
 WINBASEAPI int WINAPI MulDiv(int nNumber, int nNumerator, int nDenominator);
 WINBASEAPI DWORD WINAPI GetTickCount(void);
+WINBASEAPI void WINAPI Sleep(DWORD dwMilliseconds);
+WINBASEAPI DWORD WINAPI GetCurrentThreadId(void);
 WINBASEAPI void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
 WINBASEAPI void WINAPI EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
 WINBASEAPI void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection);

@@ -7,6 +7,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -201,6 +202,22 @@ WINBASEAPI DWORD WINAPI GetTickCount(void)
     struct timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return (DWORD)((uint64_t)ts.tv_sec * 1000 + (uint64_t)ts.tv_nsec / 1000000);
+}
+
+WINBASEAPI void WINAPI Sleep(DWORD dwMilliseconds)
+{
+    struct timespec ts;
+    ts.tv_sec = dwMilliseconds / 1000;
+    ts.tv_nsec = (long)(dwMilliseconds % 1000) * 1000000L;
+    while (nanosleep(&ts, &ts) != 0 && errno == EINTR)
+    {
+    }
+}
+
+// The kernel's thread id: unique among the process's live threads, never 0.
+WINBASEAPI DWORD WINAPI GetCurrentThreadId(void)
+{
+    return (DWORD)syscall(SYS_gettid);
 }
 
 // ---- critical sections ----------------------------------------------------------

@@ -122,6 +122,20 @@ TEST_F(System, TickCountAdvances)
     EXPECT_LT(t1 - t0, 5000u);
 }
 
+TEST_F(System, SleepWaitsAndThreadIdsDiffer)
+{
+    DWORD t0 = GetTickCount();
+    Sleep(20);
+    EXPECT_GE(GetTickCount() - t0, 15u);
+    DWORD dwMain = GetCurrentThreadId();
+    DWORD dwOther = 0;
+    std::thread([&] { dwOther = GetCurrentThreadId(); }).join();
+    EXPECT_NE(dwMain, 0u);
+    EXPECT_NE(dwOther, 0u);
+    EXPECT_NE(dwMain, dwOther);
+    EXPECT_EQ(GetCurrentThreadId(), dwMain);
+}
+
 TEST_F(System, LastErrorIsPerThread)
 {
     SetLastError(111);
