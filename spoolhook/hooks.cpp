@@ -363,6 +363,13 @@ void WINAPI DrvSplClose(HANDLE hDriver)
         CloseHandle(hOvlyFile);
         hOvlyFile = INVALID_HANDLE_VALUE;
     }
+    // The booklet routines free the page orientations they used; a booklet
+    // job that did not get that far (aborted, or no way to print it) leaves
+    // them to its close.
+    if (pData->dwFlags & JF_BOOKLET)
+    {
+        FreeOrientationList();
+    }
 
     EndTurn(pData);
     GlobalFree(pData);

@@ -328,6 +328,25 @@ TEST_F(HostFaults, PrinterInformationMissingForTheWatermark)
     ExpectNothingLeft();
 }
 
+// Page orientations of a booklet job go with the job, also when no booklet
+// routine ran to free them.
+TEST_F(HostFaults, BookletJobsLeaveNoOrientationListBehind)
+{
+    for (short mode : {0, 2})
+    {
+        DRVDEVMODE dm = Settings();
+        dm.sBooklet = 1;
+        dm.sHardwareBooklet = mode;
+        DocumentJob job(dm, 3);
+        job.booklet = markers::BookletRecord::Standard(false, false);
+        Job aborted = job.Build();
+        aborted.endDoc = mode != 0;
+        aborted.abort = mode == 0;
+        Run(aborted);
+        ExpectNothingLeft();
+    }
+}
+
 // A job record that cannot be read leaves the second document "Untitled".
 TEST_F(HostFaults, DocumentNameUnreadable)
 {
