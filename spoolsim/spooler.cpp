@@ -468,6 +468,10 @@ RunResult Spooler::Run(const Job &job)
                     BYTE *pb = step.data.empty() ? nullptr : const_cast<BYTE *>(step.data.data());
                     BOOL ok = hooks.WritePrinter(hJob, pb, static_cast<DWORD>(step.data.size()), &cbWritten);
                     result.writes.push_back({static_cast<DWORD>(step.data.size()), ok, cbWritten});
+                    if (stopAtFailedWrite && (!ok || cbWritten != step.data.size()))
+                    {
+                        result.stoppedAtFailedWrite = true;
+                    }
                     break;
                 }
                 case StepKind::StartPage:
@@ -477,24 +481,35 @@ RunResult Spooler::Run(const Job &job)
                     result.endPageResults.push_back(hooks.EndPage(hJob));
                     break;
                 }
+                if (result.stoppedAtFailedWrite)
+                {
+                    break;
+                }
             }
-            if (beforeStep)
-            {
-                beforeStep(job.steps.size());
-            }
-            if (job.endDoc)
-            {
-                hooks.EndDoc(hJob);
-            }
-            if (job.abort)
+            if (result.stoppedAtFailedWrite)
             {
                 hooks.Abort(hJob);
+            }
+            else
+            {
+                if (beforeStep)
+                {
+                    beforeStep(job.steps.size());
+                }
+                if (job.endDoc)
+                {
+                    hooks.EndDoc(hJob);
+                }
+                if (job.abort)
+                {
+                    hooks.Abort(hJob);
+                }
             }
             hooks.Close(hJob);
         }
         // The spooler finishes (or, for a failed start or an abort, drops)
         // whatever document is still open on the job's handle.
-        s.EndDocument(ph, !result.started || job.abort);
+        s.EndDocument(ph, !result.started || job.abort || result.stoppedAtFailedWrite);
     }
 
     result.traces = platform::TakeDebugStrings();

@@ -217,6 +217,8 @@ struct RunResult
     std::vector<const Document *> PrinterDocuments() const;
     const Document &PrinterDocument(size_t i) const;
     bool AllWritesSucceeded() const;
+    // Spooler::stopAtFailedWrite ended the job at a refused write.
+    bool stoppedAtFailedWrite = false;
     // Traces that begin with the prefix.
     std::vector<WString> TracesStartingWith(const WString &prefix) const;
 };
@@ -257,6 +259,11 @@ class Spooler
     // number of steps before DrvSplEndDoc: tests arm faults at a chosen point.
     std::function<void(size_t)> beforeStep;
     bool keepData = true; // false: documents count bytes only (large jobs)
+    // As an application does when a print call fails: a write that the hook
+    // refuses (FALSE, or fewer bytes than given) ends the job there with
+    // DrvSplAbort instead of DrvSplEndDoc, and the open document is dropped.
+    // Off by default: the scenarios drive every step whatever the results.
+    bool stopAtFailedWrite = false;
     WString printerName = W("KD7720 PCL6");
     WString driverName = W("KD7720 PCL6");
 

@@ -1,0 +1,698 @@
+#include "driver.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace jobtool
+{
+
+namespace op = pclxl::op;
+namespace attr = pclxl::attr;
+namespace val = pclxl::val;
+namespace markers = spoolsim::markers;
+
+namespace
+{
+
+// The pages a spooled job's page index holds.
+const size_t kMostSpooledPages = 1999;
+
+// The options that make the hook re-order or repeat pages, by name.
+std::vector<std::string> PageOrderOptions(const JobOptions &o)
+{
+    std::vector<std::string> names;
+    if (o.collate)
+    {
+        names.push_back(o.copyCommand ? "--copy-command" : "--collate");
+    }
+    if (o.reverse)
+    {
+        names.push_back("--reverse");
+    }
+    if (o.pageSet != PageSet::All)
+    {
+        names.push_back("--page-set");
+    }
+    if (o.manualDuplex)
+    {
+        names.push_back("--manual-duplex");
+    }
+    if (o.booklet != BookletKind::None)
+    {
+        names.push_back("--booklet");
+    }
+    if (o.transparency != Interleave::None)
+    {
+        names.push_back("--transparency");
+    }
+    return names;
+}
+
+std::vector<std::string> DecorationOptions(const JobOptions &o)
+{
+    std::vector<std::string> names;
+    if (o.watermark)
+    {
+        names.push_back("--watermark");
+    }
+    if (o.overlay)
+    {
+        names.push_back("--overlay");
+    }
+    if (o.overlayCreate)
+    {
+        names.push_back("--overlay-create");
+    }
+    return names;
+}
+
+void CopyText(CHAR *dst, size_t cb, const std::string &text)
+{
+    std::memset(dst, 0, cb);
+    std::memcpy(dst, text.data(), std::min(text.size(), cb - 1));
+}
+
+Bytes Concat(std::initializer_list<Bytes> parts)
+{
+    Bytes out;
+    for (const Bytes &b : parts)
+    {
+        out.insert(out.end(), b.begin(), b.end());
+    }
+    return out;
+}
+
+Bytes OriginFragment(double x, double y)
+{
+    // Whole units where they fit the usual 16 bits, else real numbers.
+    const bool fits = std::abs(x) < 32767 && std::abs(y) < 32767;
+    pclxl::Writer w;
+    w.xy(fits ? pclxl::ElementType::SInt16 : pclxl::ElementType::Real32, std::round(x), std::round(y))
+        .attr(attr::PageOrigin)
+        .op(op::SetPageOrigin);
+    return w.take();
+}
+
+} // namespace
+
+std::string CheckOptions(const JobOptions &o)
+{
+    if (o.copies < 1 || o.copies > 32767)
+    {
+        return "--copies must be from 1 to 32767";
+    }
+    if (o.copyCommand && !o.collate)
+    {
+        return "--copy-command needs --collate";
+    }
+    std::vector<std::string> order = PageOrderOptions(o);
+    std::vector<std::string> decorations = DecorationOptions(o);
+    if (o.passThrough || o.deferText)
+    {
+        const char *mode = o.passThrough ? "--pass-through" : "--defer-text";
+        const char *why = o.passThrough ? "the hook then passes every buffer on unchanged"
+                                        : "in deferred-text mode the hook neither spools pages nor inserts fragments";
+        std::vector<std::string> other = order;
+        other.insert(other.end(), decorations.begin(), decorations.end());
+        if (o.passThrough && o.deferText)
+        {
+            other.push_back("--defer-text");
+        }
+        if (!other.empty())
+        {
+            return std::string(mode) + " cannot be combined with " + other.front() + ": " + why;
+        }
+    }
+    if (o.overlay && o.overlayCreate)
+    {
+        return "--overlay-create and --overlay cannot be combined";
+    }
+    if (o.overlayCreate && (!order.empty() || o.copies > 1))
+    {
+        return "--overlay-create cannot be combined with " + (order.empty() ? std::string("--copies") : order.front()) +
+               ": an overlay-creation job prints nothing";
+    }
+    if (o.reverse && o.pageSet != PageSet::All)
+    {
+        return "--reverse and --page-set cannot be combined: the odd or even pages print first to last";
+    }
+    if (o.manualDuplex && o.booklet != BookletKind::None)
+    {
+        return "--manual-duplex and --booklet cannot be combined (--booklet manual turns the sheets by hand itself)";
+    }
+    const bool byHand = o.manualDuplex || o.booklet == BookletKind::Manual;
+    const char *twoPass = o.manualDuplex ? "--manual-duplex" : "--booklet manual";
+    if (byHand && (o.collate || o.copies > 1))
+    {
+        return std::string(twoPass) + " prints one copy: --copies and --collate do not apply";
+    }
+    if (o.manualDuplex || o.booklet != BookletKind::None)
+    {
+        const char *what = o.manualDuplex ? "--manual-duplex" : "--booklet";
+        if (o.reverse || o.pageSet != PageSet::All || o.transparency != Interleave::None)
+        {
+            const char *other = o.reverse ? "--reverse" : o.pageSet != PageSet::All ? "--page-set" : "--transparency";
+            return std::string(what) + " cannot be combined with " + other + ": it sets the page order itself";
+        }
+    }
+    if (o.transparency != Interleave::None && o.pageSet != PageSet::All)
+    {
+        return "--transparency cannot be combined with --page-set";
+    }
+    if (o.booklet == BookletKind::Printer && o.copies > 1 && !o.collate)
+    {
+        return "--booklet printer makes several copies only with --collate";
+    }
+    if (o.direction != 0 && o.direction != 1)
+    {
+        return "--direction must be 0 or 1";
+    }
+    if (o.watermark)
+    {
+        if (o.watermark->empty())
+        {
+            return "--watermark needs a text";
+        }
+        if (o.watermark->size() >= CB_WM_TEXT)
+        {
+            return "--watermark text is longer than " + std::to_string(CB_WM_TEXT - 1) + " bytes";
+        }
+        if (o.wmSize < 1 || o.wmSize > 999)
+        {
+            return "--wm-size must be from 1 to 999 points";
+        }
+        if (o.wmAngle < -360 || o.wmAngle > 360)
+        {
+            return "--wm-angle must be from -360 to 360 degrees";
+        }
+    }
+    for (const std::optional<std::string> *path : {&o.overlay, &o.overlayCreate})
+    {
+        if (*path && ((*path)->empty() || (*path)->size() >= CB_OVERLAY_FILE))
+        {
+            return std::string(path == &o.overlay ? "--overlay" : "--overlay-create") + " needs a path of 1 to " +
+                   std::to_string(CB_OVERLAY_FILE - 1) + " bytes";
+        }
+    }
+    if (o.orientation != 0 && o.orientation != DMORIENT_PORTRAIT && o.orientation != DMORIENT_LANDSCAPE)
+    {
+        return "--orientation must be portrait or landscape";
+    }
+    return std::string();
+}
+
+namespace driver
+{
+const char kOverlayStream[] = "PageOverlay";
+
+Bytes LeadIn1()
+{
+    return {pclxl::dt::UByte, val::eAutoSelect, pclxl::tag::AttrUByte, attr::MediaSource};
+}
+
+Bytes LeadIn2()
+{
+    return {pclxl::dt::UByte, 2 /* eFaceUpBin */, pclxl::tag::AttrUByte, attr::MediaDestination};
+}
+
+Bytes CopyCommand(int copies, bool prelude)
+{
+    std::string line = "@PJL SET QTY=" + std::to_string(copies) + "\n";
+    if (prelude)
+    {
+        line = std::string(pclxl::kUniversalExit) + line + "@PJL ENTER LANGUAGE = PCLXL\n";
+    }
+    return Bytes(line.begin(), line.end());
+}
+
+Bytes InstructionPage(bool landscape, double unitsPerInch, uint8_t mediaSize)
+{
+    static const char *const kLines[] = {
+        "Manual duplex",
+        "",
+        "The first side of the sheets is being printed.",
+        "When it is done, put the printed stack back into the",
+        "multi-purpose tray, printed side up, top edge first,",
+        "and answer the message on the screen.",
+    };
+    const double u = unitsPerInch;
+    pclxl::Writer w;
+    w.beginPage(landscape ? val::eLandscapeOrientation : val::ePortraitOrientation, mediaSize);
+    w.setColorSpaceGray().setBrushGray(0);
+    w.setFont("Courier         ", static_cast<float>(u * 12 / 72));
+    int line = 0;
+    for (const char *text : kLines)
+    {
+        if (*text != 0)
+        {
+            w.setCursor(static_cast<int16_t>(std::min(u, 32767.0)),
+                        static_cast<int16_t>(std::min(u + line * u / 4, 32767.0)));
+            w.text(text);
+        }
+        line++;
+    }
+    w.endPage(1);
+    return w.take();
+}
+
+Bytes OverlayBegin()
+{
+    pclxl::Writer w;
+    w.beginStream(kOverlayStream);
+    return w.take();
+}
+
+Bytes OverlayCall()
+{
+    // The overlay draws in a graphics state of its own, so that the page's
+    // own drawing is not changed by it.
+    pclxl::Writer w;
+    w.pushGS().execStream(kOverlayStream).popGS();
+    return w.take();
+}
+
+Bytes OverlayEnd()
+{
+    pclxl::Writer w;
+    w.endStream();
+    return w.take();
+}
+} // namespace driver
+
+DRVDEVMODE MakeSettings(const JobOptions &o, const PreparedDocument &doc)
+{
+    DRVDEVMODE dm = spoolsim::DefaultSettings();
+    const Paper &paper = PaperForMediaSize(doc.mediaSize);
+    const short dpi = static_cast<short>(std::lround(std::min(doc.unitsPerInch, 32767.0)));
+    dm.dmPublic.dmPaperSize = paper.dmPaperSize;
+    dm.dmPublic.dmPrintQuality = dpi;
+    dm.dmPublic.dmYResolution = dpi;
+    dm.dmPublic.dmOrientation = static_cast<short>(o.orientation != 0 ? o.orientation : doc.pages.front().orientation);
+    dm.dmPublic.dmCopies = static_cast<short>(o.copies);
+    dm.dmPublic.dmCollate = o.collate ? 1 : 0;
+    dm.sCollate = o.collate ? 1 : 0;
+    dm.sCopyCommand = o.copyCommand ? 1 : 0;
+    dm.sReverseOrder = o.reverse ? 1 : o.pageSet == PageSet::Odd ? 2 : o.pageSet == PageSet::Even ? 3 : 0;
+    dm.sManualDuplex = o.manualDuplex ? 1 : o.booklet == BookletKind::Manual ? 2 : 0;
+    dm.sManualDuplexOrder = o.descending ? 1 : 0;
+    dm.sInstructionPage = o.instructionPage ? 1 : 0;
+    dm.sBooklet = o.booklet != BookletKind::None ? 1 : 0;
+    dm.sHardwareBooklet = o.booklet == BookletKind::Printer ? 2 : 0;
+    dm.sBookletOption = static_cast<SHORT>(o.direction);
+    if (o.transparency != Interleave::None)
+    {
+        dm.sMediaKind = 3;
+        dm.sOhpInterleave = o.transparency == Interleave::SamePage ? 1 : 2;
+        dm.sOhpOption = o.transparencyFirst ? 1 : 0;
+    }
+    if (o.watermark)
+    {
+        dm.sWatermarkOn = 1;
+        CopyText(dm.szWmText, sizeof(dm.szWmText), *o.watermark);
+        dm.sWmFontSize = static_cast<SHORT>(o.wmSize);
+        dm.sWmAngle = static_cast<SHORT>(o.wmAngle);
+        dm.sWmOutline = o.wmOutline ? 1 : 0;
+        dm.sWmFirstPageOnly = o.wmFirstPage ? 1 : 0;
+    }
+    if (o.overlayCreate || o.overlay)
+    {
+        dm.sOverlayMode = o.overlayCreate ? 2 : 1;
+        CopyText(dm.szOverlayFile, sizeof(dm.szOverlayFile), o.overlayCreate ? *o.overlayCreate : *o.overlay);
+        dm.sOverlayQuery = o.ask ? 1 : 0;
+    }
+    dm.sDeferText = o.deferText ? 1 : 0;
+    dm.sTextMode = 0;
+    dm.sPassThrough = o.passThrough ? 1 : 0;
+    return dm;
+}
+
+bool Spools(const DRVDEVMODE &dm)
+{
+    if (dm.sPassThrough != 0 || dm.sOverlayMode == 2)
+    {
+        return false;
+    }
+    return dm.sReverseOrder != 0 || dm.sCollate == 1 || dm.sManualDuplex != 0 || dm.sBooklet != 0 ||
+           (dm.sMediaKind == 3 && dm.sOhpInterleave > 0);
+}
+
+BookletLayout MakeBookletLayout(const PreparedDocument &doc, const DRVDEVMODE &dm)
+{
+    const bool landscapeBooklet = dm.dmPublic.dmOrientation == DMORIENT_LANDSCAPE;
+    const Paper &paper = PaperForMediaSize(doc.mediaSize);
+    const double u = doc.unitsPerInch;
+    const double S = std::min(paper.widthInch, paper.heightInch) * u;
+    const double L = std::max(paper.widthInch, paper.heightInch) * u;
+
+    // Two pages side by side on a sheet turned the other way; each page is
+    // scaled into its half and centred there. A page of the other
+    // orientation is turned by 90 degrees (its x axis then runs down the
+    // sheet, so its origin is at the right edge of where it lands).
+    double scale, o[4][2];
+    if (!landscapeBooklet)
+    {
+        const double halfW = L / 2, halfH = S;
+        scale = std::min(halfW / S, halfH / L);
+        const double ox = (halfW - scale * S) / 2, oy = (halfH - scale * L) / 2;
+        const double table[4][2] = {{ox, oy}, {halfW + ox, oy}, {ox + scale * S, oy}, {halfW + ox + scale * S, oy}};
+        std::memcpy(o, table, sizeof(o));
+    }
+    else
+    {
+        const double halfW = S, halfH = L / 2;
+        scale = std::min(halfW / L, halfH / S);
+        const double ox = (halfW - scale * L) / 2, oy = (halfH - scale * S) / 2;
+        const double table[4][2] = {{ox + scale * L, oy}, {ox + scale * L, halfH + oy}, {ox, oy}, {ox, halfH + oy}};
+        std::memcpy(o, table, sizeof(o));
+    }
+
+    pclxl::Writer bp;
+    bp.ubyte(landscapeBooklet ? val::ePortraitOrientation : val::eLandscapeOrientation).attr(attr::Orientation);
+    bp.ubyte(doc.mediaSize).attr(attr::MediaSize);
+    if (dm.sHardwareBooklet == 2)
+    {
+        // The fold runs across the sheet's long side.
+        bp.ubyte(landscapeBooklet ? 0 : 1).attr(attr::DuplexPageMode);
+    }
+    else
+    {
+        bp.ubyte(0).attr(attr::SimplexPageMode);
+    }
+    bp.op(op::BeginPage);
+    Bytes beginPage = bp.take();
+    if (dm.sHardwareBooklet != 2)
+    {
+        beginPage = Concat({driver::LeadIn1(), driver::LeadIn2(), beginPage});
+    }
+    pclxl::Writer ep;
+    ep.endPage(1);
+    pclxl::Writer rotation;
+    rotation.sint16(90).attr(attr::PageAngle).op(op::SetPageRotation);
+    pclxl::Writer sc;
+    sc.xy(pclxl::ElementType::Real32, scale, scale).attr(attr::PageScale).op(op::SetPageScale);
+    pclxl::Writer cm;
+    cm.ubyte(0).attr(attr::ClipMode).op(op::SetClipMode);
+    pclxl::Writer border;
+    border.ubyte(1).attr(attr::PenWidth).op(op::SetPenWidth);
+
+    BookletLayout layout;
+    layout.endPage = ep.take();
+    const Bytes items[] = {beginPage,
+                           layout.endPage,
+                           OriginFragment(o[0][0], o[0][1]),
+                           OriginFragment(o[1][0], o[1][1]),
+                           OriginFragment(o[2][0], o[2][1]),
+                           OriginFragment(o[3][0], o[3][1]),
+                           rotation.bytes(),
+                           rotation.bytes(),
+                           sc.take(),
+                           cm.take(),
+                           border.take()};
+    BYTE index = 1;
+    for (const Bytes &item : items)
+    {
+        layout.record.items.push_back({index++, item});
+    }
+    layout.record.orientationIndex = 12;
+    layout.record.orientation = static_cast<BYTE>(landscapeBooklet ? 2 : 1);
+    if (dm.sOverlayMode == 1)
+    {
+        // Once per sheet side: the overlay in a graphics state of its own,
+        // at the sheet's scale.
+        pclxl::Writer run;
+        run.execStream(driver::kOverlayStream).popGS();
+        pclxl::Writer push;
+        push.pushGS();
+        layout.record.overlayItems.push_back({13, run.take()});
+        layout.record.overlayItems.push_back({14, push.take()});
+    }
+    return layout;
+}
+
+namespace
+{
+
+class StreamBuilder
+{
+  public:
+    void Write(const Bytes &data)
+    {
+        if (!data.empty())
+        {
+            m_b.Write(data);
+            m_printable.insert(m_printable.end(), data.begin(), data.end());
+        }
+    }
+    void Marker(const Bytes &data)
+    {
+        m_b.Write(data);
+    }
+    void Text(const char *marker)
+    {
+        m_b.Write(std::string(marker));
+    }
+    void WriteSettings(const DRVDEVMODE &dm)
+    {
+        m_b.Settings(dm);
+    }
+    void StartPage()
+    {
+        m_b.StartPage();
+    }
+    void EndPage()
+    {
+        m_b.EndPage();
+    }
+    spoolsim::JobBuilder &Builder()
+    {
+        return m_b;
+    }
+    // The data that reach the printer when the hook sends everything as it
+    // arrives: a check that the driver's stream is sound.
+    const Bytes &Printable() const
+    {
+        return m_printable;
+    }
+    void Printable(const Bytes &data)
+    {
+        m_printable.insert(m_printable.end(), data.begin(), data.end());
+    }
+
+  private:
+    spoolsim::JobBuilder m_b;
+    Bytes m_printable;
+};
+
+} // namespace
+
+MadeJob MakeJob(const Bytes &pxl, const JobOptions &o)
+{
+    MadeJob made;
+    made.error = CheckOptions(o);
+    if (!made.error.empty())
+    {
+        made.usage = true;
+        return made;
+    }
+    PrepareResult prepared = Prepare(pxl, !o.collate && o.copies > 1 ? static_cast<uint16_t>(o.copies) : 0);
+    if (!prepared.doc)
+    {
+        made.error = prepared.error;
+        return made;
+    }
+    const PreparedDocument &doc = *prepared.doc;
+    made.notes = doc.notes;
+    DRVDEVMODE dm = MakeSettings(o, doc);
+    const bool spooling = Spools(dm);
+    const bool booklet = dm.sBooklet != 0;
+    const bool watermark = dm.sWatermarkOn != 0;
+    const bool overlay = dm.sOverlayMode == 1;
+    const bool copyCommand = dm.sCollate == 1 && dm.sCopyCommand == 1;
+
+    StreamBuilder s;
+    s.WriteSettings(dm);
+
+    if (dm.sOverlayMode == 2)
+    {
+        // Overlay creation: the hook keeps what the first page sends and
+        // prints nothing, so the driver sends page 1 as an overlay body and
+        // stops there (a trailer after it would land in the overlay).
+        made.notes.insert(made.notes.end(), doc.overlayNotes.begin(), doc.overlayNotes.end());
+        s.Write(doc.header);
+        s.StartPage();
+        if (watermark)
+        {
+            s.Text(spoolsim::markers::kWatermark);
+        }
+        PreparedPage body;
+        body.body = doc.overlayBody;
+        Commands commands = ReadCommands(pclxl::Bytes(body.body), pclxl::Context::Page);
+        for (const pclxl::Command &c : commands.structure.commands)
+        {
+            body.cuts.push_back(c.begin);
+        }
+        for (const Bytes &chunk : Chunks(body, 0, body.body.size()))
+        {
+            s.Write(chunk);
+        }
+        s.EndPage();
+        made.job = s.Builder().Build(spoolsim::Widen(o.documentName));
+        made.summary =
+            "overlay creation from page 1 of " + std::to_string(doc.pages.size()) + " (the printer receives nothing)";
+        return made;
+    }
+
+    // The job header, with the copy position and the overlay definition.
+    if (copyCommand)
+    {
+        s.Write(Bytes(doc.header.begin(), doc.header.begin() + static_cast<long>(doc.copyPos)));
+        s.Marker(markers::CopyPos());
+        s.Write(Bytes(doc.header.begin() + static_cast<long>(doc.copyPos), doc.header.end()));
+    }
+    else
+    {
+        s.Write(doc.header);
+    }
+    if (overlay)
+    {
+        s.Write(driver::OverlayBegin());
+        s.Text(spoolsim::markers::kOverlay);
+        // Stands for the embedding in the sound-stream check below.
+        pclxl::Writer stand;
+        stand.readStream(pclxl::Bytes());
+        s.Printable(stand.bytes());
+        s.Write(driver::OverlayEnd());
+    }
+    // The lead-in fragments right before the first page. A booklet takes
+    // its lead-ins from the layout record and sends these with the header,
+    // ahead of a sheet's own BeginPage: there they are whitespace.
+    if (booklet)
+    {
+        s.Write(Bytes(8, ' '));
+    }
+    else
+    {
+        s.Write(Concat({driver::LeadIn1(), driver::LeadIn2()}));
+    }
+    BookletLayout layout;
+    if (booklet)
+    {
+        layout = MakeBookletLayout(doc, dm);
+        s.Marker(markers::Booklet(layout.record));
+    }
+
+    SHORT orientation = dm.dmPublic.dmOrientation;
+    for (const PreparedPage &page : doc.pages)
+    {
+        // A page of the other orientation gets a settings block of its own,
+        // so that the hook draws its watermark for that orientation; the
+        // hook takes such a block only while the watermark is on.
+        if (watermark && page.orientation != orientation)
+        {
+            DRVDEVMODE turned = dm;
+            turned.dmPublic.dmOrientation = page.orientation;
+            s.WriteSettings(turned);
+            orientation = page.orientation;
+        }
+        s.StartPage();
+        if (spooling)
+        {
+            s.Marker(markers::PageStart(page.orientation));
+        }
+        if (!booklet)
+        {
+            s.Write(overlay ? Concat({page.begin, driver::OverlayCall()}) : page.begin);
+        }
+        if (watermark)
+        {
+            s.Text(spoolsim::markers::kWatermark);
+        }
+        const bool defer = dm.sDeferText != 0 && page.text.has_value();
+        if (defer)
+        {
+            // The text goes to the printer at the end of the page, before
+            // the EndPage that the driver sends after the page's end.
+            for (const Bytes &chunk : Chunks(page, 0, page.text->begin))
+            {
+                s.Write(chunk);
+            }
+            s.Marker(markers::DeferStart());
+            std::vector<Bytes> text = Chunks(page, page.text->begin, page.text->end);
+            for (const Bytes &chunk : text)
+            {
+                s.Builder().Write(chunk);
+            }
+            s.Marker(markers::DeferEnd());
+            for (const Bytes &chunk : Chunks(page, page.text->end, page.body.size()))
+            {
+                s.Write(chunk);
+            }
+            for (const Bytes &chunk : text)
+            {
+                s.Printable(chunk);
+            }
+        }
+        else
+        {
+            for (const Bytes &chunk : Chunks(page, 0, page.body.size()))
+            {
+                s.Write(chunk);
+            }
+        }
+        if (booklet)
+        {
+            s.Write(page.after);
+            s.EndPage();
+        }
+        else if (defer)
+        {
+            s.EndPage();
+            s.Write(Concat({page.end, page.after}));
+        }
+        else
+        {
+            s.Write(Concat({page.end, page.after}));
+            s.EndPage();
+        }
+    }
+    if (spooling)
+    {
+        markers::EndFields fields;
+        if (dm.sCollate == 1)
+        {
+            fields.copies = static_cast<WORD>(dm.dmPublic.dmCopies);
+        }
+        if (copyCommand)
+        {
+            fields.copyCommand = driver::CopyCommand(o.copies, !doc.pjl);
+        }
+        if (booklet)
+        {
+            fields.bookletEnd = std::make_pair(BYTE{2}, layout.endPage);
+        }
+        s.Marker(markers::End(fields));
+    }
+    s.Write(doc.trailer);
+
+    if (!booklet)
+    {
+        pclxl::Document check = pclxl::readDocument(pclxl::Bytes(s.Printable()));
+        if (!check.ok())
+        {
+            made.error = "the prepared stream is not sound PCL XL: " + check.error->message();
+            return made;
+        }
+    }
+    if (spooling && doc.pages.size() > kMostSpooledPages)
+    {
+        made.notes.push_back("the hook spools at most " + std::to_string(kMostSpooledPages) +
+                             " pages: it will refuse this job at page " + std::to_string(kMostSpooledPages + 1));
+    }
+    made.job = s.Builder().Build(spoolsim::Widen(o.documentName));
+    made.summary = std::to_string(doc.pages.size()) + (doc.pages.size() == 1 ? " page" : " pages") +
+                   (spooling ? ", spooled by the hook (page-start and end markers)" : ", printed as it arrives");
+    return made;
+}
+
+} // namespace jobtool

@@ -1,0 +1,862 @@
+#include "pagemap.h"
+
+#include "driver.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <set>
+
+namespace jobtool
+{
+
+namespace op = pclxl::op;
+namespace attr = pclxl::attr;
+
+namespace
+{
+
+Bytes Slice(pclxl::Bytes data, size_t begin, size_t end)
+{
+    return Bytes(data.data + begin, data.data + end);
+}
+
+void Append(Bytes &to, const Bytes &from)
+{
+    to.insert(to.end(), from.begin(), from.end());
+}
+
+bool EndsWith(const Bytes &b, size_t end, const Bytes &tail)
+{
+    return !tail.empty() && end >= tail.size() &&
+           std::equal(tail.begin(), tail.end(), b.begin() + static_cast<long>(end - tail.size()));
+}
+
+std::string DescribeLeadIn(const Bytes &b)
+{
+    if (b.size() == 4 && b[0] == pclxl::dt::UByte && b[2] == pclxl::tag::AttrUByte)
+    {
+        const char *name = pclxl::attributeName(b[3]);
+        const char *value = pclxl::enumValueName(b[3], b[1]);
+        return std::string(name ? name : "attribute") + "=" + (value ? value : std::to_string(b[1]));
+    }
+    return spoolsim::Printable(b);
+}
+
+std::string Text(const pclxl::Command &c)
+{
+    const pclxl::Attribute *a = c.find(attr::TextData);
+    return a ? a->value.text() : std::string();
+}
+
+// "landscape A4" from a BeginPage's attributes.
+std::string PageDetail(const pclxl::Command &beginPage)
+{
+    std::string out;
+    auto name = [&beginPage](uint16_t id, const char *prefix, const char *suffix) {
+        const pclxl::Attribute *a = beginPage.find(id);
+        if (!a || a->value.shape != pclxl::Shape::Scalar)
+        {
+            return std::string();
+        }
+        const char *n = pclxl::enumValueName(id, static_cast<uint32_t>(a->value.number()));
+        std::string s = n ? n : std::to_string(a->value.integer());
+        if (s.compare(0, std::strlen(prefix), prefix) == 0)
+        {
+            s = s.substr(std::strlen(prefix));
+        }
+        if (s.size() > std::strlen(suffix) && s.compare(s.size() - std::strlen(suffix), std::string::npos, suffix) == 0)
+        {
+            s.resize(s.size() - std::strlen(suffix));
+        }
+        return s;
+    };
+    std::string orientation = name(attr::Orientation, "e", "Orientation");
+    std::string size = name(attr::MediaSize, "e", "Paper");
+    for (char &ch : orientation)
+    {
+        ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    }
+    out = orientation;
+    if (!size.empty())
+    {
+        out += (out.empty() ? "" : " ") + size;
+    }
+    return out;
+}
+
+struct Normalised
+{
+    Bytes bytes;
+    std::vector<Fragment> fragments;
+    std::string detail;
+};
+
+// A page (or booklet sheet) with what the hook adds taken out: lead-ins in
+// front of its attributes and watermark fragments; and PageCopies, which
+// tells copies apart but not pages.
+Normalised Normalise(pclxl::Bytes data, size_t base, const Reference &ref)
+{
+    Normalised n;
+    Commands cs = ReadCommands(data, pclxl::Context::Session, false);
+    const std::vector<pclxl::Command> &cmds = cs.structure.commands;
+    std::vector<Span> cut;
+    if (!cmds.empty())
+    {
+        for (const AttributeBytes &a : AttributeList(data, cmds.front()))
+        {
+            auto it = std::find(ref.leadIns.begin(), ref.leadIns.end(), a.pair);
+            if (it == ref.leadIns.end())
+            {
+                break;
+            }
+            cut.push_back({a.begin, a.end});
+            n.fragments.push_back({"lead-in " + std::to_string(it - ref.leadIns.begin() + 1), base + a.begin,
+                                   a.end - a.begin, DescribeLeadIn(a.pair)});
+        }
+        if (cmds.front().op == op::BeginPage)
+        {
+            n.detail = PageDetail(cmds.front());
+        }
+    }
+    for (size_t i = 0; i < cmds.size(); i++)
+    {
+        const pclxl::Command &c = cmds[i];
+        if (c.op == op::EndPage)
+        {
+            for (const AttributeBytes &a : AttributeList(data, c))
+            {
+                if (a.id == attr::PageCopies)
+                {
+                    cut.push_back({a.begin, a.end});
+                    const pclxl::Attribute *copies = c.find(attr::PageCopies);
+                    if (copies && copies->value.number() > 1)
+                    {
+                        n.detail += (n.detail.empty() ? "" : ", ") + std::to_string(copies->value.integer()) +
+                                    " copies of the page";
+                    }
+                }
+            }
+        }
+        const pclxl::Attribute *rop = i + 2 < cmds.size() ? cmds[i + 2].find(attr::ROP3) : nullptr;
+        if (c.op == op::PushGS && rop && cmds[i + 1].op == op::SetClipToPage && cmds[i + 2].op == op::SetROP &&
+            rop->value.number() == 252)
+        {
+            int depth = 0;
+            std::string text;
+            size_t j = i;
+            for (; j < cmds.size(); j++)
+            {
+                depth += cmds[j].op == op::PushGS ? 1 : cmds[j].op == op::PopGS ? -1 : 0;
+                if (cmds[j].op == op::Text || cmds[j].op == op::TextPath)
+                {
+                    text += Text(cmds[j]);
+                }
+                if (depth == 0)
+                {
+                    break;
+                }
+            }
+            if (j < cmds.size())
+            {
+                cut.push_back({c.begin, cmds[j].end});
+                n.fragments.push_back({"watermark", base + c.begin, cmds[j].end - c.begin, "\"" + text + "\""});
+                i = j;
+                continue;
+            }
+        }
+        const pclxl::Attribute *stream = c.find(attr::StreamName);
+        if (c.op == op::ExecStream && stream && stream->value.text() == driver::kOverlayStream)
+        {
+            n.fragments.push_back(
+                {"overlay", base + c.begin, c.end - c.begin, "ExecStream \"" + stream->value.text() + "\""});
+        }
+    }
+    std::sort(cut.begin(), cut.end(), [](const Span &a, const Span &b) { return a.begin < b.begin; });
+    size_t at = 0;
+    for (const Span &s : cut)
+    {
+        if (s.begin >= at)
+        {
+            Append(n.bytes, Slice(data, at, s.begin));
+            at = s.end;
+        }
+    }
+    Append(n.bytes, Slice(data, at, data.size));
+    return n;
+}
+
+// Which half of a sheet a body at pos lies in, from the origin before it;
+// -1 when the layout fragments are not there.
+int HalfOf(const Bytes &sheet, size_t pos, const Reference &ref)
+{
+    size_t p = pos;
+    for (const Bytes *setup : {&ref.clipMode, &ref.scale})
+    {
+        if (!EndsWith(sheet, p, *setup))
+        {
+            return -1;
+        }
+        p -= setup->size();
+    }
+    for (const Bytes &r : ref.rotations)
+    {
+        if (EndsWith(sheet, p, r))
+        {
+            p -= r.size();
+            break;
+        }
+    }
+    for (size_t k = 0; k < ref.origins.size(); k++)
+    {
+        if (EndsWith(sheet, p, ref.origins[k]))
+        {
+            return static_cast<int>(k % 2);
+        }
+    }
+    return -1;
+}
+
+// The input pages whose bodies a booklet sheet carries, by half.
+bool FindHalves(const Bytes &sheet, const Reference &ref, Entry &entry)
+{
+    struct Hit
+    {
+        size_t pos, len;
+        int page;
+    };
+    std::vector<int> order;
+    for (size_t k = 0; k < ref.bodies.size(); k++)
+    {
+        if (!ref.bodies[k].empty())
+        {
+            order.push_back(static_cast<int>(k + 1));
+        }
+    }
+    // Longest first, so that a short body is not found inside a longer one.
+    std::stable_sort(order.begin(), order.end(),
+                     [&ref](int a, int b) { return ref.bodies[a - 1].size() > ref.bodies[b - 1].size(); });
+    std::vector<Hit> hits;
+    for (int page : order)
+    {
+        const Bytes &body = ref.bodies[page - 1];
+        for (auto it = sheet.begin(); it != sheet.end();)
+        {
+            it = std::search(it, sheet.end(), body.begin(), body.end());
+            if (it == sheet.end())
+            {
+                break;
+            }
+            size_t pos = static_cast<size_t>(it - sheet.begin());
+            bool free = std::none_of(hits.begin(), hits.end(),
+                                     [&](const Hit &h) { return pos < h.pos + h.len && h.pos < pos + body.size(); });
+            if (free)
+            {
+                hits.push_back({pos, body.size(), page});
+                break;
+            }
+            ++it;
+        }
+    }
+    if (hits.empty() || hits.size() > 2)
+    {
+        return false;
+    }
+    std::sort(hits.begin(), hits.end(), [](const Hit &a, const Hit &b) { return a.pos < b.pos; });
+    int halves[2] = {HalfOf(sheet, hits[0].pos, ref), hits.size() > 1 ? HalfOf(sheet, hits[1].pos, ref) : -1};
+    bool known = halves[0] >= 0 && (hits.size() == 1 || (halves[1] >= 0 && halves[1] != halves[0]));
+    for (size_t i = 0; i < hits.size(); i++)
+    {
+        entry.halves[known ? halves[i] : static_cast<int>(i)] = hits[i].page;
+    }
+    if (!known)
+    {
+        entry.detail += (entry.detail.empty() ? "" : ", ") + std::string("halves in order of appearance");
+    }
+    return true;
+}
+
+// "BeginSession, OpenDataSource, 1 font, 233 characters" for a range of commands.
+std::string Summarise(const std::vector<pclxl::Command> &cmds, size_t begin, size_t end)
+{
+    std::vector<std::string> parts;
+    size_t fonts = 0, chars = 0;
+    std::string last;
+    for (const pclxl::Command &c : cmds)
+    {
+        if (c.begin < begin || c.begin >= end)
+        {
+            continue;
+        }
+        std::string name = c.name() ? c.name() : "?";
+        if (c.op == op::BeginFontHeader)
+        {
+            fonts++;
+        }
+        else if (c.op == op::BeginChar)
+        {
+            chars++;
+        }
+        else if (c.op == op::BeginStream)
+        {
+            const pclxl::Attribute *a = c.find(attr::StreamName);
+            parts.push_back("stream \"" + (a ? a->value.text() : std::string()) + "\"");
+        }
+        else if (c.op == op::ReadFontHeader || c.op == op::EndFontHeader || c.op == op::ReadChar ||
+                 c.op == op::EndChar || c.op == op::ReadStream || c.op == op::EndStream)
+        {
+        }
+        else if (name != last)
+        {
+            parts.push_back(name);
+        }
+        last = name;
+    }
+    if (fonts > 0)
+    {
+        parts.push_back(std::to_string(fonts) + (fonts == 1 ? " font" : " fonts"));
+    }
+    if (chars > 0)
+    {
+        parts.push_back(std::to_string(chars) + (chars == 1 ? " character" : " characters"));
+    }
+    std::string out;
+    for (const std::string &p : parts)
+    {
+        out += (out.empty() ? "" : ", ") + p;
+    }
+    return out;
+}
+
+std::optional<pclxl::Error> DuplicateAttribute(const std::vector<pclxl::Command> &cmds)
+{
+    for (const pclxl::Command &c : cmds)
+    {
+        std::set<uint16_t> seen;
+        for (const pclxl::Attribute &a : c.attributes)
+        {
+            if (!seen.insert(a.id).second)
+            {
+                return pclxl::Error{a.offset, std::string(c.name() ? c.name() : "operator") + " has attribute " +
+                                                  pclxl::describeAttributeId(a.id) + " twice"};
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+bool IsWhitespace(pclxl::Bytes data, size_t begin, size_t end)
+{
+    for (size_t i = begin; i < end; i++)
+    {
+        if (!pclxl::isWhitespace(data[i]))
+        {
+            return false;
+        }
+    }
+    return true;
+}
+
+uint32_t U32(const uint8_t *p)
+{
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+           static_cast<uint32_t>(p[3]) << 24;
+}
+
+// The hook's overlay embedding: uint32 N, StreamDataLength, ReadStream and N
+// bytes of data whose stream header is the hook's.
+void FindEmbeddings(pclxl::Bytes data, const pclxl::Document &doc, size_t end, Entry &entry)
+{
+    static const char kHeader[] = ") HP-PCL XL;2;0;Comment ";
+    for (const pclxl::StreamDefinition &s : doc.streams)
+    {
+        for (size_t i : s.read_commands)
+        {
+            const pclxl::Command &c = doc.commands[i];
+            if (c.begin >= end || c.end - c.begin < 15 + 60 + 1)
+            {
+                continue;
+            }
+            const uint8_t *p = data.data + c.begin;
+            const uint32_t n = U32(p + 1);
+            if (p[0] == pclxl::dt::UInt32 && p[5] == 0xF8 && p[6] == attr::StreamDataLength && p[7] == op::ReadStream &&
+                p[8] == pclxl::tag::DataLength && U32(p + 9) == n &&
+                std::memcmp(p + 13, kHeader, sizeof(kHeader) - 1) == 0)
+            {
+                entry.fragments.push_back(
+                    {"overlay embedding", c.begin, c.end - c.begin,
+                     "stream \"" + s.name + "\", " + std::to_string(n - 63) + " bytes of overlay data"});
+            }
+        }
+    }
+}
+
+} // namespace
+
+bool Entry::Has(const std::string &kind) const
+{
+    return Find(kind) != nullptr;
+}
+
+const Fragment *Entry::Find(const std::string &kind) const
+{
+    for (const Fragment &f : fragments)
+    {
+        if (f.kind == kind)
+        {
+            return &f;
+        }
+    }
+    return nullptr;
+}
+
+std::vector<const Entry *> PageMap::Pages() const
+{
+    std::vector<const Entry *> pages;
+    for (const Entry &e : entries)
+    {
+        if (e.kind == EntryKind::Page || e.kind == EntryKind::Sheet || e.kind == EntryKind::InstructionPage)
+        {
+            pages.push_back(&e);
+        }
+    }
+    return pages;
+}
+
+std::vector<std::string> PageMap::Sequence() const
+{
+    std::vector<std::string> seq;
+    auto page = [](int k) { return k > 0 ? std::to_string(k) : std::string("-"); };
+    for (const Entry *e : Pages())
+    {
+        if (e->kind == EntryKind::InstructionPage)
+        {
+            seq.push_back("I");
+        }
+        else if (e->kind == EntryKind::Sheet)
+        {
+            seq.push_back(page(e->halves[0]) + "|" + page(e->halves[1]));
+        }
+        else
+        {
+            seq.push_back(e->inputPage > 0 ? std::to_string(e->inputPage) : "?");
+        }
+    }
+    return seq;
+}
+
+Reference ReferenceFromJob(const spoolsim::Job &job, std::string *error)
+{
+    Reference ref;
+    const std::vector<spoolsim::Step> &steps = job.steps;
+    auto firstWrite = std::find_if(steps.begin(), steps.end(),
+                                   [](const spoolsim::Step &s) { return s.kind == spoolsim::StepKind::Write; });
+    if (firstWrite == steps.end() || firstWrite->data.size() != DRVDEVMODE_SIZE)
+    {
+        *error = "the job does not begin with a settings block";
+        return ref;
+    }
+    DRVDEVMODE dm;
+    std::memcpy(&dm, firstWrite->data.data(), sizeof(dm));
+    if (dm.sOverlayMode == 2)
+    {
+        return ref; // an overlay-creation job prints nothing
+    }
+    const bool defer = dm.sDeferText != 0 && dm.sTextMode != 2;
+
+    Bytes printable, header, text;
+    bool capturing = false, captured = false, pageSeen = false;
+    std::vector<Bytes> bodies;
+    Bytes *body = nullptr;
+    Bytes record;
+    for (auto it = firstWrite + 1; it != steps.end(); ++it)
+    {
+        const spoolsim::Step &step = *it;
+        if (step.kind == spoolsim::StepKind::StartPage)
+        {
+            pageSeen = true;
+            continue;
+        }
+        if (step.kind == spoolsim::StepKind::EndPage)
+        {
+            if (captured)
+            {
+                Append(printable, text);
+                captured = false;
+            }
+            continue;
+        }
+        const Bytes &d = step.data;
+        auto is = [&d](const char *marker) {
+            return d.size() == std::strlen(marker) && std::memcmp(d.data(), marker, d.size()) == 0;
+        };
+        if (d.size() == DRVDEVMODE_SIZE && dm.sWatermarkOn != 0 &&
+            std::memcmp(d.data(), dm.dmPublic.dmDeviceName, sizeof(dm.dmPublic.dmDeviceName)) == 0)
+        {
+            continue; // a repeated settings block
+        }
+        if (d.size() >= 4 && d[0] == 0x1B && d[1] == 0xF0 && d[2] == 0x10)
+        {
+            if (d[3] == 0xAA)
+            {
+                bodies.emplace_back();
+                body = &bodies.back();
+            }
+            else if (d[3] == 0xFF)
+            {
+                body = nullptr;
+                size_t at = 4 + (dm.sCollate == 1 ? 2 : 0);
+                if (dm.sCollate == 1 && dm.sCopyCommand == 1 && at < d.size() && at + 1 + d[at] <= d.size())
+                {
+                    ref.copyCommand.assign(d.begin() + static_cast<long>(at + 1),
+                                           d.begin() + static_cast<long>(at + 1 + d[at]));
+                }
+            }
+            else if (d[3] == 0x00)
+            {
+                record = d;
+            }
+            continue;
+        }
+        if (is(spoolsim::markers::kOverlay))
+        {
+            if (dm.sOverlayMode == 1)
+            {
+                // Stands for the embedding, so that the stream reads as PCL XL.
+                pclxl::Writer w;
+                w.readStream(pclxl::Bytes());
+                Append(printable, w.bytes());
+            }
+            continue;
+        }
+        if (is(spoolsim::markers::kWatermark))
+        {
+            continue;
+        }
+        if (defer && d.size() >= 4 && d[0] == 0x1B && d[1] == 0xFB && d[2] == 0x0B && (d[3] == 0xFA || d[3] == 0xFB))
+        {
+            capturing = d[3] == 0xFA;
+            captured = !capturing;
+            if (capturing)
+            {
+                text.clear();
+            }
+            continue;
+        }
+        if (capturing)
+        {
+            Append(text, d);
+            continue;
+        }
+        Append(printable, d);
+        if (body != nullptr)
+        {
+            Append(*body, d);
+        }
+        else if (!pageSeen && bodies.empty())
+        {
+            Append(header, d);
+        }
+    }
+
+    // The booklet layout record: items of index, size and data; the twelfth
+    // is two bytes; the overlay items follow when printing with an overlay.
+    std::vector<Bytes> items;
+    for (size_t at = 4, k = 1; at < record.size() && k <= 14; k++)
+    {
+        if (k == 12)
+        {
+            at += 2;
+            items.emplace_back();
+            continue;
+        }
+        if (at + 2 > record.size() || at + 2 + record[at + 1] > record.size())
+        {
+            break;
+        }
+        items.emplace_back(record.begin() + static_cast<long>(at + 2),
+                           record.begin() + static_cast<long>(at + 2 + record[at + 1]));
+        at += 2 + record[at + 1];
+    }
+    if (items.size() >= 10)
+    {
+        ref.origins.assign(items.begin() + 2, items.begin() + 6);
+        ref.rotations.assign(items.begin() + 6, items.begin() + 8);
+        ref.scale = items[8];
+        ref.clipMode = items[9];
+    }
+
+    const bool whitespace = header.size() >= 8 && std::all_of(header.end() - 8, header.end(),
+                                                              [](uint8_t b) { return pclxl::isWhitespace(b); });
+    if (header.size() >= 8 && !whitespace)
+    {
+        ref.leadIns = {Bytes(header.end() - 8, header.end() - 4), Bytes(header.end() - 4, header.end())};
+    }
+    else if (!items.empty() && items[0].size() >= 8 && dm.sHardwareBooklet != 2)
+    {
+        ref.leadIns = {Bytes(items[0].begin(), items[0].begin() + 4),
+                       Bytes(items[0].begin() + 4, items[0].begin() + 8)};
+    }
+    else
+    {
+        ref.leadIns = {driver::LeadIn1(), driver::LeadIn2()};
+    }
+
+    const Paper *paper = PaperForDmPaper(dm.dmPublic.dmPaperSize);
+    const double units = dm.dmPublic.dmYResolution > 0 ? dm.dmPublic.dmYResolution : 600;
+    for (bool landscape : {false, true})
+    {
+        Bytes page = driver::InstructionPage(landscape, units, paper ? paper->mediaSize : pclxl::val::eA4Paper);
+        ref.instructionPages.push_back(Normalise(pclxl::Bytes(page), 0, ref).bytes);
+    }
+
+    if (dm.sBooklet != 0)
+    {
+        ref.bodies = bodies;
+        return ref;
+    }
+    pclxl::Document doc = pclxl::readDocument(pclxl::Bytes(printable));
+    if (!doc.ok())
+    {
+        *error = "the job's stream is not sound PCL XL: " + doc.error->message();
+        return ref;
+    }
+    for (const pclxl::Page &p : doc.pages)
+    {
+        pclxl::Bytes range = pclxl::Bytes(printable).sub(p.range.begin, p.range.size());
+        ref.pages.push_back({Normalise(range, 0, ref).bytes});
+    }
+    return ref;
+}
+
+Reference ReferenceFromInput(const Bytes &pxl, std::string *error)
+{
+    Reference ref;
+    PrepareResult prepared = Prepare(pxl, 0);
+    if (!prepared.doc)
+    {
+        *error = prepared.error;
+        return ref;
+    }
+    const PreparedDocument &doc = *prepared.doc;
+    ref.leadIns = {driver::LeadIn1(), driver::LeadIn2()};
+    for (const PreparedPage &p : doc.pages)
+    {
+        Bytes plain = p.begin;
+        Append(plain, p.body);
+        Append(plain, p.end);
+        std::vector<Bytes> forms = {Normalise(pclxl::Bytes(plain), 0, ref).bytes};
+        if (p.text)
+        {
+            Bytes deferred = p.begin;
+            Append(deferred, Bytes(p.body.begin(), p.body.begin() + static_cast<long>(p.text->begin)));
+            Append(deferred, Bytes(p.body.begin() + static_cast<long>(p.text->end), p.body.end()));
+            Append(deferred, Bytes(p.body.begin() + static_cast<long>(p.text->begin),
+                                   p.body.begin() + static_cast<long>(p.text->end)));
+            Append(deferred, p.end);
+            forms.push_back(Normalise(pclxl::Bytes(deferred), 0, ref).bytes);
+        }
+        ref.pages.push_back(forms);
+        ref.bodies.push_back(p.body);
+    }
+    for (bool landscape : {false, true})
+    {
+        Bytes page = driver::InstructionPage(landscape, doc.unitsPerInch, doc.mediaSize);
+        ref.instructionPages.push_back(Normalise(pclxl::Bytes(page), 0, ref).bytes);
+    }
+    JobOptions options;
+    DRVDEVMODE dm = MakeSettings(options, doc);
+    BookletLayout layout = MakeBookletLayout(doc, dm);
+    const std::vector<spoolsim::markers::BookletItem> &items = layout.record.items;
+    for (size_t k = 2; k < 6; k++)
+    {
+        ref.origins.push_back(items[k].data);
+    }
+    ref.rotations = {items[6].data, items[7].data};
+    ref.scale = items[8].data;
+    ref.clipMode = items[9].data;
+    return ref;
+}
+
+PageMap Explain(const Bytes &output, const Reference &ref)
+{
+    PageMap map;
+    map.size = output.size();
+    const pclxl::Bytes data(output);
+    pclxl::Document doc = pclxl::readDocument(data);
+    std::optional<pclxl::Error> fault = doc.error;
+    if (!fault)
+    {
+        fault = DuplicateAttribute(doc.commands);
+        for (const pclxl::StreamDefinition &s : doc.streams)
+        {
+            fault = fault ? fault : DuplicateAttribute(s.body_commands);
+        }
+    }
+    map.wellFormed = !fault.has_value();
+    map.error = fault ? fault->message() : std::string();
+
+    std::map<Bytes, int> framed;
+    for (size_t k = ref.pages.size(); k-- > 0;)
+    {
+        for (const Bytes &form : ref.pages[k])
+        {
+            framed[form] = static_cast<int>(k + 1);
+        }
+    }
+
+    Entry header;
+    header.kind = EntryKind::Header;
+    header.size = doc.pages.empty() ? output.size() : doc.pages.front().range.begin;
+    size_t pjlLines = 0;
+    for (const pclxl::Token &t : doc.tokens)
+    {
+        if (t.kind == pclxl::TokenKind::Pjl && t.offset < header.size)
+        {
+            pjlLines += static_cast<size_t>(std::count(t.text.begin(), t.text.end(), '\n'));
+        }
+    }
+    header.detail = (pjlLines > 0 ? "PJL (" + std::to_string(pjlLines) + " lines)" : std::string("no PJL"));
+    std::string ops = Summarise(doc.commands, 0, header.size);
+    if (!ops.empty())
+    {
+        header.detail += ", " + ops;
+    }
+    if (!ref.copyCommand.empty())
+    {
+        auto it = std::search(output.begin(), output.begin() + static_cast<long>(header.size), ref.copyCommand.begin(),
+                              ref.copyCommand.end());
+        if (it != output.begin() + static_cast<long>(header.size))
+        {
+            std::string text(ref.copyCommand.begin(), ref.copyCommand.end());
+            while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+            {
+                text.pop_back();
+            }
+            header.fragments.push_back({"copy command", static_cast<size_t>(it - output.begin()),
+                                        ref.copyCommand.size(), spoolsim::Printable(spoolsim::ToBytes(text))});
+        }
+    }
+    FindEmbeddings(data, doc, header.size, header);
+    map.entries.push_back(header);
+
+    for (size_t i = 0; i < doc.pages.size(); i++)
+    {
+        const pclxl::Page &page = doc.pages[i];
+        if (i > 0 && !IsWhitespace(data, doc.pages[i - 1].range.end, page.range.begin))
+        {
+            Entry between;
+            between.kind = EntryKind::Between;
+            between.offset = doc.pages[i - 1].range.end;
+            between.size = page.range.begin - between.offset;
+            between.detail = Summarise(doc.commands, between.offset, page.range.begin);
+            map.entries.push_back(between);
+        }
+        Entry e;
+        e.offset = page.range.begin;
+        e.size = page.range.size();
+        Normalised n = Normalise(data.sub(page.range.begin, page.range.size()), page.range.begin, ref);
+        e.fragments = n.fragments;
+        e.detail = n.detail;
+        auto found = framed.find(n.bytes);
+        if (found != framed.end())
+        {
+            e.kind = EntryKind::Page;
+            e.inputPage = found->second;
+        }
+        else if (std::find(ref.instructionPages.begin(), ref.instructionPages.end(), n.bytes) !=
+                 ref.instructionPages.end())
+        {
+            e.kind = EntryKind::InstructionPage;
+        }
+        else if (!ref.bodies.empty() && FindHalves(n.bytes, ref, e))
+        {
+            e.kind = EntryKind::Sheet;
+        }
+        else
+        {
+            e.kind = EntryKind::Page;
+        }
+        map.entries.push_back(e);
+    }
+    if (!doc.pages.empty())
+    {
+        Entry trailer;
+        trailer.kind = EntryKind::Trailer;
+        trailer.offset = doc.pages.back().range.end;
+        trailer.size = output.size() - trailer.offset;
+        trailer.detail = Summarise(doc.commands, trailer.offset, output.size());
+        for (const pclxl::Token &t : doc.tokens)
+        {
+            if (t.kind == pclxl::TokenKind::UniversalExit && t.offset >= trailer.offset)
+            {
+                trailer.detail += (trailer.detail.empty() ? "" : ", ") + std::string("universal exit");
+            }
+        }
+        map.entries.push_back(trailer);
+    }
+    return map;
+}
+
+std::string FormatPageMap(const PageMap &map, const std::string &name)
+{
+    std::string out = name + ": " + std::to_string(map.size) + " bytes, ";
+    out += map.wellFormed ? "well-formed PCL XL" : "NOT well-formed PCL XL (" + map.error + ")";
+    std::vector<const Entry *> pages = map.Pages();
+    out += ", " + std::to_string(pages.size()) + (pages.size() == 1 ? " page\n" : " pages\n");
+    char line[96];
+    std::snprintf(line, sizeof line, "  %9s %8s  %s\n", "offset", "bytes", "what");
+    out += line;
+    size_t printed = 0;
+    auto page = [](int k) { return k > 0 ? "input page " + std::to_string(k) : std::string("blank"); };
+    for (const Entry &e : map.entries)
+    {
+        std::string what;
+        switch (e.kind)
+        {
+        case EntryKind::Header:
+            what = "job header";
+            break;
+        case EntryKind::Trailer:
+            what = "job trailer";
+            break;
+        case EntryKind::Between:
+            what = "between pages";
+            break;
+        case EntryKind::InstructionPage:
+            what = "page " + std::to_string(++printed) + ": instruction page";
+            break;
+        case EntryKind::Sheet:
+            what = "page " + std::to_string(++printed) + ": sheet, first half " + page(e.halves[0]) + ", second half " +
+                   page(e.halves[1]);
+            break;
+        case EntryKind::Page:
+            what = "page " + std::to_string(++printed) + ": " +
+                   (e.inputPage > 0 ? page(e.inputPage) : std::string("matches no input page"));
+            break;
+        }
+        if (!e.detail.empty())
+        {
+            const bool part =
+                e.kind == EntryKind::Header || e.kind == EntryKind::Trailer || e.kind == EntryKind::Between;
+            what += part ? ": " + e.detail : " (" + e.detail + ")";
+        }
+        std::snprintf(line, sizeof line, "  %9zu %8zu  ", e.offset, e.size);
+        out += line + what + "\n";
+        for (const Fragment &f : e.fragments)
+        {
+            std::snprintf(line, sizeof line, "  %9zu %8zu    ", f.offset, f.size);
+            out += line + f.kind + (f.text.empty() ? "" : ": " + f.text) + "\n";
+        }
+    }
+    std::string seq;
+    for (const std::string &s : map.Sequence())
+    {
+        seq += " " + s;
+    }
+    out += "  printed:" + (seq.empty() ? std::string(" nothing") : seq) + "\n";
+    return out;
+}
+
+} // namespace jobtool

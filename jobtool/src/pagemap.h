@@ -1,0 +1,94 @@
+// "explain": the page map of what reached the printer. Each page of an output
+// document is matched by content with the input page it came from; the
+// fragments that the hook put in (lead-ins, watermark, overlay, copy
+// command) and the booklet sheets' halves are named; and the document is
+// checked to be a well-formed PCL XL stream.
+#pragma once
+
+#include "prepare.h"
+
+#include "spoolsim.h"
+
+#include <string>
+#include <vector>
+
+namespace jobtool
+{
+
+// What the output is compared with: the input pages as the rendering driver
+// sent them, and the driver's fragments.
+struct Reference
+{
+    // Per input page (index k-1), the page as it comes out with the hook's
+    // fragments taken away; more than one form when the page may come out
+    // either way (with or without deferred text).
+    std::vector<std::vector<Bytes>> pages;
+    // Per input page, its body, as a booklet sheet carries it.
+    std::vector<Bytes> bodies;
+    std::vector<Bytes> leadIns; // lead-in 1, lead-in 2
+    Bytes copyCommand;          // empty when the job has none
+    std::vector<Bytes> instructionPages;
+    // Booklet layout fragments that come before a page body in a sheet's
+    // half: origin (which tells the half), rotation, scale, clip mode.
+    std::vector<Bytes> origins; // SetPageOrigin[0] to [3]
+    std::vector<Bytes> rotations;
+    Bytes scale;
+    Bytes clipMode;
+};
+
+// The reference of a job file's job; empty pages and an error when the job
+// does not hold the stream of a PCL XL document.
+Reference ReferenceFromJob(const spoolsim::Job &job, std::string *error);
+// The reference of an input document, prepared as "make" prepares it.
+Reference ReferenceFromInput(const Bytes &pxl, std::string *error);
+
+struct Fragment
+{
+    std::string kind; // "lead-in 1", "lead-in 2", "watermark", "overlay", "copy command", "overlay embedding", ...
+    size_t offset = 0;
+    size_t size = 0;
+    std::string text;
+};
+
+enum class EntryKind
+{
+    Header,
+    Page,            // a page matched (or not) with an input page
+    Sheet,           // a booklet sheet side: input pages in its two halves
+    InstructionPage, // the driver's instruction page
+    Between,         // data between two pages
+    Trailer
+};
+
+struct Entry
+{
+    EntryKind kind = EntryKind::Page;
+    size_t offset = 0;
+    size_t size = 0;
+    int inputPage = 0;      // Page: the input page; 0 when none matches
+    int halves[2] = {0, 0}; // Sheet: the input page in each half; 0 for a blank half
+    std::string detail;     // orientation, paper, what the data hold
+    std::vector<Fragment> fragments;
+
+    bool Has(const std::string &kind) const;
+    const Fragment *Find(const std::string &kind) const;
+};
+
+struct PageMap
+{
+    size_t size = 0;
+    bool wellFormed = false;
+    std::string error; // where and why the document is not well-formed
+    std::vector<Entry> entries;
+
+    // The printed pages in order: "3" (input page 3), "?" (no input page),
+    // "I" (instruction page), "8|1" (a sheet; "-" for a blank half).
+    std::vector<std::string> Sequence() const;
+    // The page and sheet entries, in order.
+    std::vector<const Entry *> Pages() const;
+};
+
+PageMap Explain(const Bytes &output, const Reference &reference);
+std::string FormatPageMap(const PageMap &map, const std::string &name);
+
+} // namespace jobtool

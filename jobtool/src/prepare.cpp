@@ -1,0 +1,563 @@
+#include "prepare.h"
+
+#include <algorithm>
+#include <cctype>
+#include <map>
+#include <set>
+
+namespace jobtool
+{
+
+namespace op = pclxl::op;
+namespace attr = pclxl::attr;
+
+namespace
+{
+
+const Paper kPapers[] = {
+    {pclxl::val::eLetterPaper, 1, 8.5, 11.0, "Letter"},  {pclxl::val::eLegalPaper, 5, 8.5, 14.0, "Legal"},
+    {pclxl::val::eA4Paper, 9, 8.27, 11.69, "A4"},        {pclxl::val::eExecPaper, 7, 7.25, 10.5, "Executive"},
+    {pclxl::val::eLedgerPaper, 4, 11.0, 17.0, "Ledger"}, {pclxl::val::eA3Paper, 8, 11.69, 16.54, "A3"},
+    {pclxl::val::eA5Paper, 11, 5.83, 8.27, "A5"},        {11 /* eJB5Paper */, 13, 7.17, 10.12, "JIS B5"},
+};
+
+Bytes Slice(pclxl::Bytes data, size_t begin, size_t end)
+{
+    return Bytes(data.data + begin, data.data + end);
+}
+
+void Append(Bytes &to, const Bytes &from)
+{
+    to.insert(to.end(), from.begin(), from.end());
+}
+
+std::string FontName(const pclxl::Command &c)
+{
+    const pclxl::Attribute *a = c.find(attr::FontName);
+    return a ? a->value.text() : std::string();
+}
+
+bool IsOpener(uint8_t o)
+{
+    switch (o)
+    {
+    case op::PushGS:
+    case op::BeginImage:
+    case op::BeginRastPattern:
+    case op::BeginScan:
+    case op::BeginStream:
+    case op::BeginFontHeader:
+    case op::BeginChar:
+    case op::BeginUserDefinedLineCap:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool IsCloser(uint8_t o)
+{
+    switch (o)
+    {
+    case op::PopGS:
+    case op::EndImage:
+    case op::EndRastPattern:
+    case op::EndScan:
+    case op::EndStream:
+    case op::EndFontHeader:
+    case op::EndChar:
+    case op::EndUserDefinedLineCap:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Commands that set up the text that follows them: the deferred run starts
+// with them, so that the text keeps its place and font when it is replayed.
+bool LeadsText(uint8_t o)
+{
+    switch (o)
+    {
+    case op::SetCursor:
+    case op::SetCursorRel:
+    case op::SetFont:
+    case op::SetCharAngle:
+    case op::SetCharScale:
+    case op::SetCharShear:
+    case op::SetCharBoldValue:
+    case op::SetCharSubMode:
+    case op::SetCharAttributes:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool DrawsText(uint8_t o)
+{
+    return o == op::Text || o == op::TextPath;
+}
+
+// The deferred run of a page body: from the setup of its first text to the
+// end of its last, when that run is closed in itself at the body's own level.
+std::optional<Span> TextRun(const std::vector<pclxl::Command> &commands)
+{
+    std::vector<int> depthBefore;
+    int depth = 0;
+    size_t first = commands.size(), last = commands.size();
+    for (size_t i = 0; i < commands.size(); i++)
+    {
+        depthBefore.push_back(depth);
+        uint8_t o = commands[i].op;
+        depth += IsOpener(o) ? 1 : IsCloser(o) ? -1 : 0;
+        if (DrawsText(o))
+        {
+            first = std::min(first, i);
+            last = i;
+        }
+    }
+    depthBefore.push_back(depth);
+    if (first == commands.size())
+    {
+        return std::nullopt;
+    }
+    while (first > 0 && LeadsText(commands[first - 1].op) && depthBefore[first - 1] == depthBefore[first])
+    {
+        first--;
+    }
+    if (depthBefore[first] != 0 || depthBefore[last + 1] != 0)
+    {
+        return std::nullopt;
+    }
+    for (size_t i = first; i <= last; i++)
+    {
+        if (depthBefore[i] < 0)
+        {
+            return std::nullopt;
+        }
+    }
+    return Span{commands[first].begin, commands[last].end};
+}
+
+// A command rebuilt with some attributes left out or replaced and others
+// added; the operator and its embedded data stay as they are.
+Bytes Rebuild(pclxl::Bytes data, const pclxl::Command &c, const std::set<uint16_t> &drop,
+              const std::map<uint16_t, Bytes> &replace, const std::vector<Bytes> &add)
+{
+    Bytes out;
+    for (const AttributeBytes &a : AttributeList(data, c))
+    {
+        auto r = replace.find(a.id);
+        if (r != replace.end())
+        {
+            Append(out, r->second);
+        }
+        else if (drop.count(a.id) == 0)
+        {
+            Append(out, a.pair);
+        }
+    }
+    for (const Bytes &b : add)
+    {
+        Append(out, b);
+    }
+    Append(out, Slice(data, c.op_offset, c.end));
+    return out;
+}
+
+Bytes FontNamePair(const std::string &name)
+{
+    pclxl::Writer w;
+    w.ubyteArray(name).attr(attr::FontName);
+    return w.take();
+}
+
+// Offset of "@PJL ENTER LANGUAGE" in the PJL that opens the data, if any.
+std::optional<size_t> EnterLanguage(pclxl::Bytes data, size_t end)
+{
+    static const char kWanted[] = "@PJL ENTER LANGUAGE";
+    const size_t n = sizeof(kWanted) - 1;
+    for (size_t i = 0; i + n <= end; i++)
+    {
+        bool match = true;
+        for (size_t j = 0; j < n && match; j++)
+        {
+            match = std::toupper(data[i + j]) == static_cast<unsigned char>(kWanted[j]);
+        }
+        if (match && (i == 0 || data[i - 1] == '\n' || data[i - 1] == 'X'))
+        {
+            return i;
+        }
+    }
+    return std::nullopt;
+}
+
+// What a page body downloads and what the pages share, to decide whether the
+// downloads may move into the job header.
+struct Downloads
+{
+    bool conflict = false;
+    std::string why;
+};
+
+} // namespace
+
+const Paper &PaperForMediaSize(uint8_t mediaSize)
+{
+    for (const Paper &p : kPapers)
+    {
+        if (p.mediaSize == mediaSize)
+        {
+            return p;
+        }
+    }
+    return kPapers[2];
+}
+
+const Paper *PaperForDmPaper(short dmPaperSize)
+{
+    for (const Paper &p : kPapers)
+    {
+        if (p.dmPaperSize == dmPaperSize)
+        {
+            return &p;
+        }
+    }
+    return nullptr;
+}
+
+std::string Commands::error() const
+{
+    if (!tokens.ok() && (structure.ok() || tokens.error->offset <= structure.error->offset))
+    {
+        return tokens.error->message();
+    }
+    return structure.ok() ? std::string() : structure.error->message();
+}
+
+Commands ReadCommands(pclxl::Bytes data, pclxl::Context context, bool requireComplete)
+{
+    Commands c;
+    pclxl::ReadOptions ro;
+    ro.expect_header = false;
+    c.tokens = pclxl::tokenize(data, ro);
+    pclxl::CheckOptions co;
+    co.context = context;
+    co.require_complete = requireComplete && c.tokens.ok();
+    c.structure = pclxl::checkStructure(c.tokens, data, co);
+    return c;
+}
+
+std::vector<AttributeBytes> AttributeList(pclxl::Bytes data, const pclxl::Command &c)
+{
+    std::vector<AttributeBytes> list;
+    pclxl::ReadOptions ro;
+    ro.expect_header = false;
+    ro.base_offset = c.begin;
+    pclxl::TokenList tl = pclxl::tokenize(data.sub(c.begin, c.op_offset - c.begin), ro);
+    const pclxl::Token *value = nullptr;
+    for (const pclxl::Token &t : tl.tokens)
+    {
+        if (t.kind == pclxl::TokenKind::Value)
+        {
+            value = &t;
+        }
+        else if (t.kind == pclxl::TokenKind::Attribute && value != nullptr)
+        {
+            AttributeBytes a;
+            a.id = t.attribute;
+            a.value = Slice(data, value->offset, value->end());
+            a.pair = a.value;
+            Append(a.pair, Slice(data, t.offset, t.end()));
+            a.begin = value->offset;
+            a.end = t.end();
+            list.push_back(a);
+            value = nullptr;
+        }
+    }
+    return list;
+}
+
+std::vector<Bytes> Chunks(const PreparedPage &page, size_t from, size_t to, size_t cbMax)
+{
+    std::vector<Bytes> chunks;
+    size_t start = from;
+    for (size_t cut : page.cuts)
+    {
+        if (cut <= start || cut >= to)
+        {
+            continue;
+        }
+        if (cut - start >= cbMax)
+        {
+            chunks.emplace_back(page.body.begin() + static_cast<long>(start),
+                                page.body.begin() + static_cast<long>(cut));
+            start = cut;
+        }
+    }
+    if (start < to)
+    {
+        chunks.emplace_back(page.body.begin() + static_cast<long>(start), page.body.begin() + static_cast<long>(to));
+    }
+    return chunks;
+}
+
+PrepareResult Prepare(const Bytes &pxl, uint16_t pageCopies)
+{
+    PrepareResult result;
+    const pclxl::Bytes in(pxl);
+    pclxl::Document doc = pclxl::readDocument(in);
+    if (!doc.ok())
+    {
+        result.error = "not a sound PCL XL document: " + doc.error->message();
+        return result;
+    }
+    if (doc.endian == pclxl::Endian::Big)
+    {
+        result.error = "big-endian PCL XL (binding '(') is not supported: the hook's fragments are little-endian";
+        return result;
+    }
+    if (doc.pages.empty())
+    {
+        result.error = "no page: the document has no BeginPage ... EndPage";
+        return result;
+    }
+    PreparedDocument out;
+    const std::vector<pclxl::Command> &cmds = doc.commands;
+
+    for (const pclxl::Command &c : cmds)
+    {
+        if (c.op != op::BeginSession)
+        {
+            continue;
+        }
+        const pclxl::Attribute *units = c.find(attr::UnitsPerMeasure);
+        const pclxl::Attribute *measure = c.find(attr::Measure);
+        double perMeasure = units ? units->value.number(0) : 600;
+        double measurePerInch = 1;
+        if (measure && measure->value.number() == 1)
+        {
+            measurePerInch = 25.4;
+        }
+        else if (measure && measure->value.number() == 2)
+        {
+            measurePerInch = 254;
+        }
+        out.unitsPerInch = perMeasure * measurePerInch;
+        break;
+    }
+    if (!(out.unitsPerInch >= 1 && out.unitsPerInch <= 32767))
+    {
+        // Not a resolution a printer has: the booklet geometry and the
+        // settings block take the usual one instead.
+        out.notes.push_back("the document's units (" + std::to_string(out.unitsPerInch) +
+                            " per inch) are taken as 600 per inch");
+        out.unitsPerInch = 600;
+    }
+    if (const pclxl::Attribute *size = doc.pages.front().attribute(attr::MediaSize))
+    {
+        if (size->value.shape == pclxl::Shape::Scalar && size->value.number() >= 0 && size->value.number() < 256)
+        {
+            out.mediaSize = static_cast<uint8_t>(size->value.number());
+        }
+    }
+
+    // Font downloads: which page defines what, and whether they can all be
+    // defined once, ahead of the first page.
+    const size_t firstPageCommand = doc.pages.front().begin_command;
+    std::set<std::string> fonts;
+    std::set<std::pair<std::string, uint32_t>> chars;
+    std::set<std::string> headerFonts;
+    Downloads downloads;
+    std::vector<std::vector<Span>> pageSpans(doc.pages.size());
+    for (size_t i = 0; i < cmds.size(); i++)
+    {
+        const pclxl::Command &c = cmds[i];
+        if (c.op == op::BeginFontHeader || c.op == op::BeginChar)
+        {
+            std::string name = FontName(c);
+            if (c.op == op::BeginFontHeader)
+            {
+                if (!fonts.insert(name).second && !downloads.conflict)
+                {
+                    downloads.conflict = true;
+                    downloads.why = "font \"" + name + "\" is downloaded twice";
+                }
+                if (i < firstPageCommand)
+                {
+                    headerFonts.insert(name);
+                }
+            }
+            // The whole definition: Begin, its reads, End.
+            size_t j = i + 1;
+            while (j < cmds.size() && cmds[j].op != op::EndFontHeader && cmds[j].op != op::EndChar)
+            {
+                if (cmds[j].op == op::ReadChar)
+                {
+                    const pclxl::Attribute *code = cmds[j].find(attr::CharCode);
+                    std::pair<std::string, uint32_t> key(name, code ? static_cast<uint32_t>(code->value.number()) : 0);
+                    if (!chars.insert(key).second && !downloads.conflict)
+                    {
+                        downloads.conflict = true;
+                        downloads.why =
+                            "character " + std::to_string(key.second) + " of font \"" + name + "\" is downloaded twice";
+                    }
+                }
+                j++;
+            }
+            if (j < cmds.size())
+            {
+                for (size_t p = 0; p < doc.pages.size(); p++)
+                {
+                    if (i > doc.pages[p].begin_command && j < doc.pages[p].end_command)
+                    {
+                        pageSpans[p].push_back(Span{c.begin, cmds[j].end});
+                    }
+                }
+            }
+            i = j;
+        }
+        else if (c.op == op::RemoveFont && i > firstPageCommand && !downloads.conflict)
+        {
+            downloads.conflict = true;
+            downloads.why = "the document removes fonts between or inside its pages";
+        }
+    }
+    const bool hoist = !downloads.conflict;
+    size_t moved = 0;
+    if (!hoist)
+    {
+        out.notes.push_back("font downloads stay in their pages (" + downloads.why +
+                            "): pages printed out of order may lack characters");
+    }
+
+    out.header = Slice(in, 0, doc.pages.front().range.begin);
+    if (std::optional<size_t> enter = EnterLanguage(in, doc.header ? doc.header->offset : 0))
+    {
+        out.copyPos = *enter;
+        out.pjl = true;
+    }
+    else if (doc.header && doc.header->offset > 0)
+    {
+        out.copyPos = doc.header->offset;
+        out.pjl = true;
+    }
+
+    for (size_t p = 0; p < doc.pages.size(); p++)
+    {
+        const pclxl::Page &page = doc.pages[p];
+        PreparedPage pp;
+        pp.number = p + 1;
+        pp.orientation = page.isLandscape() ? 2 : 1;
+        pp.begin = Rebuild(in, cmds[page.begin_command], {attr::MediaSource, attr::MediaDestination}, {}, {});
+        for (uint16_t id : {attr::MediaSource, attr::MediaDestination})
+        {
+            const pclxl::Attribute *a = cmds[page.begin_command].find(id);
+            const bool automatic =
+                a && a->value.shape == pclxl::Shape::Scalar &&
+                (id == attr::MediaSource ? a->value.number() <= pclxl::val::eAutoSelect : a->value.number() == 0);
+            if (a && !automatic)
+            {
+                out.notes.push_back("page " + std::to_string(p + 1) + ": " + pclxl::describeAttributeId(id) + "=" +
+                                    pclxl::describeValue(a->value, id) +
+                                    " is left out; the lead-in fragments choose tray and bin");
+            }
+        }
+        if (pageCopies > 0)
+        {
+            pclxl::Writer w;
+            w.uint16(pageCopies).attr(attr::PageCopies);
+            pp.end = Rebuild(in, cmds[page.end_command], {attr::PageCopies}, {}, {w.take()});
+        }
+        else
+        {
+            pp.end = Slice(in, cmds[page.end_command].begin, cmds[page.end_command].end);
+        }
+        size_t at = page.body.begin;
+        if (hoist)
+        {
+            for (const Span &s : pageSpans[p])
+            {
+                Append(pp.body, Slice(in, at, s.begin));
+                Append(out.header, Slice(in, s.begin, s.end));
+                at = s.end;
+                moved++;
+            }
+        }
+        Append(pp.body, Slice(in, at, page.body.end));
+        const size_t next = p + 1 < doc.pages.size() ? doc.pages[p + 1].range.begin : page.range.end;
+        if (next > page.range.end)
+        {
+            Append(hoist ? out.header : pp.after, Slice(in, page.range.end, next));
+        }
+
+        Commands body = ReadCommands(pclxl::Bytes(pp.body), pclxl::Context::Page);
+        if (!body.ok())
+        {
+            result.error = "page " + std::to_string(p + 1) + " cannot be sent on its own: " + body.error();
+            return result;
+        }
+        for (const pclxl::Command &c : body.structure.commands)
+        {
+            pp.cuts.push_back(c.begin);
+        }
+        pp.text = TextRun(body.structure.commands);
+        out.pages.push_back(std::move(pp));
+    }
+    out.trailer = Slice(in, doc.pages.back().range.end, in.size);
+    if (moved > 0)
+    {
+        out.notes.push_back(std::to_string(moved) +
+                            " font and character downloads moved from the pages into the job header");
+    }
+
+    // Page 1 as an overlay: it downloads its own fonts under names of their
+    // own (a page that runs the overlay may use the same names) and removes
+    // them at its end, so that every page can run it again.
+    const pclxl::Page &first = doc.pages.front();
+    std::set<std::string> own;
+    for (size_t i = first.begin_command + 1; i < first.end_command; i++)
+    {
+        if (cmds[i].op == op::BeginFontHeader)
+        {
+            own.insert(FontName(cmds[i]));
+        }
+    }
+    std::set<std::string> borrowed;
+    for (size_t i = first.begin_command + 1; i < first.end_command; i++)
+    {
+        const pclxl::Command &c = cmds[i];
+        bool named =
+            c.op == op::BeginFontHeader || c.op == op::BeginChar || c.op == op::SetFont || c.op == op::RemoveFont;
+        std::string name = FontName(c);
+        if (named && own.count(name) != 0)
+        {
+            Append(out.overlayBody, Rebuild(in, c, {}, {{attr::FontName, FontNamePair("Ovl." + name)}}, {}));
+        }
+        else
+        {
+            if (c.op == op::SetFont && (fonts.count(name) != 0 || headerFonts.count(name) != 0))
+            {
+                borrowed.insert(name);
+            }
+            Append(out.overlayBody, Slice(in, c.begin, c.end));
+        }
+    }
+    for (const std::string &name : own)
+    {
+        pclxl::Writer w;
+        w.ubyteArray("Ovl." + name).attr(attr::FontName).op(op::RemoveFont);
+        Append(out.overlayBody, w.bytes());
+    }
+    for (const std::string &name : borrowed)
+    {
+        out.overlayNotes.push_back("page 1 uses font \"" + name +
+                                   "\" downloaded elsewhere in the document: an overlay made of it lacks that font");
+    }
+
+    result.doc = std::move(out);
+    return result;
+}
+
+} // namespace jobtool

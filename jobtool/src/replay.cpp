@@ -1,0 +1,144 @@
+#include "replay.h"
+
+#include "driver.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace jobtool
+{
+
+const char kInstructionPortrait[] = "kdinstp.pxl";
+const char kInstructionLandscape[] = "kdinstl.pxl";
+
+namespace
+{
+
+std::optional<DRVDEVMODE> SettingsOf(const spoolsim::Job &job)
+{
+    for (const spoolsim::Step &s : job.steps)
+    {
+        if (s.kind == spoolsim::StepKind::Write)
+        {
+            if (s.data.size() != DRVDEVMODE_SIZE)
+            {
+                return std::nullopt;
+            }
+            DRVDEVMODE dm;
+            std::memcpy(&dm, s.data.data(), sizeof(dm));
+            return dm;
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::string DescribeWrite(const spoolsim::Job &job, size_t writeIndex)
+{
+    size_t n = 0;
+    const spoolsim::Step *step = nullptr;
+    for (const spoolsim::Step &s : job.steps)
+    {
+        if (s.kind == spoolsim::StepKind::Write && n++ == writeIndex)
+        {
+            step = &s;
+            break;
+        }
+    }
+    if (step == nullptr)
+    {
+        return "no such write";
+    }
+    const Bytes &d = step->data;
+    auto is = [&d](const char *marker) {
+        return d.size() == std::strlen(marker) && std::memcmp(d.data(), marker, d.size()) == 0;
+    };
+    if (d.size() == DRVDEVMODE_SIZE)
+    {
+        return writeIndex == 0 ? "the settings block" : "a repeated settings block";
+    }
+    if (is(spoolsim::markers::kOverlay))
+    {
+        return "the overlay marker";
+    }
+    if (is(spoolsim::markers::kWatermark))
+    {
+        return "the watermark marker";
+    }
+    if (d.size() >= 4 && d[0] == 0x1B && d[1] == 0xF0 && d[2] == 0x10)
+    {
+        return "a marker record";
+    }
+    return "data (" + std::to_string(d.size()) + " bytes)";
+}
+
+Replay RunJob(const spoolsim::Job &job, const Prompt &prompt)
+{
+    Replay replay;
+    std::optional<DRVDEVMODE> dm = SettingsOf(job);
+    spoolsim::Machine machine;
+
+    const double units = dm && dm->dmPublic.dmYResolution > 0 ? dm->dmPublic.dmYResolution : 600;
+    const Paper *found = dm ? PaperForDmPaper(dm->dmPublic.dmPaperSize) : nullptr;
+    const Paper &paper = found ? *found : PaperForMediaSize(pclxl::val::eA4Paper);
+    spoolsim::Machine::WriteFileBytes(spoolsim::DriverFile(spoolsim::Widen(kInstructionPortrait)),
+                                      driver::InstructionPage(false, units, paper.mediaSize));
+    spoolsim::Machine::WriteFileBytes(spoolsim::DriverFile(spoolsim::Widen(kInstructionLandscape)),
+                                      driver::InstructionPage(true, units, paper.mediaSize));
+    spoolsim::Machine::WriteIni(std::string("[DUPLEX]\nINSTRUCT_PORT=\\") + kInstructionPortrait +
+                                "\nINSTRUCT_LAND=\\" + kInstructionLandscape + "\n");
+    if (dm && dm->sOverlayMode == 2)
+    {
+        char path[CB_OVERLAY_FILE + 1] = {};
+        std::memcpy(path, dm->szOverlayFile, CB_OVERLAY_FILE);
+        replay.overlayPath = path;
+    }
+
+    spoolsim::Spooler spooler;
+    replay.loaded = spooler.Loaded();
+    if (!replay.loaded)
+    {
+        replay.problems.push_back("the hook library kd7720um.dll could not be loaded from " +
+                                  spoolsim::Narrow(spoolsim::BuildBinDir()));
+        return replay;
+    }
+    spooler.model.dpi = static_cast<int>(units);
+    spooler.model.physicalWidth = static_cast<int>(std::lround(paper.widthInch * units));
+    spooler.model.physicalHeight = static_cast<int>(std::lround(paper.heightInch * units));
+    spooler.model.offsetX = static_cast<int>(units / 6);
+    spooler.model.offsetY = static_cast<int>(units / 6);
+    spooler.stopAtFailedWrite = true;
+    spooler.user.answer = prompt;
+    replay.run = spooler.Run(job);
+
+    const spoolsim::RunResult &r = replay.run;
+    if (!r.started)
+    {
+        replay.problems.push_back("DrvSplStartDoc gave the job no job context");
+    }
+    for (size_t i = 0; i < r.writes.size(); i++)
+    {
+        const spoolsim::WriteRecord &w = r.writes[i];
+        if (!w.result || w.cbWritten != w.cbBuf)
+        {
+            std::string what = "write " + std::to_string(i + 1) + " (" + DescribeWrite(job, i) + ")";
+            replay.problems.push_back(what + (w.result ? " was only partly taken" : " was refused by the hook") +
+                                      (r.stoppedAtFailedWrite ? ": the job was cancelled there (DrvSplAbort)" : ""));
+        }
+    }
+    for (size_t i = 0; i < r.endPageResults.size(); i++)
+    {
+        if (!r.endPageResults[i])
+        {
+            replay.problems.push_back("DrvSplEndPage of page " + std::to_string(i + 1) + " failed");
+        }
+    }
+    if (!replay.overlayPath.empty())
+    {
+        replay.overlayFile = spoolsim::Machine::ReadFileBytes(spoolsim::Widen(replay.overlayPath));
+    }
+    return replay;
+}
+
+} // namespace jobtool

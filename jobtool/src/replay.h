@@ -1,0 +1,45 @@
+// "run": a job through kd7720um.dll with the simulated spooler, on a machine
+// prepared as the driver package installs it.
+#pragma once
+
+#include "prepare.h"
+
+#include "spoolsim.h"
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace jobtool
+{
+
+// The instruction pages and the driver settings file that name them, as the
+// package installs them in the driver directory.
+extern const char kInstructionPortrait[];  // file name
+extern const char kInstructionLandscape[]; // file name
+
+struct Replay
+{
+    bool loaded = false; // the hook library was found and loaded
+    spoolsim::RunResult run;
+    // What went wrong, one line each: refused writes (with what they
+    // carried), failed page ends, a job the hook did not start.
+    std::vector<std::string> problems;
+    // An overlay-creation job: the overlay file as the hook wrote it.
+    std::string overlayPath;
+    std::optional<Bytes> overlayFile;
+};
+
+using Prompt = std::function<int(const spoolsim::MessageBoxRecord &)>;
+
+// Runs the job on a fresh machine. The printer's resolution and paper are
+// those of the job's settings block, so that the watermark the printer draws
+// fits the pages.
+Replay RunJob(const spoolsim::Job &job, const Prompt &prompt);
+
+// What a write of the job carried, for messages: "the settings block",
+// "the watermark marker", "page data (1234 bytes)", ...
+std::string DescribeWrite(const spoolsim::Job &job, size_t writeIndex);
+
+} // namespace jobtool

@@ -1,0 +1,185 @@
+// The command line: help, exit codes and messages, and make, run and
+// explain through files.
+#include "support.h"
+
+#include "cli.h"
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace jobtool_test
+{
+namespace
+{
+
+struct Result
+{
+    int code;
+    std::string out, err;
+};
+
+Result Tool(const std::vector<std::string> &args, const std::string &input = std::string())
+{
+    std::istringstream in(input);
+    std::ostringstream out, err;
+    int code = jobtool::Main(args, in, out, err);
+    return {code, out.str(), err.str()};
+}
+
+void Write(const std::string &path, const Bytes &data)
+{
+    std::ofstream f(path, std::ios::binary);
+    f.write(reinterpret_cast<const char *>(data.data()), static_cast<std::streamsize>(data.size()));
+}
+
+bool Has(const std::string &text, const std::string &part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+TEST(Cli, HelpAndBadUsage)
+{
+    Result help = Tool({"--help"});
+    EXPECT_EQ(help.code, 0);
+    EXPECT_TRUE(Has(help.out, "Usage: jobtool COMMAND"));
+    EXPECT_EQ(Tool({"make", "--help"}).code, 0);
+    EXPECT_EQ(Tool({}).code, 2);
+
+    TempDir dir;
+    const std::string pxl = dir.Path("doc.pxl");
+    Write(pxl, Sample("one-page.pxl"));
+    struct Case
+    {
+        std::vector<std::string> args;
+        const char *message;
+    };
+    const Case cases[] = {
+        {{"print"}, "no command \"print\""},
+        {{"make"}, "needs an input"},
+        {{"make", pxl, "--bogus"}, "make has no option --bogus"},
+        {{"make", pxl, "--copies", "two"}, "--copies needs a number from 1 to 32767, not \"two\""},
+        {{"make", pxl, "--copies"}, "--copies needs a value"},
+        {{"make", pxl, "--page-set", "first"}, "--page-set takes odd|even, not \"first\""},
+        {{"make", pxl, "--collate=yes"}, "--collate takes no value"},
+        {{"make", pxl, "--order", "desc"}, "--order needs --manual-duplex or --booklet manual"},
+        {{"make", pxl, "--wm-size", "20"}, "--wm-size needs --watermark"},
+        {{"make", pxl, "--ask"}, "--ask needs --overlay"},
+        {{"make", pxl, "--direction=1"}, "--direction needs --booklet"},
+        {{"make", pxl, "--pass-through", "--reverse"}, "--pass-through cannot be combined with --reverse"},
+        {{"make", pxl, pxl}, "one input file"},
+        {{"run", "a", "b"}, "one job file"},
+        {{"run", "--answer", "maybe"}, "--answer takes ok|cancel"},
+        {{"explain"}, "needs the file of a printed document"},
+        {{"explain", "x", "--job", "a", "--input", "b"}, "not both"},
+    };
+    for (const Case &c : cases)
+    {
+        Result r = Tool(c.args);
+        EXPECT_EQ(r.code, 2) << c.message;
+        EXPECT_TRUE(Has(r.err, c.message)) << r.err;
+        EXPECT_TRUE(Has(r.err, "Try 'jobtool --help'.")) << r.err;
+    }
+}
+
+TEST(Cli, FilesThatCannotBeUsedFailWithTheirReason)
+{
+    TempDir dir;
+    const std::string text = dir.Path("letter.txt");
+    Write(text, spoolsim::ToBytes("Dear printer,\n"));
+    Result missing = Tool({"make", dir.Path("none.pxl")});
+    EXPECT_EQ(missing.code, 1);
+    EXPECT_TRUE(Has(missing.err, "cannot open")) << missing.err;
+
+    Result notPxl = Tool({"make", text, "-o", dir.Path("x.kdjob")});
+    EXPECT_EQ(notPxl.code, 1);
+    EXPECT_TRUE(Has(notPxl.err, "not a sound PCL XL document: offset 0:")) << notPxl.err;
+
+    Bytes sample = Sample("sample.pxl");
+    const std::string cut = dir.Path("cut.pxl");
+    Write(cut, Bytes(sample.begin(), sample.begin() + 12345));
+    Result truncated = Tool({"make", cut, "-o", dir.Path("x.kdjob")});
+    EXPECT_EQ(truncated.code, 1);
+    EXPECT_TRUE(Has(truncated.err, "cut.pxl: not a sound PCL XL document: offset ")) << truncated.err;
+
+    Result notJob = Tool({"run", text});
+    EXPECT_EQ(notJob.code, 1);
+    EXPECT_TRUE(Has(notJob.err, "not a job file")) << notJob.err;
+
+    Result explainText = Tool({"explain", text});
+    EXPECT_EQ(explainText.code, 1);
+    EXPECT_TRUE(Has(explainText.out, "NOT well-formed PCL XL")) << explainText.out;
+}
+
+TEST(Cli, MakeRunExplainThroughFiles)
+{
+    TempDir dir;
+    const std::string pxl = dir.Path("sample.pxl");
+    const std::string job = dir.Path("sample.kdjob");
+    Write(pxl, Sample("sample.pxl"));
+    Result made = Tool({"make", pxl, "-o", job, "--manual-duplex", "--order=desc", "--watermark", "DRAFT"});
+    ASSERT_EQ(made.code, 0) << made.err;
+    EXPECT_TRUE(Has(made.out, "spooled by the hook")) << made.out;
+
+    // The prompt is shown on the terminal and answered there.
+    Result run = Tool({"run", job, "--out", dir.Path("out"), "--trace"}, "\n");
+    ASSERT_EQ(run.code, 0) << run.out << run.err;
+    EXPECT_TRUE(
+        Has(run.out, "+-- warning box: Manual Duplex\n| Re-insert the sheets into Multi-purpose tray\n| [OK]\n"))
+        << run.out;
+    EXPECT_TRUE(Has(run.out, "trace: QVXLUMPD: DrvSplStartDoc")) << run.out;
+    EXPECT_TRUE(Has(run.out, "printed: 6 4 2\n")) << run.out;
+    EXPECT_TRUE(Has(run.out, "printed: 5 3 1\n")) << run.out;
+
+    Result explained =
+        Tool({"explain", (std::filesystem::path(dir.Path("out")) / "sample-2.pxl").string(), "--job", job});
+    EXPECT_EQ(explained.code, 0) << explained.err;
+    EXPECT_TRUE(Has(explained.out, "well-formed PCL XL, 3 pages")) << explained.out;
+    EXPECT_TRUE(Has(explained.out, "watermark: \"DRAFT\"")) << explained.out;
+    Result byInput =
+        Tool({"explain", (std::filesystem::path(dir.Path("out")) / "sample-1.pxl").string(), "--input", pxl});
+    EXPECT_TRUE(Has(byInput.out, "printed: 6 4 2\n")) << byInput.out;
+}
+
+TEST(Cli, QuestionsAreAnsweredFromTheTerminalOrFromOptions)
+{
+    TempDir dir;
+    const std::string pxl = dir.Path("one.pxl");
+    const std::string job = dir.Path("one.kdjob");
+    Write(pxl, Sample("one-page.pxl"));
+    // An overlay-creation job asks first; its overlay is then printed with.
+    const std::string overlay = dir.Path("form.ovl");
+    ASSERT_EQ(Tool({"make", pxl, "-o", job, "--overlay-create", overlay}).code, 0);
+    Result refused = Tool({"run", job, "--out", dir.Path("out")}, "maybe\ncancel\n");
+    EXPECT_EQ(refused.code, 1);
+    EXPECT_TRUE(Has(
+        refused.out,
+        "| Create Page Overlay ?\n| [OK] [Cancel]\n+-- answer ok or cancel: maybe\n+-- answer ok or cancel: cancel\n"))
+        << refused.out;
+    EXPECT_TRUE(Has(refused.out, "refused by the hook")) << refused.out;
+
+    Result created = Tool({"run", job, "--out", dir.Path("out"), "--answer", "ok"});
+    EXPECT_EQ(created.code, 0) << created.out;
+    EXPECT_TRUE(Has(created.out, "+-- answered OK")) << created.out;
+    EXPECT_TRUE(Has(created.out, "a well-formed page body")) << created.out;
+
+    ASSERT_EQ(Tool({"make", pxl, "-o", job, "--overlay", overlay, "--ask", "--copies=2", "--collate"}).code, 0);
+    Result used = Tool({"run", job, "--out", dir.Path("out")}, "ok\n");
+    EXPECT_EQ(used.code, 0) << used.out;
+    EXPECT_TRUE(Has(used.out, "overlay embedding")) << used.out;
+    EXPECT_TRUE(Has(used.out, "printed: 1 1\n")) << used.out;
+}
+
+TEST(Cli, RunWithoutAJobPrintsTheBuiltInExample)
+{
+    TempDir dir;
+    Result r = Tool({"run", "--out", dir.Path("example")});
+    ASSERT_EQ(r.code, 0) << r.out << r.err;
+    EXPECT_TRUE(Has(r.out, "well-formed PCL XL, 12 pages")) << r.out;
+    EXPECT_TRUE(Has(r.out, "printed: 1 2 3 4 5 6 1 2 3 4 5 6\n")) << r.out;
+    std::ifstream f((std::filesystem::path(dir.Path("example")) / "example-1.pxl").string(), std::ios::binary);
+    EXPECT_TRUE(f.good());
+}
+
+} // namespace
+} // namespace jobtool_test
