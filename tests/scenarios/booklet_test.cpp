@@ -254,6 +254,29 @@ TEST_F(BookletPrinting, EndMarkerReplacesTheEndPageFragment)
     EXPECT_EQ(r.TracesStartingWith(W("EndPage : index = 9, size = 4 \r\n")).size(), 1u);
 }
 
+// An end-page fragment too long for its slot is refused whole; a page-start
+// marker without its orientation byte gives a page of unknown orientation.
+TEST_F(BookletPrinting, EndMarkerFragmentAndPageStartAreBounded)
+{
+    DocumentJob job = BookletJob(Booklet(true), 1);
+    job.end.bookletEnd = std::make_pair(BYTE(9), Bytes(32, 'e'));
+    Job built = job.Build();
+    for (spoolsim::Step &step : built.steps)
+    {
+        if (step.data == markers::PageStart(1))
+        {
+            step.data.resize(4);
+        }
+    }
+    RunResult r = Run(built);
+    EXPECT_TRUE(r.AllWritesSucceeded());
+    Bytes side = Str("{BP}{SC}{CM}");
+    Append(side, job.Page(1));
+    Append(side, Str("{EP}"));
+    EXPECT_PARTS(r.PrinterDocument(0).data, {P("header", job.Header()), P("side", side), P("trailer", job.trailer)});
+    EXPECT_EQ(r.TracesStartingWith(W("QVXLUMPD: end-page fragment of 32 bytes refused")).size(), 1u);
+}
+
 TEST_F(BookletPrinting, RecordItemsAreTracedByPlace)
 {
     DocumentJob job = BookletJob(Booklet(true), 1);

@@ -165,6 +165,22 @@ TEST_F(Collation, CopyCommandGoesIntoTheHeaderOnce)
     }
 }
 
+// Values without a meaning of their own: an order other than 1, 2 and 3
+// prints all pages last first; a copy-command setting other than 1 carries no
+// command, so the hook makes the copies.
+TEST_F(Collation, UndefinedSettingValuesFallBackToTheirPlainMeaning)
+{
+    DocumentJob reverse(Reverse(4, 1, 0), 3);
+    EXPECT_PARTS(Run(reverse).PrinterDocument(0).data, Layout(reverse, {"h", "L2", 3, 2, 1, "T"}));
+
+    DRVDEVMODE dm = Settings();
+    dm.sCollate = 1;
+    dm.sCopyCommand = 2;
+    dm.dmPublic.dmCopies = 2;
+    DocumentJob copies(dm, 2);
+    EXPECT_PARTS(Run(copies).PrinterDocument(0).data, Layout(copies, {"H", 1, 2, 1, 2, "T"}));
+}
+
 TEST_F(Collation, ReverseWithCopyCommandSendsThePagesOnce)
 {
     DRVDEVMODE dm = Reverse(1, 3, 0);

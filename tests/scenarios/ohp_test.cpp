@@ -41,6 +41,8 @@ TEST_F(TransparencyInterleave, SheetOrders)
         {1, 1, 0, false, {"L1", 1, "L2", 1}},
         {1, 2, 0, false, {}},
         {1, 3, 1, true, {}},
+        // above 3: as 2 and 3, the separators carry the last page
+        {3, 4, 0, false, {"L1", 3, "L2", 1, "L1", 3, "L2", 2}},
     };
     for (const Row &row : rows)
     {
