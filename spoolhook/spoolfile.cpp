@@ -139,7 +139,7 @@ void CheckOrientationArray(PSPLDATA pData)
     pNew = (LPBYTE)GlobalAlloc(GMEM_FIXED | GMEM_ZEROINIT, (SIZE_T)nSize);
     if (pNew == NULL)
     {
-        return; // the page keeps orientation 0
+        return; // the caller finds no room for the page
     }
     if (booklet_info.pOrientation != NULL)
     {
@@ -246,11 +246,17 @@ static BOOL TakeMarker(PSPLDATA pData, LPBYTE pBuf, DWORD cbBuf)
         }
         if (pData->dwFlags & JF_BOOKLET)
         {
+            // Without room for its orientation the page would be imposed
+            // without its origin and rotation: the job cannot be printed as
+            // asked, and says so.
             CheckOrientationArray(pData);
-            if (pInfo->iTotalPage < booklet_info.nOrientationSize)
+            if (pInfo->iTotalPage >= booklet_info.nOrientationSize)
             {
-                booklet_info.pOrientation[pInfo->iTotalPage] = cbBuf > 4 ? pBuf[4] : 0;
+                OutputDebugStringW(W("QVXLUMPD: no room for page orientations, job refused\n"));
+                pData->dwFlags |= JF_SPOOL_FAILED;
+                return FALSE;
             }
+            booklet_info.pOrientation[pInfo->iTotalPage] = cbBuf > 4 ? pBuf[4] : 0;
         }
         pInfo->dwPage[pInfo->iTotalPage] = pInfo->dwCount;
         pInfo->iTotalPage++;

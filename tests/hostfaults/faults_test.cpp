@@ -347,6 +347,28 @@ TEST_F(HostFaults, BookletJobsLeaveNoOrientationListBehind)
     }
 }
 
+// A booklet page whose orientation has no room refuses the job: imposed
+// without its origin and rotation it would print wrongly and silently.
+TEST_F(HostFaults, BookletPageWithoutRoomForItsOrientationRefusesTheJob)
+{
+    DRVDEVMODE dm = Settings();
+    dm.sBooklet = 1;
+    dm.sHardwareBooklet = 2;
+    DocumentJob job(dm, 2);
+    job.booklet = markers::BookletRecord::Standard(false, false);
+    Job built = job.Build();
+    FailAt(5, "GlobalAlloc"); // the first page start: the orientation list
+    RunResult r = Run(built);
+    ASSERT_EQ(r.writes.size(), 10u);
+    EXPECT_FALSE(r.writes[4].result);
+    EXPECT_EQ(r.writes[4].cbWritten, 0u);
+    EXPECT_FALSE(r.writes.back().result);
+    EXPECT_TRUE(r.PrinterDocument(0).data.empty());
+    EXPECT_EQ(r.TracesStartingWith(W("QVXLUMPD: no room for page orientations")).size(), 1u);
+    spooler->beforeStep = nullptr;
+    ExpectNothingLeft();
+}
+
 // A job record that cannot be read leaves the second document "Untitled".
 TEST_F(HostFaults, DocumentNameUnreadable)
 {
