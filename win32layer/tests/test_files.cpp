@@ -129,11 +129,12 @@ TEST_F(Files, Directories)
     EXPECT_EQ(e3, (DWORD)ERROR_ALREADY_EXISTS);
     char buf[4];
     DWORD n = 7;
-    auto [ok, err] = Probe([&] { return ReadFile(h3, buf, sizeof buf, &n, nullptr); });
+    HANDLE hDir = h3; // a structured binding cannot be captured before C++20
+    auto [ok, err] = Probe([&] { return ReadFile(hDir, buf, sizeof buf, &n, nullptr); });
     EXPECT_FALSE(ok);
     EXPECT_EQ(err, (DWORD)ERROR_INVALID_FUNCTION);
     EXPECT_EQ(n, 0u);
-    EXPECT_TRUE(CloseHandle(h3));
+    EXPECT_TRUE(CloseHandle(hDir));
 }
 
 struct SharingCase

@@ -20,9 +20,9 @@ TEST_F(Memory, FixedBlocks)
     {
         EXPECT_EQ(((BYTE *)p)[i], 0) << i;
     }
-    EXPECT_EQ(Probe([&] { return GlobalSize(p); }), std::make_pair((SIZE_T)100, PROBE));
+    EXPECT_EQ(Probe([p = p] { return GlobalSize(p); }), std::make_pair((SIZE_T)100, PROBE));
     EXPECT_EQ(W32EmuLiveGlobalBlocks(), c0 + 1);
-    EXPECT_EQ(Probe([&] { return GlobalFree(p); }), std::make_pair((HGLOBAL) nullptr, PROBE));
+    EXPECT_EQ(Probe([p = p] { return GlobalFree(p); }), std::make_pair((HGLOBAL) nullptr, PROBE));
     EXPECT_EQ(W32EmuLiveGlobalBlocks(), c0);
 }
 

@@ -67,17 +67,18 @@ TEST_F(Modules, OneModulePerFileWithDllMainAtFirstLoadAndLastFree)
     ASSERT_NE(count, nullptr);
     EXPECT_EQ(count(), 1);
 
-    EXPECT_EQ(Probe([&] { return FreeLibrary(h1); }), std::make_pair(TRUE, PROBE));
+    EXPECT_EQ(Probe([h1 = h1] { return FreeLibrary(h1); }), std::make_pair(TRUE, PROBE));
     EXPECT_EQ(Probe([&] { return FreeLibrary(h2); }), std::make_pair(TRUE, PROBE));
     EXPECT_EQ(Journal(), Lines{});
     EXPECT_EQ(Probe([&] { return FreeLibrary(h3); }), std::make_pair(TRUE, PROBE));
     EXPECT_EQ(Journal(), (Lines{"testmod 0 0"}));
     EXPECT_EQ(W32EmuLoadedModuleCount(), c0);
     // Now stale.
-    EXPECT_EQ(Probe([&] { return FreeLibrary(h1); }), std::make_pair(FALSE, (DWORD)ERROR_MOD_NOT_FOUND));
-    EXPECT_EQ(Probe([&] { return GetProcAddress(h1, "TestModAdd"); }),
+    EXPECT_EQ(Probe([h1 = h1] { return FreeLibrary(h1); }), std::make_pair(FALSE, (DWORD)ERROR_MOD_NOT_FOUND));
+    EXPECT_EQ(Probe([h1 = h1] { return GetProcAddress(h1, "TestModAdd"); }),
               std::make_pair((FARPROC) nullptr, (DWORD)ERROR_MOD_NOT_FOUND));
-    EXPECT_EQ(Probe([&] { return DisableThreadLibraryCalls(h1); }), std::make_pair(FALSE, (DWORD)ERROR_MOD_NOT_FOUND));
+    EXPECT_EQ(Probe([h1 = h1] { return DisableThreadLibraryCalls(h1); }),
+              std::make_pair(FALSE, (DWORD)ERROR_MOD_NOT_FOUND));
     // A load after the last free is a new module, attached again.
     HMODULE h4 = LoadLibraryW(u"C:\\Mods\\TestMod.dll");
     ASSERT_NE(h4, nullptr);
