@@ -45,10 +45,14 @@ W32EMU_API DWORD W32EmuLiveGlobalBlocks(void);
 // Every OutputDebugStringW/A string since the last clear, in order; a
 // string stays valid until the next clear. The strings are also written to
 // stderr (as UTF-8) when W32EMU_DEBUG_STDERR is set to anything but "" or
-// "0".
+// "0" (read once, at the first string).
 W32EMU_API DWORD W32EmuDebugCount(void);
 W32EMU_API LPCWSTR W32EmuDebugAt(DWORD i);
 W32EMU_API void W32EmuDebugClear(void);
+// Chooses where the strings go from now on, over W32EMU_DEBUG_STDERR. With
+// both off they go nowhere, as on a machine with no debugger listening: a
+// benchmark measures the hook so.
+W32EMU_API void W32EmuDebugSinks(BOOL bJournal, BOOL bStderr);
 
 // MoveFileExA(..., MOVEFILE_DELAY_UNTIL_REBOOT) records, as Windows records
 // them for the next restart. pszNew is "" for a deletion.

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <map>
 #include <set>
+#include <string_view>
+#include <unordered_map>
 
 namespace w32emu
 {
@@ -97,8 +99,13 @@ struct ShortWriteRule
 
 struct FaultState
 {
-    std::map<std::string, uint64_t> calls;
-    std::map<std::string, std::vector<FailRule>> rules;
+    // Looked up by the caller's C string without making a std::string: the
+    // count is taken on every call of a faultable function.
+    std::map<std::string, uint64_t, std::less<>> calls;
+    // The count of each name as last looked up by the caller's pointer (the
+    // layer passes literals): a pointer's hash instead of string compares.
+    std::unordered_map<const char *, uint64_t *> bySite;
+    std::map<std::string, std::vector<FailRule>, std::less<>> rules;
     std::map<uint64_t, ShortWriteRule> shortWrites; // by WriteFile call index
     std::set<FileId> held;
 };
@@ -129,12 +136,29 @@ bool CallFails(const char *pszFunction, uint64_t *pIndex)
     {
         StateLock lock(StateMutex());
         FaultState &f = Faults();
-        uint64_t index = ++f.calls[pszFunction];
+        std::string_view name(pszFunction);
+        uint64_t *pCount = nullptr;
+        auto itSite = f.bySite.find(pszFunction);
+        if (itSite != f.bySite.end())
+        {
+            pCount = itSite->second;
+        }
+        else
+        {
+            // std::map's values stay where they are until the map is cleared.
+            pCount = &f.calls.emplace(std::string(name), 0).first->second;
+            f.bySite.emplace(pszFunction, pCount);
+        }
+        uint64_t index = ++*pCount;
         if (pIndex)
         {
             *pIndex = index;
         }
-        auto it = f.rules.find(pszFunction);
+        if (f.rules.empty())
+        {
+            return false;
+        }
+        auto it = f.rules.find(name);
         if (it == f.rules.end())
         {
             return false;
@@ -162,6 +186,10 @@ bool TakeShortWrite(uint64_t index, DWORD *pcbAllowed, bool *pbSucceed)
 {
     StateLock lock(StateMutex());
     auto &m = Faults().shortWrites;
+    if (m.empty())
+    {
+        return false;
+    }
     auto it = m.find(index);
     if (it == m.end())
     {
@@ -231,6 +259,7 @@ W32EMU_API void W32EmuResetFaults(void)
 {
     StateLock lock(StateMutex());
     FaultState &f = Faults();
+    f.bySite.clear();
     f.calls.clear();
     f.rules.clear();
     f.shortWrites.clear();

@@ -573,17 +573,15 @@ bool ReadWholeFile(HANDLE h, std::string &out)
     }
 }
 
-bool WriteAllInternal(HANDLE h, const void *pv, size_t cb)
+namespace
 {
-    auto f = LookupFile(h);
-    if (!f)
-    {
-        return false;
-    }
+
+bool WriteAllAt(FileObject &f, const void *pv, size_t cb)
+{
     const char *p = (const char *)pv;
     while (cb)
     {
-        ssize_t n = pwrite(f->fd, p, cb, (off_t)f->pos);
+        ssize_t n = pwrite(f.fd, p, cb, (off_t)f.pos);
         if (n < 0 && errno == EINTR)
         {
             continue;
@@ -595,9 +593,17 @@ bool WriteAllInternal(HANDLE h, const void *pv, size_t cb)
         }
         p += n;
         cb -= (size_t)n;
-        f->pos += (uint64_t)n;
+        f.pos += (uint64_t)n;
     }
     return true;
+}
+
+} // namespace
+
+bool WriteAllInternal(HANDLE h, const void *pv, size_t cb)
+{
+    auto f = LookupFile(h);
+    return f && WriteAllAt(*f, pv, cb);
 }
 
 bool CloseInternal(HANDLE h)
@@ -743,7 +749,7 @@ WINBASEAPI BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOf
     bool bShort = TakeShortWrite(index, &cbAllowed, &bSucceed);
     DWORD cb = bShort && cbAllowed < nNumberOfBytesToWrite ? cbAllowed : nNumberOfBytesToWrite;
     uint64_t pos0 = f->pos;
-    bool bOk = WriteAllInternal(hFile, lpBuffer, cb);
+    bool bOk = WriteAllAt(*f, lpBuffer, cb);
     *lpNumberOfBytesWritten = (DWORD)(f->pos - pos0);
     if (!bOk)
     {

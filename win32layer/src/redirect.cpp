@@ -4,6 +4,7 @@
 #include "internal.h"
 
 #include <map>
+#include <string_view>
 
 namespace w32emu
 {
@@ -47,17 +48,20 @@ const RedirectName g_aRedirectable[] = {
 };
 
 // Registered functions, by function name (the names are unique across the
-// three DLLs).
-std::map<std::string, void *> &Table()
+// three DLLs); looked up by C string without making a std::string, as every
+// printer write passes here.
+using RedirectTable = std::map<std::string, void *, std::less<>>;
+
+RedirectTable &Table()
 {
-    static std::map<std::string, void *> &m = *new std::map<std::string, void *>;
+    static RedirectTable &m = *new RedirectTable;
     return m;
 }
 
 void *Lookup(const char *pszName)
 {
     StateLock lock(StateMutex());
-    auto it = Table().find(pszName);
+    auto it = Table().find(std::string_view(pszName));
     return it == Table().end() ? nullptr : it->second;
 }
 

@@ -7,6 +7,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -44,16 +45,39 @@ SystemState &System()
     return s;
 }
 
+// Where debug strings go: -1 until W32EMU_DEBUG_STDERR is first looked at.
+std::atomic<int> g_iDebugToStderr{-1};
+std::atomic<bool> g_bDebugJournal{true};
+
+bool DebugToStderr()
+{
+    int i = g_iDebugToStderr.load(std::memory_order_relaxed);
+    if (i < 0)
+    {
+        const char *pszEnv = getenv("W32EMU_DEBUG_STDERR");
+        i = pszEnv && *pszEnv && strcmp(pszEnv, "0") != 0 ? 1 : 0;
+        int iUnread = -1;
+        // A sink chosen by W32EmuDebugSinks in between wins.
+        if (!g_iDebugToStderr.compare_exchange_strong(iUnread, i))
+        {
+            i = iUnread;
+        }
+    }
+    return i > 0;
+}
+
 void Journal(WString s)
 {
-    const char *pszEnv = getenv("W32EMU_DEBUG_STDERR");
-    if (pszEnv && *pszEnv && strcmp(pszEnv, "0") != 0)
+    if (DebugToStderr())
     {
         std::string u = WideToUtf8(s);
         fwrite(u.data(), 1, u.size(), stderr);
     }
-    StateLock lock(StateMutex());
-    System().journal.push_back(std::move(s));
+    if (g_bDebugJournal.load(std::memory_order_relaxed))
+    {
+        StateLock lock(StateMutex());
+        System().journal.push_back(std::move(s));
+    }
 }
 
 // A thread's identity for critical sections: the address of a per-thread
@@ -141,7 +165,7 @@ WINBASEAPI BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA lpVersionInformation)
 
 WINBASEAPI void WINAPI OutputDebugStringW(LPCWSTR lpOutputString)
 {
-    if (lpOutputString)
+    if (lpOutputString && (g_bDebugJournal.load(std::memory_order_relaxed) || DebugToStderr()))
     {
         Journal(WString(lpOutputString));
     }
@@ -149,10 +173,16 @@ WINBASEAPI void WINAPI OutputDebugStringW(LPCWSTR lpOutputString)
 
 WINBASEAPI void WINAPI OutputDebugStringA(LPCSTR lpOutputString)
 {
-    if (lpOutputString)
+    if (lpOutputString && (g_bDebugJournal.load(std::memory_order_relaxed) || DebugToStderr()))
     {
         Journal(AnsiToWide(lpOutputString));
     }
+}
+
+W32EMU_API void W32EmuDebugSinks(BOOL bJournal, BOOL bStderr)
+{
+    g_bDebugJournal.store(bJournal != FALSE);
+    g_iDebugToStderr.store(bStderr ? 1 : 0);
 }
 
 W32EMU_API DWORD W32EmuDebugCount(void)

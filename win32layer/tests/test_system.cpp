@@ -68,17 +68,27 @@ TEST_F(System, DebugJournal)
     EXPECT_EQ(W32EmuDebugCount(), 0u);
 }
 
-TEST_F(System, DebugToStderr)
+TEST_F(System, DebugSinks)
 {
-    setenv("W32EMU_DEBUG_STDERR", "1", 1);
+    W32EmuDebugSinks(TRUE, TRUE);
     testing::internal::CaptureStderr();
     OutputDebugStringW(u"to stderr \u00e9\n");
-    std::string err = testing::internal::GetCapturedStderr();
-    unsetenv("W32EMU_DEBUG_STDERR");
-    EXPECT_EQ(err, "to stderr \xC3\xA9\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "to stderr \xC3\xA9\n");
+    EXPECT_EQ(W32EmuDebugCount(), 1u);
+
+    W32EmuDebugSinks(FALSE, FALSE);
+    testing::internal::CaptureStderr();
+    OutputDebugStringW(u"nowhere");
+    OutputDebugStringA("nowhere");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(W32EmuDebugCount(), 1u);
+
+    W32EmuDebugSinks(TRUE, FALSE);
     testing::internal::CaptureStderr();
     OutputDebugStringW(u"quiet");
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    ASSERT_EQ(W32EmuDebugCount(), 2u);
+    EXPECT_EQ(std::u16string(W32EmuDebugAt(1)), u"quiet");
     W32EmuDebugClear();
 }
 
