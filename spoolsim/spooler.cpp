@@ -111,6 +111,10 @@ static BOOL WINAPI Sim_WritePrinter(HANDLE hPrinter, LPVOID pBuf, DWORD cbBuf, L
         doc.data.insert(doc.data.end(), pb, pb + cb);
         doc.writes.push_back(cb);
     }
+    if (g_sim->owner->printerSink && !doc.nested)
+    {
+        g_sim->owner->printerSink(static_cast<const BYTE *>(pBuf), cb);
+    }
     doc.cbTotal += cb;
     *pcWritten = cb;
     return TRUE;

@@ -259,6 +259,9 @@ class Spooler
     // number of steps before DrvSplEndDoc: tests arm faults at a chosen point.
     std::function<void(size_t)> beforeStep;
     bool keepData = true; // false: documents count bytes only (large jobs)
+    // Given the bytes of every printer write that the printer accepts (not
+    // those of a watermark job's file), as a port monitor passes them on.
+    std::function<void(const BYTE *, DWORD)> printerSink;
     // As an application does when a print call fails: a write that the hook
     // refuses (FALSE, or fewer bytes than given) ends the job there with
     // DrvSplAbort instead of DrvSplEndDoc, and the open document is dropped.
