@@ -52,6 +52,7 @@ class ErrorKeeper
 
 // Counts a call of a faultable function. TRUE when this call must fail: the
 // last error is then set and the caller returns its failure value at once.
+// pszFunction must be a string literal: its address is cached as the name's.
 bool CallFails(const char *pszFunction, uint64_t *pIndex = nullptr);
 // A short write planned for the given WriteFile call index.
 bool TakeShortWrite(uint64_t index, DWORD *pcbAllowed, bool *pbSucceed);
