@@ -357,6 +357,16 @@ FuzzInput Decode(const uint8_t *pb, size_t cb)
             }
         }
         fj.job.documentName = DocumentName(jb >> 4);
+        if (jb & 0x40)
+        {
+            static const char *const kCalls[] = {
+                "GlobalAlloc",  "CreateFileW",    "CreateFileA",        "WriteFile",    "WriteFile (short)",
+                "ReadFile",     "SetFilePointer", "GetFileSize",        "GetTempPathW", "GetTempFileNameW",
+                "LoadLibraryW", "GetProcAddress", "MultiByteToWideChar"};
+            fj.platformFault.function = kCalls[r.Byte() % (sizeof(kCalls) / sizeof(kCalls[0]))];
+            fj.platformFault.nth = 1 + r.Byte() % 64;
+            fj.platformFault.cTimes = r.Byte() % 4;
+        }
 
         bool bCollate = false;
         bool bFirstWrite = true;
@@ -863,6 +873,47 @@ void Harness::ResetMachine(int iniVariant)
     W32EmuDebugClear();
 }
 
+namespace
+{
+
+DWORD ErrorOf(const std::string &function)
+{
+    if (function == "GlobalAlloc")
+    {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+    if (function == "WriteFile")
+    {
+        return ERROR_DISK_FULL;
+    }
+    if (function == "LoadLibraryW")
+    {
+        return ERROR_MOD_NOT_FOUND;
+    }
+    if (function == "GetProcAddress")
+    {
+        return ERROR_PROC_NOT_FOUND;
+    }
+    return ERROR_ACCESS_DENIED;
+}
+
+void ArmPlatformFault(const PlatformFault &f)
+{
+    if (f.function.empty())
+    {
+        return;
+    }
+    if (f.function == "WriteFile (short)")
+    {
+        // One short write, reported as success: the caller must check the count.
+        W32EmuShortWrite(f.nth, 1, TRUE);
+        return;
+    }
+    W32EmuFailCall(f.function.c_str(), f.nth, ErrorOf(f.function), f.cTimes);
+}
+
+} // namespace
+
 std::vector<std::string> Harness::Run(const uint8_t *pb, size_t cb)
 {
     std::vector<std::string> problems;
@@ -900,8 +951,10 @@ std::vector<std::string> Harness::Run(const uint8_t *pb, size_t cb)
                     atEndDoc = SpoolFiles(m_tempDirHost);
                 }
             };
+            ArmPlatformFault(fj.platformFault);
             spoolsim::RunResult run = spooler.Run(fj.job);
             spooler.beforeStep = nullptr;
+            W32EmuResetFaults();
 
             if (W32EmuOpenHandleCount() != cHandles)
             {

@@ -8,8 +8,10 @@
 // valid input):
 //   environment byte: bits 0-1 kd7720u.ini variant, bits 2-3 jobs - 1
 //   per job: job byte (bit 0 no DrvSplEndDoc, bit 1 DrvSplAbort, bit 2
-//            printer fault, bit 3 scripted answers, bits 4-5 document name),
+//            printer fault, bit 3 scripted answers, bits 4-5 document name,
+//            bit 6 platform fault),
 //            [fault: nth, count, short, cbShort], [answers: count, values],
+//            [platform fault: call, nth, count],
 //            then operations until kOpEndJob or the end of the input.
 #pragma once
 
@@ -55,11 +57,21 @@ struct Field
 };
 const std::vector<Field> &Fields();
 
+// A platform call of the hook's that fails from its nth call on this job:
+// function "" for none; "WriteFile (short)" for a write that stores 1 byte.
+struct PlatformFault
+{
+    std::string function;
+    DWORD nth = 0;
+    DWORD cTimes = 1; // 0: every call from the nth on
+};
+
 struct FuzzJob
 {
     spoolsim::Job job;
     spoolsim::PrinterFault fault;
     std::vector<int> answers; // message-box answers; empty: the default button
+    PlatformFault platformFault;
 };
 
 struct FuzzInput

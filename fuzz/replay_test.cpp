@@ -112,6 +112,35 @@ TEST(FuzzReplay, AnyBytesDecodeWithinTheLimits)
     EXPECT_EQ(in.jobs[0].job.steps[1].data, fuzzjob::Bytes(0x3FFFF % (72 * 1024 + 1), 'y'));
 }
 
+TEST(FuzzReplay, PlatformFaultsDecodeAndEveryCheckStillHolds)
+{
+    // A collated two-page job with one platform call failing: the input
+    // names the call, its nth use in this job, and how many uses fail.
+    fuzzjob::Harness harness;
+    ASSERT_TRUE(harness.Ready());
+    struct Case
+    {
+        uint8_t call;
+        const char *function;
+    } cases[] = {
+        {0, "GlobalAlloc"}, {3, "WriteFile"}, {4, "WriteFile (short)"}, {5, "ReadFile"}, {6, "SetFilePointer"}};
+    for (const Case &c : cases)
+    {
+        for (uint8_t nth = 0; nth < 8; nth++)
+        {
+            const uint8_t input[] = {0, 0x40, c.call,           nth, 1,  fuzzjob::kOpSettings, 1, 15, 200,
+                                     1, 0,    fuzzjob::kOpPage, 0,   90, fuzzjob::kOpPage,     1, 90, fuzzjob::kOpEnd,
+                                     0};
+            fuzzjob::FuzzInput in = fuzzjob::Decode(input, sizeof(input));
+            ASSERT_EQ(in.jobs.size(), 1u);
+            EXPECT_EQ(in.jobs[0].platformFault.function, c.function);
+            EXPECT_EQ(in.jobs[0].platformFault.nth, nth + 1u);
+            EXPECT_EQ(in.jobs[0].platformFault.cTimes, 1u);
+            EXPECT_EQ(Report(harness.Run(input, sizeof(input))), "") << c.function << " #" << nth + 1;
+        }
+    }
+}
+
 } // namespace
 
 int main(int argc, char **argv)
