@@ -664,7 +664,9 @@ void PrepareDriverFiles(int iniVariant, const std::string &dir)
 // unloaded one would take them along. Its library-wide variables would then
 // carry one input's state into the next, so their pristine contents (the
 // writable data of the loaded image, as it was after its entry point ran)
-// are saved once and put back before every input.
+// are saved once and put back before every input. The coverage counters lie
+// in that data too: each input starts with the counts of the library's load,
+// the same for every input, so they tell the fuzzer nothing new.
 namespace
 {
 
@@ -715,10 +717,10 @@ int FindSegments(struct dl_phdr_info *info, size_t, void *pv)
     return 1;
 }
 
-// Byte by byte and unchecked: the image's globals are separated by redzones
-// that the address sanitizer would report a plain copy for.
-// Word-wise where both sides allow it; no coverage either, as the copy is
-// the harness's, not the hook's.
+// Unchecked: the image's globals are separated by redzones that the address
+// sanitizer would report a plain copy for. Word by word where both sides
+// allow it, else byte by byte; no coverage either, as the copy is the
+// harness's, not the hook's.
 #if defined(__clang__)
 #define KD_RAW_COPY __attribute__((no_sanitize("address", "coverage")))
 #else
