@@ -14,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 namespace fuzzjob
 {
@@ -282,6 +283,26 @@ WString DocumentName(int sel)
 
 } // namespace
 
+const std::vector<std::string> &FailedCalls()
+{
+    static const std::vector<std::string> calls = {
+        "GlobalAlloc", "CreateFileW",  "CreateFileA",      "WriteFile",    "ReadFile",       "SetFilePointer",
+        "GetFileSize", "GetTempPathW", "GetTempFileNameW", "LoadLibraryW", "GetProcAddress", "MultiByteToWideChar"};
+    return calls;
+}
+
+DWORD FailureError(const std::string &function)
+{
+    static const std::map<std::string, DWORD> errors = {
+        {"GlobalAlloc", ERROR_NOT_ENOUGH_MEMORY}, {"CreateFileW", ERROR_ACCESS_DENIED},
+        {"CreateFileA", ERROR_ACCESS_DENIED},     {"WriteFile", ERROR_DISK_FULL},
+        {"ReadFile", ERROR_READ_FAULT},           {"SetFilePointer", ERROR_NEGATIVE_SEEK},
+        {"LoadLibraryW", ERROR_MOD_NOT_FOUND},    {"GetProcAddress", ERROR_PROC_NOT_FOUND},
+        {"GetTempFileNameW", ERROR_ACCESS_DENIED}};
+    auto it = errors.find(function);
+    return it != errors.end() ? it->second : ERROR_GEN_FAILURE;
+}
+
 const std::vector<Field> &Fields()
 {
     static const std::vector<Field> fields = {FIELD(dmPublic.dmOrientation, 2),
@@ -359,11 +380,9 @@ FuzzInput Decode(const uint8_t *pb, size_t cb)
         fj.job.documentName = DocumentName(jb >> 4);
         if (jb & 0x40)
         {
-            static const char *const kCalls[] = {
-                "GlobalAlloc",  "CreateFileW",    "CreateFileA",        "WriteFile",    "WriteFile (short)",
-                "ReadFile",     "SetFilePointer", "GetFileSize",        "GetTempPathW", "GetTempFileNameW",
-                "LoadLibraryW", "GetProcAddress", "MultiByteToWideChar"};
-            fj.platformFault.function = kCalls[r.Byte() % (sizeof(kCalls) / sizeof(kCalls[0]))];
+            // One value past the calls: a short write.
+            size_t iCall = r.Byte() % (FailedCalls().size() + 1);
+            fj.platformFault.function = iCall < FailedCalls().size() ? FailedCalls()[iCall] : "WriteFile (short)";
             fj.platformFault.nth = 1 + r.Byte() % 64;
             fj.platformFault.cTimes = r.Byte() % 4;
         }
@@ -878,27 +897,6 @@ void Harness::ResetMachine(int iniVariant)
 namespace
 {
 
-DWORD ErrorOf(const std::string &function)
-{
-    if (function == "GlobalAlloc")
-    {
-        return ERROR_NOT_ENOUGH_MEMORY;
-    }
-    if (function == "WriteFile")
-    {
-        return ERROR_DISK_FULL;
-    }
-    if (function == "LoadLibraryW")
-    {
-        return ERROR_MOD_NOT_FOUND;
-    }
-    if (function == "GetProcAddress")
-    {
-        return ERROR_PROC_NOT_FOUND;
-    }
-    return ERROR_ACCESS_DENIED;
-}
-
 void ArmPlatformFault(const PlatformFault &f)
 {
     if (f.function.empty())
@@ -911,7 +909,7 @@ void ArmPlatformFault(const PlatformFault &f)
         W32EmuShortWrite(f.nth, 1, TRUE);
         return;
     }
-    W32EmuFailCall(f.function.c_str(), f.nth, ErrorOf(f.function), f.cTimes);
+    W32EmuFailCall(f.function.c_str(), f.nth, FailureError(f.function), f.cTimes);
 }
 
 } // namespace

@@ -57,6 +57,15 @@ struct Field
 };
 const std::vector<Field> &Fields();
 
+// The kernel32 calls of the hook's that the sweep and the fuzzer make fail:
+// allocations, file creation (with the temporary name), writes, reads,
+// seeks, sizes, library loads, export look-ups and the text conversions
+// whose failures have messages. Clean-up calls (CloseHandle, DeleteFileW)
+// and the GDI drawing are left alone: their failures have no stated outcome
+// to check. FailureError gives the error each failure reports.
+const std::vector<std::string> &FailedCalls();
+DWORD FailureError(const std::string &function);
+
 // A platform call of the hook's that fails from its nth call on this job:
 // function "" for none; "WriteFile (short)" for a write that stores 1 byte.
 struct PlatformFault

@@ -123,7 +123,7 @@ TEST(FuzzReplay, PlatformFaultsDecodeAndEveryCheckStillHolds)
         uint8_t call;
         const char *function;
     } cases[] = {
-        {0, "GlobalAlloc"}, {3, "WriteFile"}, {4, "WriteFile (short)"}, {5, "ReadFile"}, {6, "SetFilePointer"}};
+        {0, "GlobalAlloc"}, {3, "WriteFile"}, {12, "WriteFile (short)"}, {4, "ReadFile"}, {5, "SetFilePointer"}};
     for (const Case &c : cases)
     {
         for (uint8_t nth = 0; nth < 8; nth++)

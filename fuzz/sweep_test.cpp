@@ -85,38 +85,19 @@ struct Outcome
     DWORD cFileWrites = 0;
 };
 
-// The kernel32 calls the sweep fails: allocations, file creation (with the
-// temporary name), writes, reads, seeks, sizes, library loads, export
-// look-ups and the text conversions whose failures have messages. Printer
-// writes and message boxes are failed through the simulation. Clean-up calls
-// (CloseHandle, DeleteFileW) and the GDI drawing are left alone: their
-// failures have no stated outcome to check.
+// The calls of fuzzjob::FailedCalls(), in the layer's order.
 std::vector<std::string> FaultableNames()
 {
-    static const std::set<std::string> swept = {
-        "GlobalAlloc", "CreateFileW",    "CreateFileA", "GetTempPathW", "GetTempFileNameW", "WriteFile",
-        "ReadFile",    "SetFilePointer", "GetFileSize", "LoadLibraryW", "GetProcAddress",   "MultiByteToWideChar"};
+    const std::vector<std::string> &failed = fuzzjob::FailedCalls();
     std::vector<std::string> names;
     for (DWORD i = 0; W32EmuFaultableAt(i) != nullptr; i++)
     {
-        if (swept.count(W32EmuFaultableAt(i)))
+        if (std::find(failed.begin(), failed.end(), W32EmuFaultableAt(i)) != failed.end())
         {
             names.push_back(W32EmuFaultableAt(i));
         }
     }
     return names;
-}
-
-DWORD ErrorFor(const std::string &function)
-{
-    static const std::map<std::string, DWORD> errors = {
-        {"GlobalAlloc", ERROR_NOT_ENOUGH_MEMORY}, {"CreateFileW", ERROR_ACCESS_DENIED},
-        {"CreateFileA", ERROR_ACCESS_DENIED},     {"WriteFile", ERROR_DISK_FULL},
-        {"ReadFile", ERROR_READ_FAULT},           {"SetFilePointer", ERROR_NEGATIVE_SEEK},
-        {"LoadLibraryW", ERROR_MOD_NOT_FOUND},    {"GetProcAddress", ERROR_PROC_NOT_FOUND},
-        {"GetTempFileNameW", ERROR_ACCESS_DENIED}};
-    auto it = errors.find(function);
-    return it != errors.end() ? it->second : ERROR_GEN_FAILURE;
 }
 
 Outcome RunScenario(const Scenario &s, const Injection &inj, const std::vector<int> &answers)
@@ -141,7 +122,7 @@ Outcome RunScenario(const Scenario &s, const Injection &inj, const std::vector<i
     switch (inj.kind)
     {
     case Injection::Call:
-        W32EmuFailCall(inj.function.c_str(), inj.nth, ErrorFor(inj.function), 1);
+        W32EmuFailCall(inj.function.c_str(), inj.nth, fuzzjob::FailureError(inj.function), 1);
         break;
     case Injection::ShortFileWrite:
         W32EmuShortWrite(inj.nth, 1, inj.succeed ? TRUE : FALSE);
