@@ -644,6 +644,47 @@ WINBASEAPI HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, D
                               dwFlagsAndAttributes, hTemplateFile);
 }
 
+namespace w32emu
+{
+namespace
+{
+
+// What ReadFile and WriteFile check, in Windows' order, once the fault check
+// is past: the file of the handle, opened for this access, or nullptr with
+// the last error set. The caller holds the state lock.
+std::shared_ptr<FileObject> FileForTransfer(HANDLE hFile, unsigned access, LPCVOID pv, DWORD cb, LPDWORD pcbDone,
+                                            LPOVERLAPPED pOverlapped)
+{
+    if (pOverlapped)
+    {
+        SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return nullptr;
+    }
+    if (!pcbDone)
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    auto f = LookupFile(hFile);
+    if (!f)
+    {
+        return nullptr;
+    }
+    DWORD dwError = f->bDirectory           ? (DWORD)ERROR_INVALID_FUNCTION
+                    : !(f->access & access) ? (DWORD)ERROR_ACCESS_DENIED
+                    : !pv && cb             ? (DWORD)ERROR_NOACCESS
+                                            : (DWORD)ERROR_SUCCESS;
+    if (dwError != ERROR_SUCCESS)
+    {
+        SetLastError(dwError);
+        return nullptr;
+    }
+    return f;
+}
+
+} // namespace
+} // namespace w32emu
+
 WINBASEAPI BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
                                 LPOVERLAPPED lpOverlapped)
 {
@@ -655,31 +696,11 @@ WINBASEAPI BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBy
     {
         return FALSE;
     }
-    if (lpOverlapped)
-    {
-        return FailBool(ERROR_CALL_NOT_IMPLEMENTED);
-    }
-    if (!lpNumberOfBytesRead)
-    {
-        return FailBool(ERROR_INVALID_PARAMETER);
-    }
     StateLock lock(StateMutex());
-    auto f = LookupFile(hFile);
+    auto f = FileForTransfer(hFile, ACC_READ, lpBuffer, nNumberOfBytesToRead, lpNumberOfBytesRead, lpOverlapped);
     if (!f)
     {
         return FALSE;
-    }
-    if (f->bDirectory)
-    {
-        return FailBool(ERROR_INVALID_FUNCTION);
-    }
-    if (!(f->access & ACC_READ))
-    {
-        return FailBool(ERROR_ACCESS_DENIED);
-    }
-    if (!lpBuffer && nNumberOfBytesToRead)
-    {
-        return FailBool(ERROR_NOACCESS);
     }
     char *p = (char *)lpBuffer;
     DWORD cbDone = 0;
@@ -718,31 +739,11 @@ WINBASEAPI BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOf
     {
         return FALSE;
     }
-    if (lpOverlapped)
-    {
-        return FailBool(ERROR_CALL_NOT_IMPLEMENTED);
-    }
-    if (!lpNumberOfBytesWritten)
-    {
-        return FailBool(ERROR_INVALID_PARAMETER);
-    }
     StateLock lock(StateMutex());
-    auto f = LookupFile(hFile);
+    auto f = FileForTransfer(hFile, ACC_WRITE, lpBuffer, nNumberOfBytesToWrite, lpNumberOfBytesWritten, lpOverlapped);
     if (!f)
     {
         return FALSE;
-    }
-    if (f->bDirectory)
-    {
-        return FailBool(ERROR_INVALID_FUNCTION);
-    }
-    if (!(f->access & ACC_WRITE))
-    {
-        return FailBool(ERROR_ACCESS_DENIED);
-    }
-    if (!lpBuffer && nNumberOfBytesToWrite)
-    {
-        return FailBool(ERROR_NOACCESS);
     }
     DWORD cbAllowed = 0;
     bool bSucceed = false;
