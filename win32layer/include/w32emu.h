@@ -53,6 +53,11 @@ W32EMU_API void W32EmuDebugClear(void);
 // both off they go nowhere, as on a machine with no debugger listening: a
 // benchmark measures the hook so.
 W32EMU_API void W32EmuDebugSinks(BOOL bJournal, BOOL bStderr);
+// Gives every string to pfn instead of the journal, on the thread that wrote
+// it, as a debugger attached to the process sees which thread wrote what
+// (stderr still gets them as chosen above); NULL returns to the journal.
+typedef void (*W32EMU_DEBUG_LISTENER)(LPCWSTR pszText);
+W32EMU_API void W32EmuDebugListener(W32EMU_DEBUG_LISTENER pfn);
 
 // MoveFileExA(..., MOVEFILE_DELAY_UNTIL_REBOOT) records, as Windows records
 // them for the next restart. pszNew is "" for a deletion.

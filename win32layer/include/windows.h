@@ -14,7 +14,7 @@
 //   Files       CreateFileW/A (access, share mode and disposition honoured
 //               between handles of this process), ReadFile, WriteFile,
 //               SetFilePointer, GetFileSize, CloseHandle, DeleteFileW/A,
-//               MoveFileExA, SearchPathA, FindFirstFileA, FindNextFileA,
+//               MoveFileExW/A, SearchPathA, FindFirstFileA, FindNextFileA,
 //               FindClose, CreateDirectoryW/A, RemoveDirectoryW/A,
 //               GetFileAttributesW/A, GetTempPathW/A, GetTempFileNameW/A.
 //   Profiles    GetPrivateProfileStringW/A, WritePrivateProfileStringW/A.
@@ -329,6 +329,7 @@ WINBASEAPI BOOL WINAPI CloseHandle(HANDLE hObject);
 WINBASEAPI BOOL WINAPI DeleteFileW(LPCWSTR lpFileName);
 WINBASEAPI BOOL WINAPI DeleteFileA(LPCSTR lpFileName);
 WINBASEAPI BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags);
+WINBASEAPI BOOL WINAPI MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD dwFlags);
 WINBASEAPI DWORD WINAPI SearchPathA(LPCSTR lpPath, LPCSTR lpFileName, LPCSTR lpExtension, DWORD nBufferLength,
                                     LPSTR lpBuffer, LPSTR *lpFilePart);
 WINBASEAPI HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData);

@@ -26,6 +26,7 @@ const char *const g_apszFaultable[] = {
     "DeleteFileW",
     "DeleteFileA",
     "MoveFileExA",
+    "MoveFileExW",
     "SearchPathA",
     "FindFirstFileA",
     "FindNextFileA",

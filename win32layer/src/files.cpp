@@ -884,6 +884,20 @@ WINBASEAPI BOOL WINAPI DeleteFileA(LPCSTR lpFileName)
     return PathArgToWide(lpFileName, name) ? DeleteFileImpl(name.c_str()) : FALSE;
 }
 
+WINBASEAPI BOOL WINAPI MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD dwFlags)
+{
+    if (CallFails("MoveFileExW"))
+    {
+        return FALSE;
+    }
+    if (!lpExistingFileName)
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    return MoveFileImpl(lpExistingFileName, lpNewFileName, dwFlags);
+}
+
 WINBASEAPI BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags)
 {
     if (CallFails("MoveFileExA"))

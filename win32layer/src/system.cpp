@@ -48,6 +48,7 @@ SystemState &System()
 // Where debug strings go: -1 until W32EMU_DEBUG_STDERR is first looked at.
 std::atomic<int> g_iDebugToStderr{-1};
 std::atomic<bool> g_bDebugJournal{true};
+std::atomic<W32EMU_DEBUG_LISTENER> g_pfnDebugListener{nullptr};
 
 bool DebugToStderr()
 {
@@ -73,7 +74,12 @@ void Journal(WString s)
         std::string u = WideToUtf8(s);
         fwrite(u.data(), 1, u.size(), stderr);
     }
-    if (g_bDebugJournal.load(std::memory_order_relaxed))
+    W32EMU_DEBUG_LISTENER pfn = g_pfnDebugListener.load(std::memory_order_acquire);
+    if (pfn != nullptr)
+    {
+        pfn(s.c_str());
+    }
+    else if (g_bDebugJournal.load(std::memory_order_relaxed))
     {
         StateLock lock(StateMutex());
         System().journal.push_back(std::move(s));
@@ -163,9 +169,15 @@ WINBASEAPI BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA lpVersionInformation)
 
 // ---- debug output -----------------------------------------------------------
 
+static bool DebugWanted()
+{
+    return g_bDebugJournal.load(std::memory_order_relaxed) ||
+           g_pfnDebugListener.load(std::memory_order_relaxed) != nullptr || DebugToStderr();
+}
+
 WINBASEAPI void WINAPI OutputDebugStringW(LPCWSTR lpOutputString)
 {
-    if (lpOutputString && (g_bDebugJournal.load(std::memory_order_relaxed) || DebugToStderr()))
+    if (lpOutputString && DebugWanted())
     {
         Journal(WString(lpOutputString));
     }
@@ -173,10 +185,15 @@ WINBASEAPI void WINAPI OutputDebugStringW(LPCWSTR lpOutputString)
 
 WINBASEAPI void WINAPI OutputDebugStringA(LPCSTR lpOutputString)
 {
-    if (lpOutputString && (g_bDebugJournal.load(std::memory_order_relaxed) || DebugToStderr()))
+    if (lpOutputString && DebugWanted())
     {
         Journal(AnsiToWide(lpOutputString));
     }
+}
+
+W32EMU_API void W32EmuDebugListener(W32EMU_DEBUG_LISTENER pfn)
+{
+    g_pfnDebugListener.store(pfn, std::memory_order_release);
 }
 
 W32EMU_API void W32EmuDebugSinks(BOOL bJournal, BOOL bStderr)
