@@ -1,18 +1,20 @@
 // The watermark: the printer's own rendering driver draws the text in a
 // one-page job whose output is the watermark file of the page orientation;
 // the file's bytes are later spliced into pages inside the watermark fragment.
-#include "kd7720um.h"
+#include "decorations.h"
 
 #include <math.h>
-
-#define WATERMARK_PORTRAIT_SUFFIX W("\\system32\\spool\\drivers\\w32x86\\2\\qvpcl6.wmk")
-#define WATERMARK_LANDSCAPE_SUFFIX W("\\system32\\spool\\drivers\\w32x86\\2\\qvpcl6_2.wmk")
 
 // 3.14159 / 180: the factor the drawing has always used, kept so that the
 // text lands where it always has.
 #define DEGREES_TO_RADIANS 0.01745327777777778
 
 #define CCH_WM_WIDE 160
+
+const BYTE abXlPushGS[1] = {0x61};
+const BYTE abXlSetClipToPage[1] = {0x69};
+const BYTE abXlSetRop252[CB_XL_SET_ROP] = {0xC0, 0xFC, 0xF8, 0x2C, 0x7B};
+const BYTE abXlPopGS[1] = {0x60};
 
 static BOOL WriteXlBytes(HANDLE hPrinter, const BYTE *pb, DWORD cb)
 {
@@ -21,42 +23,97 @@ static BOOL WriteXlBytes(HANDLE hPrinter, const BYTE *pb, DWORD cb)
 
 BOOL UMPD_XLFN_PushGraphicStates(HANDLE hPrinter)
 {
-    static const BYTE abPushGS[] = {0x61};
-    return WriteXlBytes(hPrinter, abPushGS, sizeof(abPushGS));
+    return WriteXlBytes(hPrinter, abXlPushGS, sizeof(abXlPushGS));
 }
 
 BOOL UMPD_XLFN_PopGraphicStates(HANDLE hPrinter)
 {
-    static const BYTE abPopGS[] = {0x60};
-    return WriteXlBytes(hPrinter, abPopGS, sizeof(abPopGS));
+    return WriteXlBytes(hPrinter, abXlPopGS, sizeof(abXlPopGS));
 }
 
 BOOL UMPD_XLFN_SetClipToPage(HANDLE hPrinter)
 {
-    static const BYTE abClipToPage[] = {0x69};
-    return WriteXlBytes(hPrinter, abClipToPage, sizeof(abClipToPage));
+    return WriteXlBytes(hPrinter, abXlSetClipToPage, sizeof(abXlSetClipToPage));
 }
 
-// ubyte 252, attribute ROP3, SetROP.
 BOOL UMPD_XLFN_SetRopTransparent(HANDLE hPrinter)
 {
-    static const BYTE abSetRop[] = {0xC0, 0xFC, 0xF8, 0x2C, 0x7B};
-    return WriteXlBytes(hPrinter, abSetRop, sizeof(abSetRop));
+    return WriteXlBytes(hPrinter, abXlSetRop252, sizeof(abXlSetRop252));
 }
 
-// The watermark file of an orientation. Any orientation but portrait and
-// landscape names the Windows directory itself, which no reader can open.
-static BOOL BuildWatermarkPath(SHORT sOrientation, LPWSTR pszPath)
+// The job's watermark file of an orientation: where the job made it (under
+// the shared name of the orientation, or a name of its own when another job
+// held that), else the shared name. Making it claims the name first. Any
+// orientation but portrait and landscape names the Windows directory itself,
+// which no reader can open.
+static BOOL WatermarkPath(PSPLDATA pData, SHORT sOrientation, BOOL bMaking, LPWSTR pszPath)
 {
+    INT iFile;
+
     if (sOrientation == DMORIENT_PORTRAIT)
     {
-        return BuildDriverPath(pszPath, MAX_PATH, WATERMARK_PORTRAIT_SUFFIX);
+        iFile = WM_PORTRAIT;
     }
-    if (sOrientation == DMORIENT_LANDSCAPE)
+    else if (sOrientation == DMORIENT_LANDSCAPE)
     {
-        return BuildDriverPath(pszPath, MAX_PATH, WATERMARK_LANDSCAPE_SUFFIX);
+        iFile = WM_LANDSCAPE;
     }
-    return BuildDriverPath(pszPath, MAX_PATH, W(""));
+    else
+    {
+        return BuildDriverPath(pszPath, MAX_PATH, W(""));
+    }
+    if (pData->szWatermarkFile[iFile][0] == 0)
+    {
+        if (!bMaking)
+        {
+            return BuildDriverPath(pszPath, MAX_PATH,
+                                   iFile == WM_PORTRAIT ? WATERMARK_PORTRAIT_SUFFIX : WATERMARK_LANDSCAPE_SUFFIX);
+        }
+        if (!ClaimSharedFile(pData, iFile, pData->szWatermarkFile[iFile]))
+        {
+            pData->szWatermarkFile[iFile][0] = 0;
+            return FALSE;
+        }
+    }
+    lstrcpyW(pszPath, pData->szWatermarkFile[iFile]);
+    return TRUE;
+}
+
+void ReleaseWatermarkFiles(PSPLDATA pData)
+{
+    INT iFile;
+
+    for (iFile = 0; iFile < WM_ORIENTATIONS; iFile++)
+    {
+        if (pData->szWatermarkFile[iFile][0] == 0)
+        {
+            continue;
+        }
+        // The shared file stays for the jobs to come; one of the job's own
+        // goes with the job.
+        if (!ReleaseSharedFile(pData, iFile))
+        {
+            DeleteFileW(pData->szWatermarkFile[iFile]);
+        }
+        pData->szWatermarkFile[iFile][0] = 0;
+    }
+}
+
+// A watermark job that failed under a name of the job's own leaves nothing
+// behind it: the page that wants the watermark then fails, where an empty
+// file would print none without a word. Under the shared name the job reads
+// what is there, as a job alone always has.
+static void ForgetFailedWatermark(PSPLDATA pData, SHORT sOrientation)
+{
+    INT iFile = sOrientation == DMORIENT_PORTRAIT ? WM_PORTRAIT : WM_LANDSCAPE;
+
+    if ((sOrientation != DMORIENT_PORTRAIT && sOrientation != DMORIENT_LANDSCAPE) ||
+        pData->szWatermarkFile[iFile][0] == 0 || HoldsSharedFile(pData, iFile))
+    {
+        return;
+    }
+    DeleteFileW(pData->szWatermarkFile[iFile]);
+    pData->szWatermarkFile[iFile][0] = 0;
 }
 
 // An 8-bit string of the settings block, read within its field, to UTF-16.
@@ -103,9 +160,9 @@ static BYTE SystemCharset(void)
     return (BYTE)csi.ciCharset;
 }
 
-BOOL MakeWatermarkData(DRVDEVMODE dm, HANDLE hPrinter)
+// Prints the watermark job for the settings dm to pszOutput.
+static BOOL PrintWatermarkJob(DRVDEVMODE dm, HANDLE hPrinter, LPCWSTR pszOutput)
 {
-    WCHAR szOutput[MAX_PATH];
     WCHAR szText[CCH_WM_WIDE];
     WCHAR szFace[CCH_WM_WIDE];
     WCHAR szError[16];
@@ -124,14 +181,10 @@ BOOL MakeWatermarkData(DRVDEVMODE dm, HANDLE hPrinter)
     INT s, pw, ph, h, x, y;
     double theta;
 
-    if (!BuildWatermarkPath(dm.dmPublic.dmOrientation, szOutput))
-    {
-        return FALSE;
-    }
     ZeroMemory(&DocInfo, sizeof(DocInfo));
     DocInfo.cbSize = sizeof(DOCINFOW);
     DocInfo.lpszDocName = W("watermark file");
-    DocInfo.lpszOutput = szOutput;
+    DocInfo.lpszOutput = pszOutput;
 
     // The watermark job's own settings: no watermark of its own, nothing
     // spooled or reordered, every buffer straight to the output file.
@@ -277,7 +330,24 @@ Cleanup:
     return bResult;
 }
 
-BOOL ReadWatermarkData(LPBYTE pBuffer, LPDWORD pcbSize, INT iMode)
+BOOL MakeWatermarkData(PSPLDATA pData, DRVDEVMODE dm, HANDLE hPrinter)
+{
+    WCHAR szOutput[MAX_PATH];
+    SHORT sOrientation = dm.dmPublic.dmOrientation;
+
+    if (!WatermarkPath(pData, sOrientation, TRUE, szOutput))
+    {
+        return FALSE;
+    }
+    if (!PrintWatermarkJob(dm, hPrinter, szOutput))
+    {
+        ForgetFailedWatermark(pData, sOrientation);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL ReadWatermarkData(PSPLDATA pData, LPBYTE pBuffer, LPDWORD pcbSize, INT iMode)
 {
     WCHAR szFile[MAX_PATH];
     HANDLE hFile;
@@ -286,7 +356,7 @@ BOOL ReadWatermarkData(LPBYTE pBuffer, LPDWORD pcbSize, INT iMode)
     DWORD cbRead = 0;
     BOOL bResult = FALSE;
 
-    if (!BuildWatermarkPath(GlobalDevMode.dmPublic.dmOrientation, szFile))
+    if (!WatermarkPath(pData, pData->DevMode.dmPublic.dmOrientation, FALSE, szFile))
     {
         ShowMessage(W("Failed to CreateFile"), MB_OK);
         return FALSE;
@@ -354,12 +424,12 @@ Cleanup:
     return bResult;
 }
 
-LPBYTE LoadWatermarkData(LPDWORD pcb)
+LPBYTE LoadWatermarkData(PSPLDATA pData, LPDWORD pcb)
 {
     DWORD cbSize = 0;
     LPBYTE pBuffer;
 
-    if (!ReadWatermarkData(NULL, &cbSize, 0))
+    if (!ReadWatermarkData(pData, NULL, &cbSize, 0))
     {
         return NULL;
     }
@@ -369,7 +439,7 @@ LPBYTE LoadWatermarkData(LPDWORD pcb)
         ShowMessage(W("failed to allocate memeory"), MB_ICONERROR);
         return NULL;
     }
-    if (!ReadWatermarkData(pBuffer, &cbSize, 1))
+    if (!ReadWatermarkData(pData, pBuffer, &cbSize, 1))
     {
         GlobalFree(pBuffer);
         ShowMessage(W("failed to read watermark data"), MB_ICONERROR);

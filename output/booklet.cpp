@@ -1,6 +1,6 @@
 // Booklets: two pages side by side on each side of a sheet, imposed for
 // folding, from the fragments of the booklet layout record.
-#include "kd7720um.h"
+#include "output.h"
 
 #define CCH_BOOKLET_TRACE 128
 
@@ -60,11 +60,11 @@ BOOL InitBooklet(PSPLDATA pData, LPBYTE pBuf, DWORD cbBuf)
     DWORD ib = 4;
     LPBYTE pItem;
     DWORD cbItem;
-    INT cItems = GlobalDevMode.sOverlayMode == 1 ? 14 : 12;
+    INT cItems = pData->DevMode.sOverlayMode == 1 ? 14 : 12;
     INT i;
     PBOOKLET_FRAGMENT apSlots[14];
 
-    CopyMemory(&Info, &booklet_info, sizeof(Info));
+    CopyMemory(&Info, &pData->booklet_info, sizeof(Info));
     apSlots[0] = &Info.BeginPage;
     apSlots[1] = &Info.EndPage;
     apSlots[2] = &Info.SetPageOrigin[0];
@@ -101,14 +101,14 @@ BOOL InitBooklet(PSPLDATA pData, LPBYTE pBuf, DWORD cbBuf)
         }
         if (i == 0)
         {
-            if (GlobalDevMode.sHardwareBooklet == 2)
+            if (pData->DevMode.sHardwareBooklet == 2)
             {
                 if (!StoreFragment(&Info.BeginPage, pItem, cbItem))
                 {
                     goto Refuse;
                 }
             }
-            else if (GlobalDevMode.sManualDuplex == 2)
+            else if (pData->DevMode.sManualDuplex == 2)
             {
                 if (cbItem < 8 || !StoreFragment(&Info.BeginPage, pItem + 8, cbItem - 8))
                 {
@@ -129,11 +129,11 @@ BOOL InitBooklet(PSPLDATA pData, LPBYTE pBuf, DWORD cbBuf)
     // this job: the list starts again, and those pages read as unknown.
     if (!(pData->dwFlags & JF_BOOKLET) && pData->file_info.iTotalPage > 0)
     {
-        FreeOrientationList();
+        FreeOrientationList(pData);
     }
-    Info.pOrientation = booklet_info.pOrientation;
-    Info.nOrientationSize = booklet_info.nOrientationSize;
-    CopyMemory(&booklet_info, &Info, sizeof(Info));
+    Info.pOrientation = pData->booklet_info.pOrientation;
+    Info.nOrientationSize = pData->booklet_info.nOrientationSize;
+    CopyMemory(&pData->booklet_info, &Info, sizeof(Info));
     pData->dwLeadIn1 = dwLeadIn1;
     pData->dwLeadIn2 = dwLeadIn2;
     pData->dwFlags |= JF_BOOKLET;
@@ -156,39 +156,40 @@ static void WriteSetPageDefaultCTM(HANDLE hPrinter)
 }
 
 // Orientation of page p, 0 when the list does not cover it.
-static BYTE PageOrientation(INT p)
+static BYTE PageOrientation(const BOOKLET_INFO *pInfo, INT p)
 {
-    if (booklet_info.pOrientation == NULL || p < 1 || p > booklet_info.nOrientationSize)
+    if (pInfo->pOrientation == NULL || p < 1 || p > pInfo->nOrientationSize)
     {
         return 0;
     }
-    return booklet_info.pOrientation[p - 1];
+    return pInfo->pOrientation[p - 1];
 }
 
 // One half of a sheet side: origin and rotation for the page's orientation,
 // scale, clip mode, the page. iHalf 0 is the first half, 1 the second.
 static void SendHalf(PSPLDATA pData, HANDLE hPrinter, LPBYTE pBuffer, INT p, INT iHalf)
 {
-    BYTE bOrientation = PageOrientation(p);
+    const BOOKLET_INFO *pInfo = &pData->booklet_info;
+    BYTE bOrientation = PageOrientation(pInfo, p);
 
     if (bOrientation == DMORIENT_PORTRAIT)
     {
-        WriteFragment(hPrinter, &booklet_info.SetPageOrigin[iHalf]);
-        if (booklet_info.bBookletOrientation == DMORIENT_LANDSCAPE)
+        WriteFragment(hPrinter, &pInfo->SetPageOrigin[iHalf]);
+        if (pInfo->bBookletOrientation == DMORIENT_LANDSCAPE)
         {
-            WriteFragment(hPrinter, &booklet_info.SetPageRotation[1]);
+            WriteFragment(hPrinter, &pInfo->SetPageRotation[1]);
         }
     }
     else if (bOrientation == DMORIENT_LANDSCAPE)
     {
-        WriteFragment(hPrinter, &booklet_info.SetPageOrigin[2 + iHalf]);
-        if (booklet_info.bBookletOrientation == DMORIENT_PORTRAIT)
+        WriteFragment(hPrinter, &pInfo->SetPageOrigin[2 + iHalf]);
+        if (pInfo->bBookletOrientation == DMORIENT_PORTRAIT)
         {
-            WriteFragment(hPrinter, &booklet_info.SetPageRotation[0]);
+            WriteFragment(hPrinter, &pInfo->SetPageRotation[0]);
         }
     }
-    WriteFragment(hPrinter, &booklet_info.SetPageScale);
-    WriteFragment(hPrinter, &booklet_info.SetClipMode);
+    WriteFragment(hPrinter, &pInfo->SetPageScale);
+    WriteFragment(hPrinter, &pInfo->SetClipMode);
     SendPage(pData, hPrinter, pBuffer, p);
 }
 
@@ -196,18 +197,19 @@ static void SendHalf(PSPLDATA pData, HANDLE hPrinter, LPBYTE pBuffer, INT p, INT
 // Reading direction 1 swaps the halves; any other value reads as 0.
 void SendBookletPageData(PSPLDATA pData, HANDLE hPrinter, LPBYTE pBuffer, INT k, INT M)
 {
+    const BOOKLET_INFO *pInfo = &pData->booklet_info;
     INT N = pData->file_info.iTotalPage;
-    BOOL bSwap = (GlobalDevMode.sBookletOption == 1) == ((k % 2) == 0);
+    BOOL bSwap = (pData->DevMode.sBookletOption == 1) == ((k % 2) == 0);
     INT iFirst = bSwap ? M + 1 - k : k;
     INT iSecond = bSwap ? k : M + 1 - k;
 
-    WriteFragment(hPrinter, &booklet_info.BeginPage);
-    if (GlobalDevMode.sOverlayMode == 1 && (iFirst <= N || iSecond <= N))
+    WriteFragment(hPrinter, &pInfo->BeginPage);
+    if (pData->DevMode.sOverlayMode == 1 && (iFirst <= N || iSecond <= N))
     {
-        WriteFragment(hPrinter, &booklet_info.ExecStream[1]);
-        WriteFragment(hPrinter, &booklet_info.SetPageScale);
-        WriteFragment(hPrinter, &booklet_info.SetClipMode);
-        WriteFragment(hPrinter, &booklet_info.ExecStream[0]);
+        WriteFragment(hPrinter, &pInfo->ExecStream[1]);
+        WriteFragment(hPrinter, &pInfo->SetPageScale);
+        WriteFragment(hPrinter, &pInfo->SetClipMode);
+        WriteFragment(hPrinter, &pInfo->ExecStream[0]);
         WriteSetPageDefaultCTM(hPrinter);
     }
     if (iFirst <= N)
@@ -219,11 +221,12 @@ void SendBookletPageData(PSPLDATA pData, HANDLE hPrinter, LPBYTE pBuffer, INT k,
     {
         SendHalf(pData, hPrinter, pBuffer, iSecond, 1);
     }
-    WriteFragment(hPrinter, &booklet_info.EndPage);
+    WriteFragment(hPrinter, &pInfo->EndPage);
 }
 
 // Software booklet: the inner sides, a prompt to put the stack back, the
-// outer sides. A one-page booklet has one side and no second pass.
+// outer sides. The instruction page comes first, whatever the page count. A
+// one-page booklet has one side and no second pass.
 void DoBooklet(PSPLDATA pData, HANDLE hPrinter, DWORD JobId)
 {
     INT N = pData->file_info.iTotalPage;
@@ -244,28 +247,26 @@ void DoBooklet(PSPLDATA pData, HANDLE hPrinter, DWORD JobId)
     }
 
     SendSpoolRange(pData, hPrinter, pBuffer, 0, pData->file_info.dwPage[0]);
+    if (pData->DevMode.sInstructionPage > 0)
+    {
+        PrintInstructionPage(pData, hPrinter);
+    }
+    WriteLeadIn(hPrinter, TRUE, &pData->dwLeadIn1);
     if (N > 1)
     {
-        // The instruction page explains the re-insertion, so only a job with
-        // a second pass gets one.
-        if (GlobalDevMode.sInstructionPage > 0)
-        {
-            PrintInstructionPage(hPrinter);
-        }
-        WritePrinterAll(hPrinter, &pData->dwLeadIn1, 4);
         for (k = 2 * S; k >= 2; k -= 2)
         {
             SendBookletPageData(pData, hPrinter, pBuffer, k, M);
         }
         SendTrailer(pData, hPrinter, pBuffer);
 
-        NotifySpooler(hPrinter, 1, JobId);
+        NotifySpooler(pData, hPrinter, 1, JobId);
         ShowManualDuplexMsg();
-        NotifySpooler(hPrinter, 0, JobId);
+        NotifySpooler(pData, hPrinter, 0, JobId);
 
         SendSpoolRange(pData, hPrinter, pBuffer, 0, pData->file_info.dwPage[0]);
-        WritePrinterAll(hPrinter, &pData->dwLeadIn2, 4);
-        if (GlobalDevMode.sManualDuplexOrder == 1)
+        WriteLeadIn(hPrinter, TRUE, &pData->dwLeadIn2);
+        if (pData->DevMode.sManualDuplexOrder == 1)
         {
             for (k = 2 * S - 1; k >= 1; k -= 2)
             {
@@ -282,14 +283,13 @@ void DoBooklet(PSPLDATA pData, HANDLE hPrinter, DWORD JobId)
     }
     else
     {
-        WritePrinterAll(hPrinter, &pData->dwLeadIn1, 4);
         SendBookletPageData(pData, hPrinter, pBuffer, 1, M);
     }
     SendTrailer(pData, hPrinter, pBuffer);
 
 Cleanup:
     GlobalFree(pBuffer);
-    FreeOrientationList();
+    FreeOrientationList(pData);
 }
 
 // Printer-side booklet: every side in order, once per copy the hook makes.
@@ -316,7 +316,7 @@ void Hardware_DoBooklet(PSPLDATA pData, HANDLE hPrinter)
         goto Cleanup;
     }
 
-    sCopies = HookCopies(&bCopyCommand);
+    sCopies = HookCopies(pData, &bCopyCommand);
     SendJobHeader(pData, hPrinter, pBuffer, pData->file_info.dwPage[0], bCopyCommand);
     for (sCopy = 0; sCopy < sCopies; sCopy++)
     {
@@ -335,5 +335,5 @@ void Hardware_DoBooklet(PSPLDATA pData, HANDLE hPrinter)
 
 Cleanup:
     GlobalFree(pBuffer);
-    FreeOrientationList();
+    FreeOrientationList(pData);
 }

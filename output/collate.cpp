@@ -1,5 +1,5 @@
 // Collated copies, reverse order, odd or even pages only.
-#include "kd7720um.h"
+#include "output.h"
 
 BOOL DoReverseCollatePrn(PSPLDATA pData, HANDLE hPrinter, DWORD dwFlags)
 {
@@ -24,11 +24,11 @@ BOOL DoReverseCollatePrn(PSPLDATA pData, HANDLE hPrinter, DWORD dwFlags)
         goto Cleanup;
     }
 
-    sCopies = HookCopies(&bCopyCommand);
+    sCopies = HookCopies(pData, &bCopyCommand);
     SendJobHeader(pData, hPrinter, pBuffer, ShortHeaderEnd(pData), bCopyCommand);
     bLeadIns = ReadLeadIns(pData, pBuffer);
 
-    switch (GlobalDevMode.sReverseOrder)
+    switch (pData->DevMode.sReverseOrder)
     {
     case 2: // odd pages, first to last
         iFirst = 1;
@@ -59,7 +59,7 @@ BOOL DoReverseCollatePrn(PSPLDATA pData, HANDLE hPrinter, DWORD dwFlags)
             continue;
         }
         p = iFirst;
-        if (GlobalDevMode.sReverseLeadIn != 0)
+        if (pData->DevMode.sReverseLeadIn != 0)
         {
             WriteLeadIn(hPrinter, bLeadIns, &pData->dwLeadIn1);
             SendPage(pData, hPrinter, pBuffer, p);
@@ -99,7 +99,7 @@ BOOL DoCollatePrinting(PSPLDATA pData, HANDLE hPrinter)
     }
 
     // The lead-ins stay in the header: every copy's pages follow it as sent.
-    sCopies = HookCopies(&bCopyCommand);
+    sCopies = HookCopies(pData, &bCopyCommand);
     SendJobHeader(pData, hPrinter, pBuffer, pData->file_info.dwPage[0], bCopyCommand);
     for (sCopy = 0; sCopy < sCopies; sCopy++)
     {

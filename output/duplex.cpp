@@ -1,9 +1,6 @@
 // Manual duplex: the even pages (the backs) in a first spooler document, a
 // prompt to put the stack back, the odd pages (the fronts) in a second one.
-#include "kd7720um.h"
-
-#define CCH_INI_VALUE 400
-#define DUPLEX_INI_SUFFIX W("\\system32\\spool\\drivers\\w32x86\\2\\kd7720u.ini")
+#include "output.h"
 
 void ShowManualDuplexMsg(void)
 {
@@ -12,7 +9,7 @@ void ShowManualDuplexMsg(void)
     WCHAR szCaption[CCH_INI_VALUE];
 
     szIni[0] = 0;
-    BuildDriverPath(szIni, CCH_INI_VALUE, DUPLEX_INI_SUFFIX);
+    BuildDriverPath(szIni, CCH_INI_VALUE, INI_FILE_SUFFIX);
     GetPrivateProfileStringW(W("DUPLEX"), W("MD_Message"), W("Re-insert the sheets into Multi-purpose tray"), szMessage,
                              CCH_INI_VALUE, szIni);
     GetPrivateProfileStringW(W("DUPLEX"), W("MD_CAPTION"), W("Manual Duplex"), szCaption, CCH_INI_VALUE, szIni);
@@ -21,7 +18,7 @@ void ShowManualDuplexMsg(void)
 
 // Sends the instruction page file of the job's orientation, unchanged. A
 // page that cannot be named, opened or read is left out; the pass goes on.
-void PrintInstructionPage(HANDLE hPrinter)
+void PrintInstructionPage(PSPLDATA pData, HANDLE hPrinter)
 {
     WCHAR szIni[520];
     WCHAR szFile[CCH_INI_VALUE];
@@ -31,11 +28,11 @@ void PrintInstructionPage(HANDLE hPrinter)
     DWORD cbLeft;
     LPCWSTR pszKey;
 
-    if (GlobalDevMode.dmPublic.dmOrientation == DMORIENT_PORTRAIT)
+    if (pData->DevMode.dmPublic.dmOrientation == DMORIENT_PORTRAIT)
     {
         pszKey = W("INSTRUCT_PORT");
     }
-    else if (GlobalDevMode.dmPublic.dmOrientation == DMORIENT_LANDSCAPE)
+    else if (pData->DevMode.dmPublic.dmOrientation == DMORIENT_LANDSCAPE)
     {
         pszKey = W("INSTRUCT_LAND");
     }
@@ -49,7 +46,7 @@ void PrintInstructionPage(HANDLE hPrinter)
     {
         return;
     }
-    if (!BuildDriverPath(szIni, 520, DUPLEX_INI_SUFFIX) || !BuildDriverPath(szFile, CCH_INI_VALUE, DRIVER_DIR_SUFFIX))
+    if (!BuildDriverPath(szIni, 520, INI_FILE_SUFFIX) || !BuildDriverPath(szFile, CCH_INI_VALUE, DRIVER_DIR_SUFFIX))
     {
         goto Cleanup;
     }
@@ -96,29 +93,31 @@ Cleanup:
 }
 
 // Pages first to last (iStep 2) or last to first (iStep -2) from iFrom,
-// staying within 1 to N.
-static void SendEveryOtherPage(PSPLDATA pData, HANDLE hPrinter, LPBYTE pBuffer, INT iFrom, INT iStep)
+// staying within 1 to iLast.
+static void SendEveryOtherPage(PSPLDATA pData, HANDLE hPrinter, LPBYTE pBuffer, INT iFrom, INT iStep, INT iLast)
 {
     INT p;
 
-    for (p = iFrom; p >= 1 && p <= pData->file_info.iTotalPage; p += iStep)
+    for (p = iFrom; p >= 1 && p <= iLast; p += iStep)
     {
         SendPage(pData, hPrinter, pBuffer, p);
     }
 }
 
 // Sheet s carries page 2s-1 on its front and page 2s on its back. The first
-// pass prints the backs, the highest first; the second the fronts, lowest
-// first (order 0) or highest first (order 1), as the stack is fed back. With
-// an odd page count the last sheet has a front only: nothing of it goes into
-// the first pass, and its page N takes its place in the second pass's order
-// on a sheet that the tray supplies beyond the re-inserted stack. A job of one
-// page needs no second side and prints once, with no prompt.
+// pass prints the backs, the highest first, so the stack comes out with
+// sheet 1 printed last. The person puts it back on top of the fresh paper,
+// and the tray feeds it last printed first (order 0: sheets 1, 2, ...) or
+// first printed first (order 1: the highest sheet first); the second pass
+// prints the fronts in the order the sheets come. With an odd page count the
+// last sheet has a front only: nothing of it goes into the first pass, and
+// its page N goes on the fresh sheet that the tray supplies after the stack,
+// so it comes last in either order. A job of one page needs no second side
+// and prints once, with no prompt.
 void DoManualDuplex(PSPLDATA pData, HANDLE hPrinter, DWORD JobId)
 {
     INT N = pData->file_info.iTotalPage;
     INT iLastEven = N - (N % 2);
-    INT iLastOdd = (N % 2) ? N : N - 1;
     LPBYTE pBuffer;
     DWORD cbHeader;
     BOOL bLeadIns;
@@ -146,27 +145,33 @@ void DoManualDuplex(PSPLDATA pData, HANDLE hPrinter, DWORD JobId)
         goto Cleanup;
     }
 
-    if (GlobalDevMode.sInstructionPage > 0)
+    if (pData->DevMode.sInstructionPage > 0)
     {
-        PrintInstructionPage(hPrinter);
+        PrintInstructionPage(pData, hPrinter);
     }
     WriteLeadIn(hPrinter, bLeadIns, &pData->dwLeadIn1);
-    SendEveryOtherPage(pData, hPrinter, pBuffer, iLastEven, -2);
+    SendEveryOtherPage(pData, hPrinter, pBuffer, iLastEven, -2, N);
     SendTrailer(pData, hPrinter, pBuffer);
 
-    NotifySpooler(hPrinter, 1, JobId);
+    NotifySpooler(pData, hPrinter, 1, JobId);
     ShowManualDuplexMsg();
-    NotifySpooler(hPrinter, 0, JobId);
+    NotifySpooler(pData, hPrinter, 0, JobId);
 
     SendSpoolRange(pData, hPrinter, pBuffer, 0, cbHeader);
     WriteLeadIn(hPrinter, bLeadIns, &pData->dwLeadIn2);
-    if (GlobalDevMode.sManualDuplexOrder == 1)
+    if (pData->DevMode.sManualDuplexOrder == 1)
     {
-        SendEveryOtherPage(pData, hPrinter, pBuffer, iLastOdd, -2);
+        // The fronts of the re-inserted sheets, highest first, then an odd
+        // N's last page on the fresh sheet.
+        SendEveryOtherPage(pData, hPrinter, pBuffer, iLastEven - 1, -2, N);
+        if (N % 2)
+        {
+            SendPage(pData, hPrinter, pBuffer, N);
+        }
     }
     else
     {
-        SendEveryOtherPage(pData, hPrinter, pBuffer, 1, 2);
+        SendEveryOtherPage(pData, hPrinter, pBuffer, 1, 2, N);
     }
     SendTrailer(pData, hPrinter, pBuffer);
 

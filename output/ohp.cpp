@@ -1,14 +1,14 @@
 // Transparency interleave: a separator sheet (lead-in 1) beside every
 // transparency (lead-in 2), carrying the same page or the job's last page.
-#include "kd7720um.h"
+#include "output.h"
 
 void DoOhpPrinting(PSPLDATA pData, HANDLE hPrinter, DWORD dwFlags)
 {
     INT N = pData->file_info.iTotalPage;
-    BOOL bSamePage = GlobalDevMode.sOhpInterleave == 1;
+    BOOL bSamePage = pData->DevMode.sOhpInterleave == 1;
     INT T = bSamePage ? N : N - 1; // transparencies
     INT iStep = (dwFlags & JF_REVERSE) ? -1 : 1;
-    BOOL bTransparencyFirst = GlobalDevMode.sOhpOption != 0;
+    BOOL bTransparencyFirst = pData->DevMode.sOhpOption != 0;
     LPBYTE pBuffer;
     BOOL bCopyCommand;
     BOOL bLeadIns;
@@ -27,7 +27,7 @@ void DoOhpPrinting(PSPLDATA pData, HANDLE hPrinter, DWORD dwFlags)
         goto Cleanup;
     }
 
-    sCopies = HookCopies(&bCopyCommand);
+    sCopies = HookCopies(pData, &bCopyCommand);
     SendJobHeader(pData, hPrinter, pBuffer, ShortHeaderEnd(pData), bCopyCommand);
     bLeadIns = ReadLeadIns(pData, pBuffer);
 

@@ -1,6 +1,6 @@
 // What every output routine does with the spool file: send a byte range, a
 // page, the header with or without its lead-ins and copy command, the trailer.
-#include "kd7720um.h"
+#include "output.h"
 
 void SendSpoolRange(PSPLDATA pData, HANDLE hPrinter, LPBYTE pBuffer, DWORD dwFrom, DWORD dwTo)
 {
@@ -82,7 +82,7 @@ void SendJobHeader(PSPLDATA pData, HANDLE hPrinter, LPBYTE pBuffer, DWORD cbHead
     }
     dwCopyPos = pData->dwCopyPos < cbHeader ? pData->dwCopyPos : cbHeader;
     SendSpoolRange(pData, hPrinter, pBuffer, 0, dwCopyPos);
-    if (GlobalDevMode.dmPublic.dmCopies > 1)
+    if (pData->DevMode.dmPublic.dmCopies > 1)
     {
         WritePrinterAll(hPrinter, pData->abCopyCmd + 1, pData->abCopyCmd[0]);
     }
@@ -90,13 +90,22 @@ void SendJobHeader(PSPLDATA pData, HANDLE hPrinter, LPBYTE pBuffer, DWORD cbHead
 }
 
 // Only the value 1 of sCopyCommand puts a copy command in the end marker, so
-// any other value leaves the copies to the hook.
-SHORT HookCopies(BOOL *pbCopyCommand)
+// any other value leaves the copies to the hook. So does a job whose end
+// marker brought no command it could use: the printer would make one copy
+// where several were asked for.
+SHORT HookCopies(PSPLDATA pData, BOOL *pbCopyCommand)
 {
-    *pbCopyCommand = GlobalDevMode.sCollate == 1 && GlobalDevMode.sCopyCommand == 1;
-    if (*pbCopyCommand || GlobalDevMode.sCollate != 1)
+    const DRVDEVMODE *pdm = &pData->DevMode;
+    BOOL bWanted = pdm->sCollate == 1 && pdm->sCopyCommand == 1;
+
+    *pbCopyCommand = bWanted && !(pData->dwFlags & JF_COPY_CMD_REFUSED) && pData->abCopyCmd[0] > 0;
+    if (bWanted && !*pbCopyCommand && !(pData->dwFlags & JF_COPY_CMD_REFUSED))
+    {
+        OutputDebugStringW(W("QVXLUMPD: no copy command received, the hook makes the copies\n"));
+    }
+    if (*pbCopyCommand || pdm->sCollate != 1)
     {
         return 1;
     }
-    return GlobalDevMode.dmPublic.dmCopies;
+    return pdm->dmPublic.dmCopies;
 }

@@ -1,26 +1,12 @@
 // The spooler hooks of kd7720um (all but DrvSplWritePrinter), the library's
-// entry point, its library-wide state, and the two spooler utilities.
+// entry point, and the two spooler utilities.
 #include "kd7720um.h"
 
+#include "decorations.h"
+#include "hookcore.h"
+#include "output.h"
+
 HINSTANCE hInst = NULL;
-CRITICAL_SECTION UmpdSection;
-HMODULE hOverlay = NULL;
-DWORD dwByteCountOfOverlay = 0;
-DRVDEVMODE GlobalDevMode;
-HANDLE hOvlyFile = INVALID_HANDLE_VALUE;
-HANDLE hTextfile = INVALID_HANDLE_VALUE;
-HANDLE hsavedTextfile = INVALID_HANDLE_VALUE;
-DWORD dwTextfileCount = 0;
-WCHAR g_cMDJobName[MAX_PATH];
-BOOKLET_INFO booklet_info;
-
-// The job the library-wide state serves, and the thread it runs on.
-static PSPLDATA g_pServedJob = NULL;
-static DWORD g_dwServedThread = 0;
-#define JOB_WAIT_MS 20
-
-#define OVERLAY_LIBRARY_SUFFIX W("\\system32\\spool\\drivers\\w32x86\\2\\kd7720o.dll")
-#define TEXTOUT_FILE_SUFFIX W("\\system32\\spool\\drivers\\w32x86\\2\\textout.teq")
 
 // Runs before a test harness can redirect the library's imports, so it calls
 // nothing but kernel32.
@@ -31,7 +17,7 @@ BOOL WINAPI DllEntryPoint(HINSTANCE hInstance, DWORD dwReason, LPVOID lpReserved
     if (dwReason == DLL_PROCESS_ATTACH)
     {
         hInst = hInstance;
-        InitializeCriticalSection(&UmpdSection);
+        InitJobCoordination();
         DisableThreadLibraryCalls(hInstance);
     }
     return TRUE;
@@ -41,43 +27,6 @@ BOOL WINAPI DllEntryPoint(HINSTANCE hInstance, DWORD dwReason, LPVOID lpReserved
 extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID lpReserved)
 {
     return DllEntryPoint(hInstance, dwReason, lpReserved);
-}
-
-// The library-wide state serves one job at a time: a job that starts on
-// another thread while one is open waits for that job's DrvSplClose. The
-// watermark job, which runs inside its job on that job's thread, goes on at
-// once. UmpdSection guards only the two variables, never across hooks, so it
-// does not matter on which thread a job closes.
-static void WaitForTurn(PSPLDATA pData)
-{
-    for (;;)
-    {
-        BOOL bTurn;
-
-        EnterCriticalSection(&UmpdSection);
-        bTurn = g_pServedJob == NULL || g_dwServedThread == GetCurrentThreadId();
-        if (g_pServedJob == NULL)
-        {
-            g_pServedJob = pData;
-            g_dwServedThread = GetCurrentThreadId();
-        }
-        LeaveCriticalSection(&UmpdSection);
-        if (bTurn)
-        {
-            return;
-        }
-        Sleep(JOB_WAIT_MS);
-    }
-}
-
-static void EndTurn(PSPLDATA pData)
-{
-    EnterCriticalSection(&UmpdSection);
-    if (g_pServedJob == pData)
-    {
-        g_pServedJob = NULL;
-    }
-    LeaveCriticalSection(&UmpdSection);
 }
 
 HANDLE WINAPI DrvSplStartDoc(HANDLE hPrinter, DWORD JobId)
@@ -98,20 +47,21 @@ HANDLE WINAPI DrvSplStartDoc(HANDLE hPrinter, DWORD JobId)
     pData->hPrinter = hPrinter;
     pData->JobId = JobId;
     pData->dwState = JS_STARTED;
+    pData->hOvlyFile = INVALID_HANDLE_VALUE;
+    pData->hTextfile = INVALID_HANDLE_VALUE;
+    pData->hsavedTextfile = INVALID_HANDLE_VALUE;
 
-    WaitForTurn(pData);
     if (BuildDriverPath(szLibrary, MAX_PATH, OVERLAY_LIBRARY_SUFFIX))
     {
         hModule = LoadLibraryW(szLibrary);
     }
     if (hModule == NULL)
     {
-        EndTurn(pData);
         GlobalFree(pData);
         return NULL;
     }
-    hOverlay = hModule;
-    dwByteCountOfOverlay = 0;
+    pData->hOverlay = hModule;
+    pData->dwByteCountOfOverlay = 0;
     return pData;
 }
 
@@ -128,23 +78,25 @@ BOOL WINAPI DrvSplStartPage(HANDLE hDriver)
     return TRUE;
 }
 
-// Forgets a deferred-text capture: closes its file and deletes textout.teq.
-static void DiscardTextCapture(HANDLE *phFile)
+// Forgets a deferred-text capture: closes its file, deletes it, and gives
+// up the job's claim on the name.
+void DiscardTextCapture(PSPLDATA pData, HANDLE *phFile)
 {
-    WCHAR szFile[MAX_PATH];
-
     if (*phFile != INVALID_HANDLE_VALUE)
     {
         CloseHandle(*phFile);
         *phFile = INVALID_HANDLE_VALUE;
     }
-    if (BuildDriverPath(szFile, MAX_PATH, TEXTOUT_FILE_SUFFIX))
+    if (pData->szTextFile[0] != 0)
     {
-        DeleteFileW(szFile);
+        DeleteFileW(pData->szTextFile);
+        pData->szTextFile[0] = 0;
     }
+    ReleaseSharedFile(pData, SHARED_TEXTOUT);
 }
 
-// Replays the page's deferred text, captured in textout.teq, to the printer.
+// Replays the page's deferred text, captured in the job's textout file, to
+// the printer.
 BOOL WINAPI DrvSplEndPage(HANDLE hDriver)
 {
     PSPLDATA pData = (PSPLDATA)hDriver;
@@ -156,11 +108,18 @@ BOOL WINAPI DrvSplEndPage(HANDLE hDriver)
     {
         return FALSE;
     }
-    if (GlobalDevMode.sOverlayMode == 2 && pData->dwPageCount == 1)
+    if (pData->DevMode.sOverlayMode == 2 && pData->dwPageCount == 1)
     {
         pData->dwFlags |= JF_OVERLAY_PAGE_DONE;
     }
-    if (GlobalDevMode.sDeferText == 0 || GlobalDevMode.sTextMode == 2 || hsavedTextfile == INVALID_HANDLE_VALUE)
+    // Text that was taken and then lost cannot be replayed: the page is not
+    // what the application drew.
+    if (pData->dwFlags & JF_CAPTURE_FAILED)
+    {
+        return FALSE;
+    }
+    if (pData->DevMode.sDeferText == 0 || pData->DevMode.sTextMode == 2 ||
+        pData->hsavedTextfile == INVALID_HANDLE_VALUE)
     {
         return TRUE;
     }
@@ -172,25 +131,26 @@ BOOL WINAPI DrvSplEndPage(HANDLE hDriver)
     }
 
     SetLastError(NO_ERROR);
-    if (SetFilePointer(hsavedTextfile, 0, NULL, FILE_BEGIN) == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR)
+    if (SetFilePointer(pData->hsavedTextfile, 0, NULL, FILE_BEGIN) == INVALID_SET_FILE_POINTER &&
+        GetLastError() != NO_ERROR)
     {
-        CloseHandle(hsavedTextfile);
-        hsavedTextfile = INVALID_HANDLE_VALUE;
+        CloseHandle(pData->hsavedTextfile);
+        pData->hsavedTextfile = INVALID_HANDLE_VALUE;
         ShowMessage(W("Failed to SetFilePointer"), MB_OK);
         goto Cleanup;
     }
 
-    while (dwTextfileCount > 0)
+    while (pData->dwTextfileCount > 0)
     {
-        BOOL bFullChunk = dwTextfileCount > PRINT_BUF_SIZE;
-        DWORD cbChunk = bFullChunk ? PRINT_BUF_SIZE : dwTextfileCount;
+        BOOL bFullChunk = pData->dwTextfileCount > PRINT_BUF_SIZE;
+        DWORD cbChunk = bFullChunk ? PRINT_BUF_SIZE : pData->dwTextfileCount;
         DWORD cbRead = 0;
 
         // A read that comes back short would send stale buffer bytes.
-        if (!ReadFile(hsavedTextfile, pBuffer, cbChunk, &cbRead, NULL) || cbRead != cbChunk)
+        if (!ReadFile(pData->hsavedTextfile, pBuffer, cbChunk, &cbRead, NULL) || cbRead != cbChunk)
         {
-            CloseHandle(hsavedTextfile);
-            hsavedTextfile = INVALID_HANDLE_VALUE;
+            CloseHandle(pData->hsavedTextfile);
+            pData->hsavedTextfile = INVALID_HANDLE_VALUE;
             ShowMessage(bFullChunk ? W("Failed to read file : PRINT_BUF_SIZE")
                                    : W("Failed to read file: dwTextfileCount"),
                         MB_ICONERROR);
@@ -198,17 +158,17 @@ BOOL WINAPI DrvSplEndPage(HANDLE hDriver)
         }
         if (!WritePrinterAll(pData->hPrinter, pBuffer, cbChunk))
         {
-            CloseHandle(hsavedTextfile);
-            hsavedTextfile = INVALID_HANDLE_VALUE;
+            CloseHandle(pData->hsavedTextfile);
+            pData->hsavedTextfile = INVALID_HANDLE_VALUE;
             ShowMessage(bFullChunk ? W("Failed to write date to the printer : PRINT_BUF_SIZE")
                                    : W("Failed to write date to the printer: cbSize"),
                         MB_ICONERROR);
             goto Cleanup;
         }
-        dwTextfileCount -= cbChunk;
+        pData->dwTextfileCount -= cbChunk;
     }
 
-    DiscardTextCapture(&hsavedTextfile);
+    DiscardTextCapture(pData, &pData->hsavedTextfile);
     bResult = TRUE;
 
 Cleanup:
@@ -217,13 +177,14 @@ Cleanup:
 }
 
 // Before the routines read it: a page whose end marker never came runs to
-// the end of the spooled data, so no page has a negative length.
+// the end of the spooled data, so no page has a negative length and the last
+// page is never taken for the trailer.
 static void SealPageIndex(PSPLDATA pData)
 {
     PFILE_INFO pInfo = &pData->file_info;
     INT n = pInfo->iTotalPage;
 
-    if (n > 0 && pInfo->dwPage[n] < pInfo->dwPage[n - 1])
+    if (n > 0 && !(pData->dwFlags & JF_END_MARKED))
     {
         pInfo->dwPage[n] = pInfo->dwCount;
     }
@@ -249,13 +210,9 @@ void WINAPI DrvSplEndDoc(HANDLE hDriver)
         DbgTrace(W(" pData->file_info.dwPage[%d] = %d \n"), i, (INT)pData->file_info.dwPage[i]);
     }
 
-    if (GlobalDevMode.sOverlayMode == 2)
+    if (pData->DevMode.sOverlayMode == 2)
     {
-        if (hOvlyFile != INVALID_HANDLE_VALUE)
-        {
-            CloseHandle(hOvlyFile);
-            hOvlyFile = INVALID_HANDLE_VALUE;
-        }
+        FinishOverlayFile(pData, !(pData->dwState & JS_ABORTED));
         return;
     }
 
@@ -274,11 +231,11 @@ void WINAPI DrvSplEndDoc(HANDLE hDriver)
 
     if (dwFlags & JF_BOOKLET)
     {
-        if (GlobalDevMode.sHardwareBooklet == 2)
+        if (pData->DevMode.sHardwareBooklet == 2)
         {
             Hardware_DoBooklet(pData, pData->hPrinter);
         }
-        else if (GlobalDevMode.sManualDuplex == 2)
+        else if (pData->DevMode.sManualDuplex == 2)
         {
             DoBooklet(pData, pData->hPrinter, pData->JobId);
         }
@@ -329,9 +286,9 @@ void WINAPI DrvSplClose(HANDLE hDriver)
     }
     pData->dwSignature = SPLDATA_FREED;
 
-    if (hOverlay != NULL)
+    if (pData->hOverlay != NULL)
     {
-        FreeLibrary(hOverlay);
+        FreeLibrary(pData->hOverlay);
     }
 
     if (pData->hTempFile != NULL && pData->hTempFile != INVALID_HANDLE_VALUE)
@@ -343,35 +300,22 @@ void WINAPI DrvSplClose(HANDLE hDriver)
 
     // A job that ends without its last end of page (aborted) leaves its
     // deferred text unreplayed, and a creation job that never reached
-    // DrvSplEndDoc leaves the overlay file open: nothing will use either
-    // again, and an open overlay file would block the next creation job. The
-    // settings tell whether this job owns them; the nested watermark job,
-    // which closes inside an outer job, owns neither.
-    if (GlobalDevMode.sDeferText != 0 && GlobalDevMode.sTextMode != 2)
+    // DrvSplEndDoc leaves its overlay unfinished: nothing will use either.
+    if (pData->hTextfile != INVALID_HANDLE_VALUE)
     {
-        if (hTextfile != INVALID_HANDLE_VALUE)
-        {
-            DiscardTextCapture(&hTextfile);
-        }
-        if (hsavedTextfile != INVALID_HANDLE_VALUE)
-        {
-            DiscardTextCapture(&hsavedTextfile);
-        }
+        DiscardTextCapture(pData, &pData->hTextfile);
     }
-    if (GlobalDevMode.sOverlayMode == 2 && hOvlyFile != INVALID_HANDLE_VALUE)
+    if (pData->hsavedTextfile != INVALID_HANDLE_VALUE)
     {
-        CloseHandle(hOvlyFile);
-        hOvlyFile = INVALID_HANDLE_VALUE;
+        DiscardTextCapture(pData, &pData->hsavedTextfile);
     }
+    FinishOverlayFile(pData, FALSE);
+    ReleaseWatermarkFiles(pData);
     // The booklet routines free the page orientations they used; a booklet
     // job that did not get that far (aborted, or no way to print it) leaves
     // them to its close.
-    if (pData->dwFlags & JF_BOOKLET)
-    {
-        FreeOrientationList();
-    }
+    FreeOrientationList(pData);
 
-    EndTurn(pData);
     GlobalFree(pData);
 }
 
@@ -403,13 +347,14 @@ LPBYTE MyGetPrinter(HANDLE hPrinter, DWORD Level)
 // Remembers the document name of the job, "Untitled" when it has none. A
 // name longer than the buffer keeps its first characters, never half of a
 // surrogate pair.
-static void RememberJobName(HANDLE hPrinter, DWORD JobId)
+static void RememberJobName(PSPLDATA pData, HANDLE hPrinter, DWORD JobId)
 {
+    LPWSTR pszName = pData->szMDJobName;
     DWORD cbNeeded = 0;
     LPJOB_INFO_1W pJob = NULL;
     INT cch;
 
-    lstrcpyW(g_cMDJobName, W("Untitled"));
+    lstrcpyW(pszName, W("Untitled"));
     if (GetJobW(hPrinter, JobId, 1, NULL, 0, &cbNeeded) || GetLastError() != ERROR_INSUFFICIENT_BUFFER ||
         cbNeeded < sizeof(JOB_INFO_1W))
     {
@@ -423,23 +368,21 @@ static void RememberJobName(HANDLE hPrinter, DWORD JobId)
     if (GetJobW(hPrinter, JobId, 1, (LPBYTE)pJob, cbNeeded, &cbNeeded) && pJob->pDocument != NULL &&
         pJob->pDocument[0] != 0)
     {
-        lstrcpynW(g_cMDJobName, pJob->pDocument, MAX_PATH);
-        cch = lstrlenW(g_cMDJobName);
-        if (cch == MAX_PATH - 1 && g_cMDJobName[cch - 1] >= 0xD800 && g_cMDJobName[cch - 1] <= 0xDBFF)
+        lstrcpynW(pszName, pJob->pDocument, MAX_PATH);
+        cch = lstrlenW(pszName);
+        if (cch == MAX_PATH - 1 && pszName[cch - 1] >= 0xD800 && pszName[cch - 1] <= 0xDBFF)
         {
-            g_cMDJobName[cch - 1] = 0;
+            pszName[cch - 1] = 0;
         }
     }
     GlobalFree(pJob);
 }
 
-// Mode 1 ends the spooler document on hPrinter and remembers its name; mode
-// 0 starts a new document under that name.
-DWORD NotifySpooler(HANDLE hPrinter, short wMode, DWORD JobId)
+DWORD NotifySpooler(PSPLDATA pData, HANDLE hPrinter, short wMode, DWORD JobId)
 {
     if (wMode == 1)
     {
-        RememberJobName(hPrinter, JobId);
+        RememberJobName(pData, hPrinter, JobId);
         return (DWORD)EndDocPrinter(hPrinter);
     }
     if (wMode == 0)
@@ -447,7 +390,7 @@ DWORD NotifySpooler(HANDLE hPrinter, short wMode, DWORD JobId)
         WCHAR szDatatype[] = W("RAW");
         DOC_INFO_1W DocInfo;
 
-        DocInfo.pDocName = g_cMDJobName;
+        DocInfo.pDocName = pData->szMDJobName;
         DocInfo.pOutputFile = NULL;
         DocInfo.pDatatype = szDatatype;
         return StartDocPrinterW(hPrinter, 1, (LPBYTE)&DocInfo);

@@ -3,10 +3,11 @@
 // overlay file or the spool file.
 #include "kd7720um.h"
 
+#include "decorations.h"
+#include "hookcore.h"
+
 const char szOverlayMarker[] = "TimeToInsertOverlay";
 const char szWatermarkMarker[] = "TimeToInsertWatermark";
-
-#define TEXTOUT_FILE_SUFFIX W("\\system32\\spool\\drivers\\w32x86\\2\\textout.teq")
 
 static BOOL IsMarkerText(LPBYTE pb, DWORD cb, const char *pszMarker, DWORD cchMarker)
 {
@@ -15,21 +16,14 @@ static BOOL IsMarkerText(LPBYTE pb, DWORD cb, const char *pszMarker, DWORD cchMa
 
 BOOL IsWatermarkDue(PSPLDATA pData)
 {
-    return GlobalDevMode.sWatermarkOn != 0 && (GlobalDevMode.sWmFirstPageOnly == 0 || pData->dwPageCount == 1);
+    return pData->DevMode.sWatermarkOn != 0 && (pData->DevMode.sWmFirstPageOnly == 0 || pData->dwPageCount == 1);
 }
 
-// Makes the watermark file for the stored settings. The watermark job runs
-// through these same hooks and replaces GlobalDevMode with its own block, so
-// the block is saved around it.
+// Makes the watermark file for the job's settings. The watermark job runs
+// through these same hooks as a job of its own, with settings of its own.
 static void MakeJobWatermark(PSPLDATA pData)
 {
-    DRVDEVMODE dmSaved;
-    BOOL bMade;
-
-    CopyMemory(&dmSaved, &GlobalDevMode, sizeof(DRVDEVMODE));
-    bMade = MakeWatermarkData(dmSaved, pData->hPrinter);
-    CopyMemory(&GlobalDevMode, &dmSaved, sizeof(DRVDEVMODE));
-    if (!bMade)
+    if (!MakeWatermarkData(pData, pData->DevMode, pData->hPrinter))
     {
         ShowMessage(W("Failed to makewatermark: WMark"), MB_ICONERROR);
     }
@@ -37,7 +31,7 @@ static void MakeJobWatermark(PSPLDATA pData)
 
 // Writes "UserID" of kd7720u.ini from the block when the ini has none. The
 // block's string is read within its field only: it need not end in a NUL.
-static void RecordUserId(void)
+static void RecordUserId(PSPLDATA pData)
 {
     WCHAR szIni[MAX_PATH];
     WCHAR szUserId[CB_USER_ID];
@@ -54,13 +48,13 @@ static void RecordUserId(void)
     {
         return;
     }
-    while (cbId < CB_USER_ID && GlobalDevMode.szUserID[cbId] != 0)
+    while (cbId < CB_USER_ID && pData->DevMode.szUserID[cbId] != 0)
     {
         cbId++;
     }
     if (cbId > 0)
     {
-        cchId = MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, GlobalDevMode.szUserID, cbId, szFromBlock, CB_USER_ID);
+        cchId = MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, pData->DevMode.szUserID, cbId, szFromBlock, CB_USER_ID);
         if (cchId <= 0)
         {
             return;
@@ -70,11 +64,10 @@ static void RecordUserId(void)
     WritePrivateProfileStringW(W("GetUserID"), W("UserID"), szFromBlock, szIni);
 }
 
-static BOOL SpoolingWanted(void)
+static BOOL SpoolingWanted(const DRVDEVMODE *pdm)
 {
-    return GlobalDevMode.sPassThrough == 0 &&
-           (GlobalDevMode.sReverseOrder != 0 || GlobalDevMode.sCollate == 1 || GlobalDevMode.sManualDuplex != 0 ||
-            GlobalDevMode.sBooklet != 0 || (GlobalDevMode.sMediaKind == 3 && GlobalDevMode.sOhpInterleave > 0));
+    return pdm->sPassThrough == 0 && (pdm->sReverseOrder != 0 || pdm->sCollate == 1 || pdm->sManualDuplex != 0 ||
+                                      pdm->sBooklet != 0 || (pdm->sMediaKind == 3 && pdm->sOhpInterleave > 0));
 }
 
 // The job's first buffer: the settings block.
@@ -83,17 +76,17 @@ static BOOL TakeSettingsBlock(PSPLDATA pData, LPBYTE pBuf, LPDWORD pcWritten)
     BOOL bDeclined = FALSE;
     BOOL bOverlayOpened = FALSE;
 
-    CopyMemory(&GlobalDevMode, pBuf, sizeof(DRVDEVMODE));
-    RecordUserId();
+    CopyMemory(&pData->DevMode, pBuf, sizeof(DRVDEVMODE));
+    RecordUserId(pData);
 
-    if (GlobalDevMode.sWatermarkOn != 0)
+    if (pData->DevMode.sWatermarkOn != 0)
     {
         MakeJobWatermark(pData);
     }
 
-    if (GlobalDevMode.sOverlayMode == 2)
+    if (pData->DevMode.sOverlayMode == 2)
     {
-        switch (OverlayCreateStart())
+        switch (OverlayCreateStart(pData))
         {
         case OVERLAY_GO_ON:
             bOverlayOpened = TRUE; // a creation job keeps no spool file
@@ -106,14 +99,14 @@ static BOOL TakeSettingsBlock(PSPLDATA pData, LPBYTE pBuf, LPDWORD pcWritten)
         }
     }
 
-    if (!bOverlayOpened && SpoolingWanted())
+    if (!bOverlayOpened && SpoolingWanted(&pData->DevMode))
     {
         InitFileOperation(pData);
     }
 
-    if (GlobalDevMode.sOverlayMode == 1 && GlobalDevMode.sOverlayQuery != 0)
+    if (pData->DevMode.sOverlayMode == 1 && pData->DevMode.sOverlayQuery != 0)
     {
-        switch (OverlayQuery())
+        switch (OverlayQuery(pData))
         {
         case OVERLAY_GO_ON:
             break;
@@ -137,13 +130,14 @@ static BOOL TakeSettingsBlock(PSPLDATA pData, LPBYTE pBuf, LPDWORD pcWritten)
 // A later 1625-byte buffer for the same printer with another orientation:
 // the rendering driver switched orientation. The watermark file for the new
 // orientation is remade once per job; afterwards both files exist.
-static BOOL IsOrientationChange(LPBYTE pBuf, DWORD cbBuf, SHORT *psOrientation)
+static BOOL IsOrientationChange(PSPLDATA pData, LPBYTE pBuf, DWORD cbBuf, SHORT *psOrientation)
 {
+    const DRVDEVMODE *pdm = &pData->DevMode;
     WCHAR szDevice[CCHDEVICENAME];
     SHORT sOrientation;
     INT i;
 
-    if (GlobalDevMode.sWatermarkOn == 0 || cbBuf != DRVDEVMODE_SIZE)
+    if (pdm->sWatermarkOn == 0 || cbBuf != DRVDEVMODE_SIZE)
     {
         return FALSE;
     }
@@ -151,7 +145,7 @@ static BOOL IsOrientationChange(LPBYTE pBuf, DWORD cbBuf, SHORT *psOrientation)
     CopyMemory(szDevice, pBuf + offsetof(DEVMODEW, dmDeviceName), sizeof(szDevice));
     for (i = 0; i < CCHDEVICENAME; i++)
     {
-        if (szDevice[i] != GlobalDevMode.dmPublic.dmDeviceName[i])
+        if (szDevice[i] != pdm->dmPublic.dmDeviceName[i])
         {
             return FALSE;
         }
@@ -161,7 +155,7 @@ static BOOL IsOrientationChange(LPBYTE pBuf, DWORD cbBuf, SHORT *psOrientation)
         }
     }
     CopyMemory(&sOrientation, pBuf + offsetof(DEVMODEW, dmOrientation), sizeof(sOrientation));
-    if (sOrientation == GlobalDevMode.dmPublic.dmOrientation)
+    if (sOrientation == pdm->dmPublic.dmOrientation)
     {
         return FALSE;
     }
@@ -171,7 +165,7 @@ static BOOL IsOrientationChange(LPBYTE pBuf, DWORD cbBuf, SHORT *psOrientation)
 
 static BOOL TakeOrientationChange(PSPLDATA pData, SHORT sOrientation, LPDWORD pcWritten)
 {
-    GlobalDevMode.dmPublic.dmOrientation = sOrientation;
+    pData->DevMode.dmPublic.dmOrientation = sOrientation;
     if (!(pData->dwFlags & JF_WATERMARK_REMADE))
     {
         pData->dwFlags |= JF_WATERMARK_REMADE;
@@ -181,41 +175,62 @@ static BOOL TakeOrientationChange(PSPLDATA pData, SHORT sOrientation, LPDWORD pc
     return TRUE;
 }
 
-// Deferred text: what the rendering driver brackets goes to textout.teq and
-// is replayed by DrvSplEndPage.
+// The capture can no longer be trusted: a failed write could not be undone,
+// so it holds bytes it never counted. It goes, and so does the rest of the
+// job, rather than print a page without text it was given.
+static void LoseTextCapture(PSPLDATA pData)
+{
+    DiscardTextCapture(pData, &pData->hTextfile);
+    pData->dwTextfileCount = 0;
+    pData->dwFlags |= JF_CAPTURE_FAILED;
+    OutputDebugStringW(W("QVXLUMPD: deferred text lost, job refused\n"));
+}
+
+// Deferred text: what the rendering driver brackets goes to the job's
+// textout file and is replayed by DrvSplEndPage.
 static BOOL TakeDeferredText(PSPLDATA pData, LPBYTE pBuf, DWORD cbBuf, LPDWORD pcWritten)
 {
     BOOL bBracket = cbBuf >= 4 && pBuf[0] == 0x1B && pBuf[1] == 0xFB && pBuf[2] == 0x0B;
 
+    if (pData->dwFlags & JF_CAPTURE_FAILED)
+    {
+        *pcWritten = 0;
+        return FALSE;
+    }
+
     if (bBracket && pBuf[3] == 0xFA)
     {
-        WCHAR szFile[MAX_PATH];
-
-        if (hTextfile != INVALID_HANDLE_VALUE)
+        if (pData->hTextfile != INVALID_HANDLE_VALUE)
         {
             // Still capturing: the capture simply goes on.
         }
-        else if (hsavedTextfile != INVALID_HANDLE_VALUE)
+        else if (pData->hsavedTextfile != INVALID_HANDLE_VALUE)
         {
             // Finished but not yet replayed: recreating the file would lose
             // it (and fail on the open file), so the capture continues in it
             // and the page end replays both parts in order.
-            hTextfile = hsavedTextfile;
-            hsavedTextfile = INVALID_HANDLE_VALUE;
+            pData->hTextfile = pData->hsavedTextfile;
+            pData->hsavedTextfile = INVALID_HANDLE_VALUE;
         }
         else
         {
-            if (BuildDriverPath(szFile, MAX_PATH, TEXTOUT_FILE_SUFFIX))
+            if (ClaimSharedFile(pData, SHARED_TEXTOUT, pData->szTextFile))
             {
-                hTextfile = CreateFileW(szFile, GENERIC_READ | GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
-                                        FILE_ATTRIBUTE_NORMAL, NULL);
+                pData->hTextfile = CreateFileW(pData->szTextFile, GENERIC_READ | GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+                                               FILE_ATTRIBUTE_NORMAL, NULL);
             }
-            if (hTextfile == INVALID_HANDLE_VALUE)
+            if (pData->hTextfile == INVALID_HANDLE_VALUE)
             {
+                // A name of the job's own was made for it: it goes again.
+                if (!ReleaseSharedFile(pData, SHARED_TEXTOUT) && pData->szTextFile[0] != 0)
+                {
+                    DeleteFileW(pData->szTextFile);
+                }
+                pData->szTextFile[0] = 0;
                 ShowMessage(W("Could not create temporary file."), MB_OK);
                 return FALSE;
             }
-            dwTextfileCount = 0;
+            pData->dwTextfileCount = 0;
         }
         *pcWritten = cbBuf;
         return TRUE;
@@ -225,30 +240,35 @@ static BOOL TakeDeferredText(PSPLDATA pData, LPBYTE pBuf, DWORD cbBuf, LPDWORD p
     {
         // Without an open capture there is nothing to close; a finished one
         // that waits for its replay stays as it is.
-        if (hTextfile != INVALID_HANDLE_VALUE)
+        if (pData->hTextfile != INVALID_HANDLE_VALUE)
         {
-            hsavedTextfile = hTextfile;
-            hTextfile = INVALID_HANDLE_VALUE;
+            pData->hsavedTextfile = pData->hTextfile;
+            pData->hTextfile = INVALID_HANDLE_VALUE;
         }
         *pcWritten = cbBuf;
         return TRUE;
     }
 
-    if (hTextfile != INVALID_HANDLE_VALUE)
+    if (pData->hTextfile != INVALID_HANDLE_VALUE)
     {
         DWORD cbWritten = 0;
 
-        if (dwTextfileCount + cbBuf < dwTextfileCount)
+        if (pData->dwTextfileCount + cbBuf < pData->dwTextfileCount)
         {
             return FALSE;
         }
-        if (!WriteFile(hTextfile, pBuf, cbBuf, &cbWritten, NULL) || cbWritten != cbBuf)
+        if (!WriteFile(pData->hTextfile, pBuf, cbBuf, &cbWritten, NULL) || cbWritten != cbBuf)
         {
-            // Bytes of a refused buffer must not stay in the capture.
-            SetFilePointer(hTextfile, (LONG)dwTextfileCount, NULL, FILE_BEGIN);
+            // Bytes of a refused buffer must not stay in the capture: the
+            // file goes back to its count, or, when it cannot, the capture
+            // is lost.
+            if (!SeekFileTo(pData->hTextfile, pData->dwTextfileCount))
+            {
+                LoseTextCapture(pData);
+            }
             return FALSE;
         }
-        dwTextfileCount += cbBuf;
+        pData->dwTextfileCount += cbBuf;
         *pcWritten = cbBuf;
         return TRUE;
     }
@@ -261,13 +281,13 @@ static BOOL TakeDeferredText(PSPLDATA pData, LPBYTE pBuf, DWORD cbBuf, LPDWORD p
 // The watermark is read before the first of them: a file that cannot be read
 // then leaves nothing in the page, where a PushGS without its PopGS would
 // spoil the rest of it.
-static BOOL PrintWatermarkFragment(HANDLE hPrinter)
+static BOOL PrintWatermarkFragment(PSPLDATA pData, HANDLE hPrinter)
 {
     LPBYTE pWatermark;
     DWORD cbWatermark = 0;
     BOOL bResult = FALSE;
 
-    pWatermark = LoadWatermarkData(&cbWatermark);
+    pWatermark = LoadWatermarkData(pData, &cbWatermark);
     if (pWatermark == NULL)
     {
         return FALSE;
@@ -290,7 +310,7 @@ static BOOL WriteDirect(PSPLDATA pData, LPBYTE pBuf, DWORD cbBuf, LPDWORD pcWrit
 
     if (IsMarkerText(pBuf, cbBuf, szOverlayMarker, CCH_OVERLAY_MARKER))
     {
-        if (GlobalDevMode.sOverlayMode == 1 && !PrintOverlay(hPrinter))
+        if (pData->DevMode.sOverlayMode == 1 && !PrintOverlay(pData, hPrinter))
         {
             return FALSE;
         }
@@ -300,7 +320,7 @@ static BOOL WriteDirect(PSPLDATA pData, LPBYTE pBuf, DWORD cbBuf, LPDWORD pcWrit
 
     if (IsMarkerText(pBuf, cbBuf, szWatermarkMarker, CCH_WATERMARK_MARKER))
     {
-        if (IsWatermarkDue(pData) && !PrintWatermarkFragment(hPrinter))
+        if (IsWatermarkDue(pData) && !PrintWatermarkFragment(pData, hPrinter))
         {
             return FALSE;
         }
@@ -329,19 +349,19 @@ BOOL WINAPI DrvSplWritePrinter(HANDLE hDriver, LPVOID pBuf, DWORD cbBuf, LPDWORD
     {
         return TakeSettingsBlock(pData, pb, pcWritten);
     }
-    if (IsOrientationChange(pb, cbBuf, &sOrientation))
+    if (IsOrientationChange(pData, pb, cbBuf, &sOrientation))
     {
         return TakeOrientationChange(pData, sOrientation, pcWritten);
     }
-    if (GlobalDevMode.sDeferText != 0 && GlobalDevMode.sTextMode != 2)
+    if (pData->DevMode.sDeferText != 0 && pData->DevMode.sTextMode != 2)
     {
         return TakeDeferredText(pData, pb, cbBuf, pcWritten);
     }
-    if (GlobalDevMode.sPassThrough != 0)
+    if (pData->DevMode.sPassThrough != 0)
     {
         return WritePrinter(pData->hPrinter, pBuf, cbBuf, pcWritten);
     }
-    if (GlobalDevMode.sOverlayMode == 2)
+    if (pData->DevMode.sOverlayMode == 2)
     {
         return WriteOverlayFile(pData, pb, cbBuf, pcWritten);
     }

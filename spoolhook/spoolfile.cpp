@@ -1,7 +1,9 @@
 // The spool file of a job with a page-order feature: its creation, the intake
 // of every buffer with the marker records that fill the page index, and the
 // copy from the file to the printer.
-#include "kd7720um.h"
+#include "decorations.h"
+#include "hookcore.h"
+#include "output.h"
 
 // A piece of bytes that goes into the spool file as part of one unit.
 typedef struct _SPOOL_PIECE
@@ -12,26 +14,27 @@ typedef struct _SPOOL_PIECE
 
 BOOL InitFileOperation(PSPLDATA pData)
 {
+    const DRVDEVMODE *pdm = &pData->DevMode;
     DWORD cchTempPath;
 
     pData->dwFlags |= JF_SPOOLING;
-    if (GlobalDevMode.sMediaKind == 3 && GlobalDevMode.sOhpInterleave > 0)
+    if (pdm->sMediaKind == 3 && pdm->sOhpInterleave > 0)
     {
         pData->dwFlags |= JF_TRANSPARENCY;
     }
-    if (GlobalDevMode.sCollate == 1)
+    if (pdm->sCollate == 1)
     {
         pData->dwFlags |= JF_COLLATE;
     }
-    if (GlobalDevMode.sReverseOrder != 0)
+    if (pdm->sReverseOrder != 0)
     {
         pData->dwFlags |= JF_REVERSE;
     }
-    if (GlobalDevMode.sManualDuplex != 0)
+    if (pdm->sManualDuplex != 0)
     {
         pData->dwFlags |= JF_MANUAL_DUPLEX;
     }
-    if (GlobalDevMode.sBooklet != 0)
+    if (pdm->sBooklet != 0)
     {
         pData->dwFlags |= JF_BOOKLET;
     }
@@ -61,15 +64,18 @@ BOOL InitFileOperation(PSPLDATA pData)
     return TRUE;
 }
 
-// Spool offsets are unsigned 32-bit: with a high part of 0 the whole range
-// up to 4 GiB is reachable, where a lone LONG would stop at 2 GiB.
-BOOL SeekSpoolFile(PSPLDATA pData, DWORD dwOffset)
+BOOL SeekFileTo(HANDLE hFile, DWORD dwOffset)
 {
     LONG lHigh = 0;
 
     SetLastError(NO_ERROR);
-    return SetFilePointer(pData->hTempFile, (LONG)dwOffset, &lHigh, FILE_BEGIN) != INVALID_SET_FILE_POINTER ||
+    return SetFilePointer(hFile, (LONG)dwOffset, &lHigh, FILE_BEGIN) != INVALID_SET_FILE_POINTER ||
            GetLastError() == NO_ERROR;
+}
+
+BOOL SeekSpoolFile(PSPLDATA pData, DWORD dwOffset)
+{
+    return SeekFileTo(pData->hTempFile, dwOffset);
 }
 
 // The spool file can no longer be trusted: it goes, and the job fails.
@@ -123,15 +129,16 @@ Rollback:
 // before the booklet record arrived read as orientation 0.
 void CheckOrientationArray(PSPLDATA pData)
 {
+    PBOOKLET_INFO pInfo = &pData->booklet_info;
     INT iPage = pData->file_info.iTotalPage;
     INT nSize;
     LPBYTE pNew;
 
-    if (iPage == 0 || booklet_info.pOrientation == NULL)
+    if (iPage == 0 || pInfo->pOrientation == NULL)
     {
-        FreeOrientationList();
+        FreeOrientationList(pData);
     }
-    if (iPage < booklet_info.nOrientationSize)
+    if (iPage < pInfo->nOrientationSize)
     {
         return;
     }
@@ -141,44 +148,50 @@ void CheckOrientationArray(PSPLDATA pData)
     {
         return; // the caller finds no room for the page
     }
-    if (booklet_info.pOrientation != NULL)
+    if (pInfo->pOrientation != NULL)
     {
-        CopyMemory(pNew, booklet_info.pOrientation, (SIZE_T)booklet_info.nOrientationSize);
-        GlobalFree(booklet_info.pOrientation);
+        CopyMemory(pNew, pInfo->pOrientation, (SIZE_T)pInfo->nOrientationSize);
+        GlobalFree(pInfo->pOrientation);
     }
-    booklet_info.pOrientation = pNew;
-    booklet_info.nOrientationSize = nSize;
+    pInfo->pOrientation = pNew;
+    pInfo->nOrientationSize = nSize;
 }
 
-void FreeOrientationList(void)
+void FreeOrientationList(PSPLDATA pData)
 {
-    if (booklet_info.pOrientation != NULL)
+    PBOOKLET_INFO pInfo = &pData->booklet_info;
+
+    if (pInfo->pOrientation != NULL)
     {
-        GlobalFree(booklet_info.pOrientation);
+        GlobalFree(pInfo->pOrientation);
     }
-    booklet_info.pOrientation = NULL;
-    booklet_info.nOrientationSize = 0;
+    pInfo->pOrientation = NULL;
+    pInfo->nOrientationSize = 0;
 }
 
 // The fields of the end marker that follow the code byte. A field that the
 // buffer does not hold in full ends the parse; a fragment too long for its
-// room is refused whole, as a cut one would be a corrupt command.
+// room is refused whole, as a cut one would be a corrupt command. A refused
+// copy command leaves the copies to the hook, so that the person still gets
+// as many as were asked for.
 static void TakeEndMarker(PSPLDATA pData, LPBYTE pBuf, DWORD cbBuf)
 {
+    PDRVDEVMODE pdm = &pData->DevMode;
     DWORD ib = 4;
 
     pData->file_info.dwPage[pData->file_info.iTotalPage] = pData->file_info.dwCount;
+    pData->dwFlags |= JF_END_MARKED;
 
-    if (GlobalDevMode.sCollate == 1)
+    if (pdm->sCollate == 1)
     {
         if (cbBuf < ib + 2)
         {
             return;
         }
-        GlobalDevMode.dmPublic.dmCopies = (SHORT)(WORD)(pBuf[ib] | (pBuf[ib + 1] << 8));
+        pdm->dmPublic.dmCopies = (SHORT)(WORD)(pBuf[ib] | (pBuf[ib + 1] << 8));
         ib += 2;
 
-        if (GlobalDevMode.sCopyCommand == 1)
+        if (pdm->sCopyCommand == 1)
         {
             DWORD cbCmd;
 
@@ -194,10 +207,12 @@ static void TakeEndMarker(PSPLDATA pData, LPBYTE pBuf, DWORD cbBuf)
             if (cbCmd < CB_COPY_CMD)
             {
                 CopyMemory(pData->abCopyCmd, pBuf + ib, cbCmd + 1);
+                pData->dwFlags &= ~JF_COPY_CMD_REFUSED;
             }
             else
             {
-                DbgTrace(W("QVXLUMPD: copy command of %d bytes refused\n"), (INT)cbCmd);
+                DbgTrace(W("QVXLUMPD: copy command of %d bytes refused, the hook makes the copies\n"), (INT)cbCmd);
+                pData->dwFlags |= JF_COPY_CMD_REFUSED;
             }
             ib += 1 + cbCmd;
         }
@@ -218,8 +233,8 @@ static void TakeEndMarker(PSPLDATA pData, LPBYTE pBuf, DWORD cbBuf)
             DbgTrace(W("QVXLUMPD: end-page fragment of %d bytes refused\n"), (INT)cbFragment);
             return;
         }
-        booklet_info.EndPage.cb = (BYTE)cbFragment;
-        CopyMemory(booklet_info.EndPage.ab, pBuf + ib + 2, cbFragment);
+        pData->booklet_info.EndPage.cb = (BYTE)cbFragment;
+        CopyMemory(pData->booklet_info.EndPage.ab, pBuf + ib + 2, cbFragment);
     }
 }
 
@@ -250,16 +265,17 @@ static BOOL TakeMarker(PSPLDATA pData, LPBYTE pBuf, DWORD cbBuf)
             // without its origin and rotation: the job cannot be printed as
             // asked, and says so.
             CheckOrientationArray(pData);
-            if (pInfo->iTotalPage >= booklet_info.nOrientationSize)
+            if (pInfo->iTotalPage >= pData->booklet_info.nOrientationSize)
             {
                 OutputDebugStringW(W("QVXLUMPD: no room for page orientations, job refused\n"));
                 pData->dwFlags |= JF_SPOOL_FAILED;
                 return FALSE;
             }
-            booklet_info.pOrientation[pInfo->iTotalPage] = cbBuf > 4 ? pBuf[4] : 0;
+            pData->booklet_info.pOrientation[pInfo->iTotalPage] = cbBuf > 4 ? pBuf[4] : 0;
         }
         pInfo->dwPage[pInfo->iTotalPage] = pInfo->dwCount;
         pInfo->iTotalPage++;
+        pData->dwFlags &= ~JF_END_MARKED;
         break;
     case MARK_END:
         TakeEndMarker(pData, pBuf, cbBuf);
@@ -283,7 +299,7 @@ static BOOL SpoolOverlay(PSPLDATA pData)
     DWORD cbData = 0;
     BOOL bResult;
 
-    pData2 = GetOverlayData(&cbData);
+    pData2 = GetOverlayData(pData, &cbData);
     if (pData2 == NULL)
     {
         return FALSE;
@@ -314,30 +330,26 @@ static BOOL SpoolOverlay(PSPLDATA pData)
 
 static BOOL SpoolWatermark(PSPLDATA pData)
 {
-    static const BYTE abPushGS[] = {0x61};
-    static const BYTE abClipToPage[] = {0x69};
-    static const BYTE abRopTransparent[] = {0xC0, 0xFC, 0xF8, 0x2C, 0x7B};
-    static const BYTE abPopGS[] = {0x60};
     SPOOL_PIECE aPieces[5];
     LPBYTE pWatermark;
     DWORD cbWatermark = 0;
     BOOL bResult;
 
-    pWatermark = LoadWatermarkData(&cbWatermark);
+    pWatermark = LoadWatermarkData(pData, &cbWatermark);
     if (pWatermark == NULL)
     {
         return FALSE;
     }
-    aPieces[0].pv = abPushGS;
-    aPieces[0].cb = sizeof(abPushGS);
-    aPieces[1].pv = abClipToPage;
-    aPieces[1].cb = sizeof(abClipToPage);
-    aPieces[2].pv = abRopTransparent;
-    aPieces[2].cb = sizeof(abRopTransparent);
+    aPieces[0].pv = abXlPushGS;
+    aPieces[0].cb = sizeof(abXlPushGS);
+    aPieces[1].pv = abXlSetClipToPage;
+    aPieces[1].cb = sizeof(abXlSetClipToPage);
+    aPieces[2].pv = abXlSetRop252;
+    aPieces[2].cb = sizeof(abXlSetRop252);
     aPieces[3].pv = pWatermark;
     aPieces[3].cb = cbWatermark;
-    aPieces[4].pv = abPopGS;
-    aPieces[4].cb = sizeof(abPopGS);
+    aPieces[4].pv = abXlPopGS;
+    aPieces[4].cb = sizeof(abXlPopGS);
     bResult = SpoolWrite(pData, aPieces, 5);
     GlobalFree(pWatermark);
     return bResult;
@@ -372,7 +384,7 @@ BOOL WriteToFile(PSPLDATA pData, LPVOID pBuf, DWORD cbBuf, LPDWORD pcWritten)
 
     if (cbBuf == CCH_OVERLAY_MARKER && memcmp(pb, szOverlayMarker, CCH_OVERLAY_MARKER) == 0)
     {
-        if (GlobalDevMode.sOverlayMode == 1 && !SpoolOverlay(pData))
+        if (pData->DevMode.sOverlayMode == 1 && !SpoolOverlay(pData))
         {
             return FALSE;
         }

@@ -1,6 +1,6 @@
 // Small services every part of the hook uses: debug traces, message boxes,
 // driver-directory paths and complete printer writes.
-#include "kd7720um.h"
+#include "hookcore.h"
 
 void DbgTrace(LPCWSTR pszFormat, ...)
 {

@@ -14,13 +14,16 @@
 namespace spoolsim
 {
 
+// GDI objects and DCs belong to the run of the thread that uses them: the
+// watermark job is drawn on the DC of the job it is made for.
 static DeviceContext *FindDC(HDC hdc)
 {
-    if (g_sim == nullptr)
+    RunState *run = CurrentRun();
+    if (run == nullptr)
     {
         return nullptr;
     }
-    for (DeviceContext &dc : g_sim->dcs)
+    for (DeviceContext &dc : run->dcs)
     {
         if (reinterpret_cast<HDC>(&dc) == hdc && !dc.devmode.empty())
         {
@@ -32,11 +35,12 @@ static DeviceContext *FindDC(HDC hdc)
 
 static GdiObject *FindObject(HGDIOBJ h)
 {
-    if (g_sim == nullptr || h == nullptr)
+    RunState *run = CurrentRun();
+    if (run == nullptr || h == nullptr)
     {
         return nullptr;
     }
-    for (GdiObject &o : g_sim->objects)
+    for (GdiObject &o : run->objects)
     {
         if (&o == h && o.width >= 0)
         {
@@ -78,8 +82,10 @@ static bool SendToHook(DeviceContext &dc, const std::vector<uint8_t> &data)
     }
     DWORD cbWritten = 0;
     BYTE *pb = const_cast<BYTE *>(data.data());
-    return g_sim->hooks.WritePrinter(dc.hJob, pb, static_cast<DWORD>(data.size()), &cbWritten) &&
-           cbWritten == data.size();
+    RunState *run = CurrentRun();
+    BOOL ok = FALSE;
+    run->CallHook([&] { ok = run->sim->hooks.WritePrinter(dc.hJob, pb, static_cast<DWORD>(data.size()), &cbWritten); });
+    return ok && cbWritten == data.size();
 }
 
 static uint8_t GrayOf(COLORREF c)
@@ -107,7 +113,8 @@ static void PutFont(pclxl::Writer &w, const LOGFONTW &lf)
 static HDC WINAPI Sim_CreateDCW(LPCWSTR pwszDriver, LPCWSTR pwszDevice, LPCWSTR pszPort, const DEVMODEW *pdm)
 {
     (void)pszPort;
-    if (g_sim == nullptr)
+    RunState *run = CurrentRun();
+    if (run == nullptr)
     {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
@@ -118,16 +125,16 @@ static HDC WINAPI Sim_CreateDCW(LPCWSTR pwszDriver, LPCWSTR pwszDevice, LPCWSTR 
         const BYTE *pb = reinterpret_cast<const BYTE *>(pdm);
         call.data.assign(pb, pb + pdm->dmSize + pdm->dmDriverExtra);
     }
-    g_sim->LogGdi(call);
-    if (pwszDevice == nullptr || g_sim->owner->printerName != pwszDevice || pwszDriver == nullptr ||
-        g_sim->owner->driverName != pwszDriver)
+    run->LogGdi(call);
+    if (pwszDevice == nullptr || run->printer->printerName != pwszDevice || pwszDriver == nullptr ||
+        run->printer->driverName != pwszDriver)
     {
         SetLastError(ERROR_INVALID_PRINTER_NAME);
         return nullptr;
     }
-    if (g_sim->owner->model.createDcError != 0)
+    if (run->printer->model.createDcError != 0)
     {
-        SetLastError(g_sim->owner->model.createDcError);
+        SetLastError(run->printer->model.createDcError);
         return nullptr;
     }
     DeviceContext dc;
@@ -154,36 +161,39 @@ static HDC WINAPI Sim_CreateDCW(LPCWSTR pwszDriver, LPCWSTR pwszDevice, LPCWSTR 
     font.kind = GdiObject::Font;
     std::memset(&font.font, 0, sizeof(font.font));
     font.font.lfHeight = -50;
-    g_sim->objects.push_back(font);
-    dc.hFont = &g_sim->objects.back();
+    run->objects.push_back(font);
+    dc.hFont = &run->objects.back();
     GdiObject pen;
     pen.kind = GdiObject::Pen;
     std::memset(&pen.font, 0, sizeof(pen.font));
     pen.width = 1;
-    g_sim->objects.push_back(pen);
-    dc.hPen = &g_sim->objects.back();
-    g_sim->dcs.push_back(dc);
-    return reinterpret_cast<HDC>(&g_sim->dcs.back());
+    run->objects.push_back(pen);
+    dc.hPen = &run->objects.back();
+    run->dcs.push_back(dc);
+    return reinterpret_cast<HDC>(&run->dcs.back());
 }
 
 static void EndNestedJob(DeviceContext &dc, bool aborted)
 {
+    RunState *run = CurrentRun();
     if (dc.hJob != nullptr)
     {
+        const HookTable &hooks = run->sim->hooks;
+        HANDLE hJob = dc.hJob;
         if (aborted)
         {
-            g_sim->hooks.Abort(dc.hJob);
+            run->CallHook([&] { hooks.Abort(hJob); });
         }
         else
         {
-            g_sim->hooks.EndDoc(dc.hJob);
+            run->CallHook([&] { hooks.EndDoc(hJob); });
         }
-        g_sim->hooks.Close(dc.hJob);
+        run->CallHook([&] { hooks.Close(hJob); });
         dc.hJob = nullptr;
     }
     if (dc.hPrinter != nullptr)
     {
-        g_sim->EndDocument(dc.hPrinter, aborted);
+        run->EndDocument(dc.hPrinter, aborted);
     }
     dc.inDocument = false;
     dc.inPage = false;
@@ -197,7 +207,7 @@ static BOOL WINAPI Sim_DeleteDC(HDC hdc)
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    g_sim->LogGdi(Call("DeleteDC", {dc->inDocument ? 1L : 0L}));
+    CurrentRun()->LogGdi(Call("DeleteDC", {dc->inDocument ? 1L : 0L}));
     // Deleting the DC of an unfinished document aborts the document.
     if (dc->inDocument)
     {
@@ -214,7 +224,7 @@ static int WINAPI Sim_GetDeviceCaps(HDC hdc, int index)
     {
         return 0;
     }
-    const PrinterModel &m = g_sim->owner->model;
+    const PrinterModel &m = CurrentRun()->printer->model;
     bool landscape = DevmodeOrientation(*dc) == DMORIENT_LANDSCAPE;
     switch (index)
     {
@@ -236,35 +246,37 @@ static int WINAPI Sim_GetDeviceCaps(HDC hdc, int index)
 
 static HFONT WINAPI Sim_CreateFontIndirectW(const LOGFONTW *lplf)
 {
-    if (g_sim == nullptr || lplf == nullptr)
+    RunState *run = CurrentRun();
+    if (run == nullptr || lplf == nullptr)
     {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
     GdiCall call = Call("CreateFontIndirectW");
     call.font = *lplf;
-    g_sim->LogGdi(call);
+    CurrentRun()->LogGdi(call);
     GdiObject o;
     o.kind = GdiObject::Font;
     o.font = *lplf;
-    g_sim->objects.push_back(o);
-    return reinterpret_cast<HFONT>(&g_sim->objects.back());
+    run->objects.push_back(o);
+    return reinterpret_cast<HFONT>(&run->objects.back());
 }
 
 static HPEN WINAPI Sim_CreatePen(int iStyle, int cWidth, COLORREF color)
 {
-    if (g_sim == nullptr)
+    RunState *run = CurrentRun();
+    if (run == nullptr)
     {
         return nullptr;
     }
-    g_sim->LogGdi(Call("CreatePen", {iStyle, cWidth, static_cast<long>(color)}));
+    CurrentRun()->LogGdi(Call("CreatePen", {iStyle, cWidth, static_cast<long>(color)}));
     GdiObject o;
     o.kind = GdiObject::Pen;
     std::memset(&o.font, 0, sizeof(o.font));
     o.color = color;
     o.width = cWidth < 1 ? 1 : cWidth;
-    g_sim->objects.push_back(o);
-    return reinterpret_cast<HPEN>(&g_sim->objects.back());
+    run->objects.push_back(o);
+    return reinterpret_cast<HPEN>(&run->objects.back());
 }
 
 static HGDIOBJ WINAPI Sim_SelectObject(HDC hdc, HGDIOBJ h)
@@ -276,7 +288,7 @@ static HGDIOBJ WINAPI Sim_SelectObject(HDC hdc, HGDIOBJ h)
         SetLastError(ERROR_INVALID_HANDLE);
         return nullptr;
     }
-    g_sim->LogGdi(Call("SelectObject", {o->kind == GdiObject::Font ? 0L : 1L}));
+    CurrentRun()->LogGdi(Call("SelectObject", {o->kind == GdiObject::Font ? 0L : 1L}));
     HGDIOBJ *slot = o->kind == GdiObject::Font ? &dc->hFont : &dc->hPen;
     HGDIOBJ previous = *slot;
     *slot = h;
@@ -291,7 +303,7 @@ static BOOL WINAPI Sim_DeleteObject(HGDIOBJ h)
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    g_sim->LogGdi(Call("DeleteObject", {o->kind == GdiObject::Font ? 0L : 1L}));
+    CurrentRun()->LogGdi(Call("DeleteObject", {o->kind == GdiObject::Font ? 0L : 1L}));
     o->width = -1; // gone
     return TRUE;
 }
@@ -303,7 +315,7 @@ static COLORREF WINAPI Sim_SetTextColor(HDC hdc, COLORREF color)
     {
         return static_cast<COLORREF>(0xFFFFFFFF);
     }
-    g_sim->LogGdi(Call("SetTextColor", {static_cast<long>(color)}));
+    CurrentRun()->LogGdi(Call("SetTextColor", {static_cast<long>(color)}));
     COLORREF previous = dc->textColor;
     dc->textColor = color;
     return previous;
@@ -316,7 +328,7 @@ static int WINAPI Sim_SetBkMode(HDC hdc, int mode)
     {
         return 0;
     }
-    g_sim->LogGdi(Call("SetBkMode", {mode}));
+    CurrentRun()->LogGdi(Call("SetBkMode", {mode}));
     int previous = dc->bkMode;
     dc->bkMode = mode;
     return previous;
@@ -329,7 +341,7 @@ static UINT WINAPI Sim_SetTextAlign(HDC hdc, UINT align)
     {
         return GDI_ERROR;
     }
-    g_sim->LogGdi(Call("SetTextAlign", {static_cast<long>(align)}));
+    CurrentRun()->LogGdi(Call("SetTextAlign", {static_cast<long>(align)}));
     UINT previous = dc->textAlign;
     dc->textAlign = align;
     return previous;
@@ -347,7 +359,7 @@ static BOOL WINAPI Sim_GetTextMetricsW(HDC hdc, LPTEXTMETRICW lptm)
     // A negative height asks for the em height; the cell adds the font's
     // internal leading.
     LONG em = lf->lfHeight < 0 ? -lf->lfHeight : lf->lfHeight;
-    LONG height = lf->lfHeight < 0 ? em + em * g_sim->owner->model.internalLeadingPercent / 100 : em;
+    LONG height = lf->lfHeight < 0 ? em + em * CurrentRun()->printer->model.internalLeadingPercent / 100 : em;
     std::memset(lptm, 0, sizeof(*lptm));
     lptm->tmHeight = height;
     lptm->tmAscent = height * 4 / 5;
@@ -358,7 +370,7 @@ static BOOL WINAPI Sim_GetTextMetricsW(HDC hdc, LPTEXTMETRICW lptm)
     lptm->tmWeight = lf->lfWeight;
     lptm->tmItalic = lf->lfItalic;
     lptm->tmCharSet = lf->lfCharSet;
-    g_sim->LogGdi(Call("GetTextMetricsW", {height}));
+    CurrentRun()->LogGdi(Call("GetTextMetricsW", {height}));
     return TRUE;
 }
 
@@ -371,23 +383,28 @@ static int WINAPI Sim_StartDocW(HDC hdc, const DOCINFOW *lpdi)
         return -1;
     }
     GdiCall call = Call("StartDocW", {}, lpdi->lpszOutput ? WString(lpdi->lpszOutput) : WString());
-    g_sim->LogGdi(call);
-    if (dc->inDocument || g_sim->owner->model.startDocFails)
+    CurrentRun()->LogGdi(call);
+    RunState *run = CurrentRun();
+    if (dc->inDocument || run->printer->model.startDocFails)
     {
         SetLastError(ERROR_INVALID_PRINTER_STATE);
         return -1;
     }
     // The rendering driver's job on the printer: a document of its own,
-    // printed to the DOCINFOW output file, run through the hooks.
-    dc->hPrinter = g_sim->NewHandle();
+    // printed to the DOCINFOW output file, run through the hooks, which the
+    // spooler calls as it calls them for any job.
+    dc->hPrinter = run->NewHandle();
     WString name = lpdi->lpszDocName ? WString(lpdi->lpszDocName) : WString();
     WString output = lpdi->lpszOutput ? WString(lpdi->lpszOutput) : WString();
     WString datatype = lpdi->lpszDatatype ? WString(lpdi->lpszDatatype) : WString(W("RAW"));
-    DWORD jobId = g_sim->StartDocument(dc->hPrinter, name, output, datatype, true);
-    dc->hJob = g_sim->hooks.StartDoc(dc->hPrinter, jobId);
+    DWORD jobId = run->StartDocument(dc->hPrinter, name, output, datatype, true);
+    HANDLE hPrinter = dc->hPrinter;
+    HANDLE hJob = nullptr;
+    run->CallHook([&] { hJob = run->sim->hooks.StartDoc(hPrinter, jobId); });
+    dc->hJob = hJob;
     if (dc->hJob == nullptr)
     {
-        g_sim->EndDocument(dc->hPrinter, true);
+        run->EndDocument(dc->hPrinter, true);
         dc->hPrinter = nullptr;
         SetLastError(ERROR_INVALID_PRINTER_STATE);
         return -1;
@@ -404,8 +421,10 @@ static int WINAPI Sim_StartPage(HDC hdc)
     {
         return 0;
     }
-    g_sim->LogGdi(Call("StartPage"));
-    g_sim->hooks.StartPage(dc->hJob);
+    RunState *run = CurrentRun();
+    run->LogGdi(Call("StartPage"));
+    HANDLE hJob = dc->hJob;
+    run->CallHook([&] { run->sim->hooks.StartPage(hJob); });
     dc->inPage = true;
     return 1;
 }
@@ -417,9 +436,13 @@ static int WINAPI Sim_EndPage(HDC hdc)
     {
         return 0;
     }
-    g_sim->LogGdi(Call("EndPage"));
+    RunState *run = CurrentRun();
+    run->LogGdi(Call("EndPage"));
     dc->inPage = false;
-    return g_sim->hooks.EndPage(dc->hJob) ? 1 : 0;
+    HANDLE hJob = dc->hJob;
+    BOOL ok = FALSE;
+    run->CallHook([&] { ok = run->sim->hooks.EndPage(hJob); });
+    return ok ? 1 : 0;
 }
 
 static int WINAPI Sim_EndDoc(HDC hdc)
@@ -429,7 +452,7 @@ static int WINAPI Sim_EndDoc(HDC hdc)
     {
         return 0;
     }
-    g_sim->LogGdi(Call("EndDoc"));
+    CurrentRun()->LogGdi(Call("EndDoc"));
     EndNestedJob(*dc, false);
     return 1;
 }
@@ -443,8 +466,8 @@ static BOOL WINAPI Sim_TextOutW(HDC hdc, int x, int y, LPCWSTR lpString, int c)
         return FALSE;
     }
     WString text(lpString, lpString + c);
-    g_sim->LogGdi(Call("TextOutW", {x, y, dc->inPath ? 1L : 0L}, text));
-    PrinterModel &m = g_sim->owner->model;
+    CurrentRun()->LogGdi(Call("TextOutW", {x, y, dc->inPath ? 1L : 0L}, text));
+    PrinterModel &m = CurrentRun()->printer->model;
     if (m.textOutFailures > 0)
     {
         m.textOutFailures--;
@@ -479,7 +502,7 @@ static BOOL WINAPI Sim_BeginPath(HDC hdc)
     {
         return FALSE;
     }
-    g_sim->LogGdi(Call("BeginPath"));
+    CurrentRun()->LogGdi(Call("BeginPath"));
     dc->inPath = true;
     dc->pathClosed = false;
     dc->path.clear();
@@ -493,7 +516,7 @@ static BOOL WINAPI Sim_EndPath(HDC hdc)
     {
         return FALSE;
     }
-    g_sim->LogGdi(Call("EndPath"));
+    CurrentRun()->LogGdi(Call("EndPath"));
     dc->inPath = false;
     dc->pathClosed = true;
     return TRUE;
@@ -503,7 +526,7 @@ static BOOL WINAPI Sim_EndPath(HDC hdc)
 // none for a face that has outlines only under a specific character set.
 static int PathPoints(const DeviceContext &dc)
 {
-    const PrinterModel &m = g_sim->owner->model;
+    const PrinterModel &m = CurrentRun()->printer->model;
     int points = 0;
     for (const DeviceContext::PathText &t : dc.path)
     {
@@ -528,7 +551,7 @@ static int WINAPI Sim_GetPath(HDC hdc, LPPOINT apt, LPBYTE aj, int cpt)
         return -1;
     }
     int points = PathPoints(*dc);
-    g_sim->LogGdi(Call("GetPath", {cpt, points}));
+    CurrentRun()->LogGdi(Call("GetPath", {cpt, points}));
     if (cpt == 0)
     {
         return points;
@@ -555,7 +578,7 @@ static BOOL WINAPI Sim_StrokePath(HDC hdc)
         return FALSE;
     }
     GdiObject *pen = FindObject(dc->hPen);
-    g_sim->LogGdi(Call("StrokePath", {PathPoints(*dc)}));
+    CurrentRun()->LogGdi(Call("StrokePath", {PathPoints(*dc)}));
     pclxl::Writer w;
     if (pen != nullptr)
     {
@@ -579,14 +602,15 @@ static BOOL WINAPI Sim_StrokePath(HDC hdc)
 
 static BOOL WINAPI Sim_TranslateCharsetInfo(DWORD *lpSrc, LPCHARSETINFO lpCs, DWORD dwFlags)
 {
-    if (g_sim == nullptr || lpCs == nullptr)
+    RunState *run = CurrentRun();
+    if (run == nullptr || lpCs == nullptr)
     {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    const PrinterModel &m = g_sim->owner->model;
-    g_sim->LogGdi(Call("TranslateCharsetInfo",
-                       {static_cast<long>(reinterpret_cast<DWORD_PTR>(lpSrc)), static_cast<long>(dwFlags)}));
+    const PrinterModel &m = run->printer->model;
+    CurrentRun()->LogGdi(Call("TranslateCharsetInfo",
+                              {static_cast<long>(reinterpret_cast<DWORD_PTR>(lpSrc)), static_cast<long>(dwFlags)}));
     if (dwFlags != TCI_SRCCODEPAGE || m.translateCharsetFails)
     {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -626,20 +650,18 @@ const std::vector<RedirectEntry> &GdiEntries()
     return entries;
 }
 
-// Fonts and pens created and not deleted: a leak check for the watermark job.
+// Fonts, pens and DCs created and not deleted: a leak check for the
+// watermark job.
 size_t LiveGdiObjects()
 {
     if (g_sim == nullptr)
     {
         return 0;
     }
-    // The stock font and pen of every DC are not the caller's to delete.
-    size_t live = 0;
-    for (const GdiObject &o : g_sim->objects)
-    {
-        live += o.width >= 0 ? 1 : 0;
-    }
-    return live - 2 * g_sim->dcs.size();
+    EnterCriticalSection(&g_sim->lock);
+    size_t c = g_sim->cLeftObjects;
+    LeaveCriticalSection(&g_sim->lock);
+    return c;
 }
 
 size_t LiveDeviceContexts()
@@ -648,8 +670,10 @@ size_t LiveDeviceContexts()
     {
         return 0;
     }
-    return static_cast<size_t>(std::count_if(g_sim->dcs.begin(), g_sim->dcs.end(),
-                                             [](const DeviceContext &dc) { return !dc.devmode.empty(); }));
+    EnterCriticalSection(&g_sim->lock);
+    size_t c = g_sim->cLeftDCs;
+    LeaveCriticalSection(&g_sim->lock);
+    return c;
 }
 
 } // namespace spoolsim

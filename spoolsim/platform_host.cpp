@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
+#include <thread>
 
 #ifndef SPOOLSIM_HOST_TMP
 #error "SPOOLSIM_HOST_TMP names the host folder for test machines"
@@ -36,20 +37,19 @@ void RemoveRedirects()
     W32EmuRedirectClear();
 }
 
-void StartDebugCapture()
+static void DebugListener(LPCWSTR pszText)
 {
-    W32EmuDebugClear();
+    DebugStringArrived(WString(pszText));
 }
 
-std::vector<WString> TakeDebugStrings()
+void ListenToDebugStrings()
 {
-    std::vector<WString> strings;
-    for (DWORD i = 0; i < W32EmuDebugCount(); i++)
-    {
-        strings.emplace_back(W32EmuDebugAt(i));
-    }
-    W32EmuDebugClear();
-    return strings;
+    W32EmuDebugListener(&DebugListener);
+}
+
+void StopListening()
+{
+    W32EmuDebugListener(nullptr);
 }
 
 std::string NewMachineRoot()
@@ -88,4 +88,28 @@ DWORD OpenHandleCount()
 }
 
 } // namespace platform
+
+struct Thread::Impl
+{
+    std::thread thread;
+};
+
+Thread::Thread(std::function<void()> body) : m_impl(new Impl)
+{
+    m_impl->thread = std::thread(std::move(body));
+}
+
+Thread::~Thread()
+{
+    Join();
+}
+
+void Thread::Join()
+{
+    if (m_impl->thread.joinable())
+    {
+        m_impl->thread.join();
+    }
+}
+
 } // namespace spoolsim

@@ -101,20 +101,22 @@ void RemoveRedirects()
     // The patched DLL is unloaded with its table.
 }
 
-static std::vector<WString> *g_debugStrings = nullptr;
 static PVOID g_hHandler = nullptr;
+static volatile LONG g_bListening = 0;
 
-static bool g_bWideSeen = false;
+// Per thread: the wide string just seen, whose converted twin follows.
+static thread_local bool t_bWideSeen = false;
 
 // Windows' OutputDebugStringW raises DBG_PRINTEXCEPTION_WIDE_C with the
 // length and the text, and when nobody handles it DBG_PRINTEXCEPTION_C with
 // the same text converted, which is not recorded twice. Wine 8 raises only
 // the converted one (measured): the text comes back through the ANSI code
-// page, which holds every character the hook traces.
+// page, which holds every character the hook traces. The handler runs on the
+// thread that wrote the string.
 static LONG CALLBACK DebugStringHandler(EXCEPTION_POINTERS *pInfo)
 {
     const EXCEPTION_RECORD *r = pInfo->ExceptionRecord;
-    if (g_debugStrings == nullptr || r->NumberParameters < 2 || r->ExceptionInformation[1] == 0)
+    if (!g_bListening || r->NumberParameters < 2 || r->ExceptionInformation[1] == 0)
     {
         return EXCEPTION_CONTINUE_SEARCH;
     }
@@ -126,14 +128,14 @@ static LONG CALLBACK DebugStringHandler(EXCEPTION_POINTERS *pInfo)
         {
             s.pop_back();
         }
-        g_debugStrings->push_back(s);
-        g_bWideSeen = true;
+        DebugStringArrived(s);
+        t_bWideSeen = true;
     }
     else if (r->ExceptionCode == DBG_PRINTEXCEPTION_C)
     {
-        if (g_bWideSeen)
+        if (t_bWideSeen)
         {
-            g_bWideSeen = false;
+            t_bWideSeen = false;
             return EXCEPTION_CONTINUE_SEARCH;
         }
         const char *psz = reinterpret_cast<const char *>(r->ExceptionInformation[1]);
@@ -145,30 +147,23 @@ static LONG CALLBACK DebugStringHandler(EXCEPTION_POINTERS *pInfo)
         WString s(static_cast<size_t>(cb), 0);
         int cch = cb > 0 ? MultiByteToWideChar(CP_ACP, 0, psz, cb, &s[0], cb) : 0;
         s.resize(static_cast<size_t>(cch > 0 ? cch : 0));
-        g_debugStrings->push_back(s);
+        DebugStringArrived(s);
     }
     return EXCEPTION_CONTINUE_SEARCH;
 }
 
-void StartDebugCapture()
+void ListenToDebugStrings()
 {
-    static std::vector<WString> strings;
-    strings.clear();
-    g_debugStrings = &strings;
     if (g_hHandler == nullptr)
     {
         g_hHandler = AddVectoredExceptionHandler(1, DebugStringHandler);
     }
+    InterlockedExchange(&g_bListening, 1);
 }
 
-std::vector<WString> TakeDebugStrings()
+void StopListening()
 {
-    std::vector<WString> taken;
-    if (g_debugStrings != nullptr)
-    {
-        taken.swap(*g_debugStrings);
-    }
-    return taken;
+    InterlockedExchange(&g_bListening, 0);
 }
 
 std::string NewMachineRoot()
@@ -219,4 +214,44 @@ DWORD OpenHandleCount()
 }
 
 } // namespace platform
+
+// The win32-threads runtime of this toolchain has no std::thread.
+struct Thread::Impl
+{
+    HANDLE hThread = nullptr;
+    std::function<void()> body;
+};
+
+static DWORD WINAPI ThreadStart(LPVOID pv)
+{
+    static_cast<Thread::Impl *>(pv)->body();
+    return 0;
+}
+
+Thread::Thread(std::function<void()> body) : m_impl(new Impl)
+{
+    m_impl->body = std::move(body);
+    m_impl->hThread = CreateThread(nullptr, 0, ThreadStart, m_impl.get(), 0, nullptr);
+    if (m_impl->hThread == nullptr)
+    {
+        // No thread to be had: the work is done all the same, on this one.
+        m_impl->body();
+    }
+}
+
+Thread::~Thread()
+{
+    Join();
+}
+
+void Thread::Join()
+{
+    if (m_impl->hThread != nullptr)
+    {
+        WaitForSingleObject(m_impl->hThread, INFINITE);
+        CloseHandle(m_impl->hThread);
+        m_impl->hThread = nullptr;
+    }
+}
+
 } // namespace spoolsim

@@ -5,23 +5,26 @@
 namespace spoolsim
 {
 
-JobSession::JobSession(Spooler &spooler, const WString &documentName) : m_spooler(spooler)
+// Every call of the session works for its run, on whichever thread it comes.
+JobSession::JobSession(Spooler &spooler, const WString &documentName) : m_spooler(spooler), m_run(new RunState)
 {
     Spooler::Impl &s = *spooler.impl();
-    s.documents.clear();
-    s.handles.clear();
-    s.cWritePrinter = 0;
-    s.run = &m_result;
+    m_run->sim = &s;
+    m_run->printer = &spooler;
+    m_run->result = &m_result;
+    // Whether traces are kept is known from the first call on: the start's
+    // are kept until then.
+    m_run->keepTraces = true;
     spooler.user.boxes.clear();
-    platform::StartDebugCapture();
     if (s.hHook == nullptr)
     {
         return;
     }
-    PrinterHandle *ph = s.NewHandle();
+    CurrentRunScope scope(m_run.get());
+    PrinterHandle *ph = m_run->NewHandle();
     m_hPrinter = ph;
-    DWORD jobId = s.StartDocument(ph, documentName, WString(), W("RAW"), false);
-    m_hJob = s.hooks.StartDoc(ph, jobId);
+    DWORD jobId = m_run->StartDocument(ph, documentName, WString(), W("RAW"), false);
+    m_run->CallHook([&] { m_hJob = s.hooks.StartDoc(ph, jobId); });
     m_result.started = m_hJob != nullptr;
 }
 
@@ -38,27 +41,21 @@ bool JobSession::Started() const
     return m_hJob != nullptr;
 }
 
-void JobSession::Trim()
-{
-    if (!keepTraces && ++m_cCalls % 4096 == 0)
-    {
-        platform::StartDebugCapture(); // drops what was captured
-    }
-}
-
 BOOL JobSession::Write(const void *pv, DWORD cb, DWORD *pcWritten)
 {
     if (m_hJob == nullptr || m_finished)
     {
         return FALSE;
     }
+    CurrentRunScope scope(m_run.get());
+    m_run->keepTraces = keepTraces;
     DWORD cbWritten = 0;
-    BOOL ok = m_spooler.impl()->hooks.WritePrinter(m_hJob, const_cast<void *>(pv), cb, &cbWritten);
+    BOOL ok = FALSE;
+    m_run->CallHook([&] { ok = m_spooler.impl()->hooks.WritePrinter(m_hJob, const_cast<void *>(pv), cb, &cbWritten); });
     if (pcWritten != nullptr)
     {
         *pcWritten = cbWritten;
     }
-    Trim();
     return ok;
 }
 
@@ -68,8 +65,10 @@ BOOL JobSession::StartPage()
     {
         return FALSE;
     }
-    BOOL ok = m_spooler.impl()->hooks.StartPage(m_hJob);
-    Trim();
+    CurrentRunScope scope(m_run.get());
+    m_run->keepTraces = keepTraces;
+    BOOL ok = FALSE;
+    m_run->CallHook([&] { ok = m_spooler.impl()->hooks.StartPage(m_hJob); });
     return ok;
 }
 
@@ -79,9 +78,11 @@ BOOL JobSession::EndPage()
     {
         return FALSE;
     }
-    BOOL ok = m_spooler.impl()->hooks.EndPage(m_hJob);
+    CurrentRunScope scope(m_run.get());
+    m_run->keepTraces = keepTraces;
+    BOOL ok = FALSE;
+    m_run->CallHook([&] { ok = m_spooler.impl()->hooks.EndPage(m_hJob); });
     m_result.endPageResults.push_back(ok);
-    Trim();
     return ok;
 }
 
@@ -89,8 +90,10 @@ void JobSession::EndDoc()
 {
     if (m_hJob != nullptr && !m_finished && !m_endDocDone)
     {
+        CurrentRunScope scope(m_run.get());
+        m_run->keepTraces = keepTraces;
         m_endDocDone = true;
-        m_spooler.impl()->hooks.EndDoc(m_hJob);
+        m_run->CallHook([&] { m_spooler.impl()->hooks.EndDoc(m_hJob); });
     }
 }
 
@@ -102,29 +105,30 @@ RunResult JobSession::Finish(bool endDoc, bool abort)
         return m_result;
     }
     m_finished = true;
+    CurrentRunScope scope(m_run.get());
+    m_run->keepTraces = keepTraces;
     if (m_hJob != nullptr)
     {
         if (endDoc && !m_endDocDone)
         {
-            s.hooks.EndDoc(m_hJob);
+            m_run->CallHook([&] { s.hooks.EndDoc(m_hJob); });
         }
         if (abort)
         {
-            s.hooks.Abort(m_hJob);
+            m_run->CallHook([&] { s.hooks.Abort(m_hJob); });
         }
-        s.hooks.Close(m_hJob);
+        m_run->CallHook([&] { s.hooks.Close(m_hJob); });
     }
     if (m_hPrinter != nullptr)
     {
-        s.EndDocument(static_cast<PrinterHandle *>(m_hPrinter), m_hJob == nullptr || abort);
+        m_run->EndDocument(static_cast<PrinterHandle *>(m_hPrinter), m_hJob == nullptr || abort);
     }
-    std::vector<WString> traces = platform::TakeDebugStrings();
-    if (keepTraces)
+    m_run->CountLeftovers();
+    if (!keepTraces)
     {
-        m_result.traces = std::move(traces);
+        m_result.traces.clear();
     }
-    m_result.documents = s.documents;
-    s.run = nullptr;
+    m_result.documents = m_run->documents;
     return m_result;
 }
 

@@ -8,6 +8,8 @@
 namespace spoolsim
 {
 
+struct RunState;
+
 class JobSession
 {
   public:
@@ -36,13 +38,12 @@ class JobSession
 
   private:
     Spooler &m_spooler;
+    std::unique_ptr<RunState> m_run;
     void *m_hPrinter = nullptr;
     HANDLE m_hJob = nullptr;
     bool m_finished = false;
     bool m_endDocDone = false;
     RunResult m_result;
-    DWORD m_cCalls = 0;
-    void Trim();
 };
 
 } // namespace spoolsim

@@ -70,17 +70,21 @@ struct DeviceContext
     int iDocument = -1;
 };
 
-struct Spooler::Impl
+// One job in progress on a printer, with the watermark jobs that start from
+// inside it: its printer handles and spooler documents, its GDI objects, and
+// its result. The simulated entry points find the run of the thread they are
+// called on (CurrentRun); a run's calls never overlap, whichever threads
+// they come on, so a run needs no lock of its own.
+struct RunState
 {
-    Spooler *owner = nullptr;
-    HMODULE hHook = nullptr;
-    HookTable hooks;
+    Spooler::Impl *sim = nullptr;
+    Printer *printer = nullptr;
+    RunResult *result = nullptr;
+    bool keepTraces = true;
 
     std::vector<Document> documents;
     std::deque<PrinterHandle> handles;
-    DWORD nextJobId = 1;
     DWORD cWritePrinter = 0;
-    RunResult *run = nullptr;
 
     std::deque<DeviceContext> dcs;
     std::deque<GdiObject> objects;
@@ -91,6 +95,43 @@ struct Spooler::Impl
                         bool nested);
     bool EndDocument(PrinterHandle *ph, bool aborted);
     void LogGdi(GdiCall call);
+    // Calls a hook as the spooler does: on a thread of its own when the
+    // printer says so, which then belongs to this run until the call returns.
+    void CallHook(const std::function<void()> &call);
+    // Adds the GDI objects and DCs the run did not delete to the spooler's
+    // count; at its end.
+    void CountLeftovers();
+};
+
+// The run that the calling thread works for, NULL when none.
+RunState *CurrentRun();
+class CurrentRunScope
+{
+  public:
+    explicit CurrentRunScope(RunState *run);
+    ~CurrentRunScope();
+    CurrentRunScope(const CurrentRunScope &) = delete;
+    CurrentRunScope &operator=(const CurrentRunScope &) = delete;
+
+  private:
+    RunState *m_previous;
+};
+
+// A debug string, on the thread that wrote it: it goes to that thread's run.
+void DebugStringArrived(const WString &s);
+
+struct Spooler::Impl
+{
+    Spooler *owner = nullptr;
+    HMODULE hHook = nullptr;
+    HookTable hooks;
+
+    // Shared by the runs of all printers.
+    CRITICAL_SECTION lock;
+    DWORD nextJobId = 1;
+    size_t cLeftObjects = 0;
+    size_t cLeftDCs = 0;
+    DWORD NewJobId();
 };
 
 // The one simulation of the process, while a Spooler exists.
@@ -111,8 +152,10 @@ namespace platform
 {
 bool InstallRedirects(HMODULE hHook, const std::vector<RedirectEntry> &entries);
 void RemoveRedirects();
-void StartDebugCapture();
-std::vector<WString> TakeDebugStrings();
+// Sends every debug string of the process to DebugStringArrived, on the
+// thread that wrote it.
+void ListenToDebugStrings();
+void StopListening();
 std::string NewMachineRoot(); // Linux: a fresh host directory set as C:\ ; Windows: ""
 void DropMachineRoot(const std::string &root);
 void CleanDriverDirectory(); // Windows: the package's files of earlier tests

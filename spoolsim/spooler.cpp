@@ -11,7 +11,41 @@ namespace spoolsim
 
 Spooler::Impl *g_sim = nullptr;
 
-PrinterHandle *Spooler::Impl::FindHandle(HANDLE h)
+static thread_local RunState *t_run = nullptr;
+
+RunState *CurrentRun()
+{
+    return t_run;
+}
+
+CurrentRunScope::CurrentRunScope(RunState *run) : m_previous(t_run)
+{
+    t_run = run;
+}
+
+CurrentRunScope::~CurrentRunScope()
+{
+    t_run = m_previous;
+}
+
+void DebugStringArrived(const WString &s)
+{
+    RunState *run = t_run;
+    if (run != nullptr && run->keepTraces && run->result != nullptr)
+    {
+        run->result->traces.push_back(s);
+    }
+}
+
+DWORD Spooler::Impl::NewJobId()
+{
+    EnterCriticalSection(&lock);
+    DWORD id = nextJobId++;
+    LeaveCriticalSection(&lock);
+    return id;
+}
+
+PrinterHandle *RunState::FindHandle(HANDLE h)
 {
     for (PrinterHandle &ph : handles)
     {
@@ -23,17 +57,17 @@ PrinterHandle *Spooler::Impl::FindHandle(HANDLE h)
     return nullptr;
 }
 
-PrinterHandle *Spooler::Impl::NewHandle()
+PrinterHandle *RunState::NewHandle()
 {
     handles.emplace_back();
     return &handles.back();
 }
 
-DWORD Spooler::Impl::StartDocument(PrinterHandle *ph, const WString &name, const WString &output,
-                                   const WString &datatype, bool nested)
+DWORD RunState::StartDocument(PrinterHandle *ph, const WString &name, const WString &output, const WString &datatype,
+                              bool nested)
 {
     Document doc;
-    doc.jobId = nextJobId++;
+    doc.jobId = sim->NewJobId();
     doc.name = name;
     doc.outputFile = output;
     doc.datatype = datatype;
@@ -45,7 +79,7 @@ DWORD Spooler::Impl::StartDocument(PrinterHandle *ph, const WString &name, const
 
 // Ends the document open on the handle. A finished document with an output
 // file is written to it, as the spooler despools a job to a file port.
-bool Spooler::Impl::EndDocument(PrinterHandle *ph, bool aborted)
+bool RunState::EndDocument(PrinterHandle *ph, bool aborted)
 {
     if (ph->iOpenDocument < 0)
     {
@@ -62,19 +96,51 @@ bool Spooler::Impl::EndDocument(PrinterHandle *ph, bool aborted)
     return true;
 }
 
-void Spooler::Impl::LogGdi(GdiCall call)
+void RunState::LogGdi(GdiCall call)
 {
-    if (run != nullptr)
+    if (result != nullptr)
     {
-        run->gdiCalls.push_back(std::move(call));
+        result->gdiCalls.push_back(std::move(call));
     }
+}
+
+void RunState::CallHook(const std::function<void()> &call)
+{
+    if (!printer->hookThreads)
+    {
+        call();
+        return;
+    }
+    Thread worker([this, &call] {
+        CurrentRunScope scope(this);
+        call();
+    });
+    worker.Join();
+}
+
+void RunState::CountLeftovers()
+{
+    size_t cLive = 0;
+    for (const GdiObject &o : objects)
+    {
+        cLive += o.width >= 0 ? 1 : 0;
+    }
+    // The stock font and pen of every DC are not the caller's to delete.
+    cLive -= 2 * dcs.size();
+    size_t cDCs = static_cast<size_t>(
+        std::count_if(dcs.begin(), dcs.end(), [](const DeviceContext &dc) { return !dc.devmode.empty(); }));
+    EnterCriticalSection(&sim->lock);
+    sim->cLeftObjects += cLive;
+    sim->cLeftDCs += cDCs;
+    LeaveCriticalSection(&sim->lock);
 }
 
 // ---- winspool -------------------------------------------------------------------------
 
 static BOOL WINAPI Sim_WritePrinter(HANDLE hPrinter, LPVOID pBuf, DWORD cbBuf, LPDWORD pcWritten)
 {
-    PrinterHandle *ph = g_sim ? g_sim->FindHandle(hPrinter) : nullptr;
+    RunState *run = CurrentRun();
+    PrinterHandle *ph = run ? run->FindHandle(hPrinter) : nullptr;
     if (ph == nullptr)
     {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -91,10 +157,10 @@ static BOOL WINAPI Sim_WritePrinter(HANDLE hPrinter, LPVOID pBuf, DWORD cbBuf, L
         SetLastError(ERROR_SPL_NO_STARTDOC);
         return FALSE;
     }
-    Document &doc = g_sim->documents[static_cast<size_t>(ph->iOpenDocument)];
+    Document &doc = run->documents[static_cast<size_t>(ph->iOpenDocument)];
     // Faults hit the printer's documents, not a watermark job's file.
-    DWORD call = doc.nested ? 0 : ++g_sim->cWritePrinter;
-    const PrinterFault &fault = g_sim->owner->printerFault;
+    DWORD call = doc.nested ? 0 : ++run->cWritePrinter;
+    const PrinterFault &fault = run->printer->printerFault;
     DWORD cb = cbBuf;
     if (call != 0 && fault.nth != 0 && call >= fault.nth && (fault.cTimes == 0 || call < fault.nth + fault.cTimes))
     {
@@ -105,15 +171,15 @@ static BOOL WINAPI Sim_WritePrinter(HANDLE hPrinter, LPVOID pBuf, DWORD cbBuf, L
         }
         cb = std::min(cbBuf, fault.cbShort);
     }
-    if (g_sim->owner->keepData || !doc.outputFile.empty())
+    if (run->printer->keepData || !doc.outputFile.empty())
     {
         const BYTE *pb = static_cast<const BYTE *>(pBuf);
         doc.data.insert(doc.data.end(), pb, pb + cb);
         doc.writes.push_back(cb);
     }
-    if (g_sim->owner->printerSink && !doc.nested)
+    if (run->printer->printerSink && !doc.nested)
     {
-        g_sim->owner->printerSink(static_cast<const BYTE *>(pBuf), cb);
+        run->printer->printerSink(static_cast<const BYTE *>(pBuf), cb);
     }
     doc.cbTotal += cb;
     *pcWritten = cb;
@@ -122,13 +188,14 @@ static BOOL WINAPI Sim_WritePrinter(HANDLE hPrinter, LPVOID pBuf, DWORD cbBuf, L
 
 static BOOL WINAPI Sim_EndDocPrinter(HANDLE hPrinter)
 {
-    PrinterHandle *ph = g_sim ? g_sim->FindHandle(hPrinter) : nullptr;
+    RunState *run = CurrentRun();
+    PrinterHandle *ph = run ? run->FindHandle(hPrinter) : nullptr;
     if (ph == nullptr)
     {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    if (!g_sim->EndDocument(ph, false))
+    if (!run->EndDocument(ph, false))
     {
         SetLastError(ERROR_SPL_NO_STARTDOC);
         return FALSE;
@@ -138,7 +205,8 @@ static BOOL WINAPI Sim_EndDocPrinter(HANDLE hPrinter)
 
 static DWORD WINAPI Sim_StartDocPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pDocInfo)
 {
-    PrinterHandle *ph = g_sim ? g_sim->FindHandle(hPrinter) : nullptr;
+    RunState *run = CurrentRun();
+    PrinterHandle *ph = run ? run->FindHandle(hPrinter) : nullptr;
     if (ph == nullptr)
     {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -163,7 +231,7 @@ static DWORD WINAPI Sim_StartDocPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pD
     WString name = pInfo->pDocName ? WString(pInfo->pDocName) : WString();
     WString output = pInfo->pOutputFile ? WString(pInfo->pOutputFile) : WString();
     WString datatype = pInfo->pDatatype ? WString(pInfo->pDatatype) : WString();
-    return g_sim->StartDocument(ph, name, output, datatype, false);
+    return run->StartDocument(ph, name, output, datatype, false);
 }
 
 // Packs strings behind a record, as the spooler fills its caller's buffer.
@@ -200,7 +268,8 @@ class RecordWriter
 
 static BOOL WINAPI Sim_GetJobW(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE pJob, DWORD cbBuf, LPDWORD pcbNeeded)
 {
-    PrinterHandle *ph = g_sim ? g_sim->FindHandle(hPrinter) : nullptr;
+    RunState *run = CurrentRun();
+    PrinterHandle *ph = run ? run->FindHandle(hPrinter) : nullptr;
     if (ph == nullptr)
     {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -212,7 +281,7 @@ static BOOL WINAPI Sim_GetJobW(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE
         return FALSE;
     }
     const Document *doc = nullptr;
-    for (const Document &d : g_sim->documents)
+    for (const Document &d : run->documents)
     {
         if (d.jobId == JobId)
         {
@@ -226,7 +295,7 @@ static BOOL WINAPI Sim_GetJobW(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE
     }
     const WString machine = W("\\\\SIMULATED"), user = W("tester"), datatype = W("RAW");
     RecordWriter sizer(nullptr, 0);
-    size_t cbNeeded = sizeof(JOB_INFO_1W) + sizer.Need(g_sim->owner->printerName) + sizer.Need(machine) +
+    size_t cbNeeded = sizeof(JOB_INFO_1W) + sizer.Need(run->printer->printerName) + sizer.Need(machine) +
                       sizer.Need(user) + sizer.Need(doc->name) + sizer.Need(datatype);
     *pcbNeeded = static_cast<DWORD>(cbNeeded);
     if (pJob == nullptr || cbBuf < cbNeeded)
@@ -238,7 +307,7 @@ static BOOL WINAPI Sim_GetJobW(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE
     std::memset(&info, 0, sizeof(info));
     RecordWriter w(pJob, sizeof(JOB_INFO_1W));
     info.JobId = doc->jobId;
-    info.pPrinterName = w.Put(g_sim->owner->printerName);
+    info.pPrinterName = w.Put(run->printer->printerName);
     info.pMachineName = w.Put(machine);
     info.pUserName = w.Put(user);
     info.pDocument = w.Put(doc->name);
@@ -252,7 +321,8 @@ static BOOL WINAPI Sim_GetJobW(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE
 
 static BOOL WINAPI Sim_GetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD cbBuf, LPDWORD pcbNeeded)
 {
-    PrinterHandle *ph = g_sim ? g_sim->FindHandle(hPrinter) : nullptr;
+    RunState *run = CurrentRun();
+    PrinterHandle *ph = run ? run->FindHandle(hPrinter) : nullptr;
     if (ph == nullptr)
     {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -268,7 +338,7 @@ static BOOL WINAPI Sim_GetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    const Spooler &s = *g_sim->owner;
+    const Printer &s = *run->printer;
     const WString share = W(""), port = W("LPT1:"), comment = W("simulated"), location = W(""),
                   processor = W("WinPrint"), datatype = W("RAW"), empty = W("");
     DRVDEVMODE dm = DefaultSettings();
@@ -324,12 +394,13 @@ static int FirstButton(UINT uType)
 
 static int WINAPI Sim_MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType)
 {
-    if (g_sim == nullptr)
+    RunState *run = CurrentRun();
+    if (run == nullptr)
     {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return 0;
     }
-    User &user = g_sim->owner->user;
+    User &user = run->printer->user;
     MessageBoxRecord box;
     box.text = lpText ? WString(lpText) : WString();
     box.captionNull = lpCaption == nullptr;
@@ -350,9 +421,9 @@ static int WINAPI Sim_MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, 
         box.answer = FirstButton(uType);
     }
     user.boxes.push_back(box);
-    if (g_sim->run != nullptr)
+    if (run->result != nullptr)
     {
-        g_sim->run->boxes.push_back(box);
+        run->result->boxes.push_back(box);
     }
     if (box.answer == 0)
     {
@@ -385,7 +456,9 @@ static T HookProc(HMODULE h, const char *name)
 Spooler::Spooler(const WString &hookLibrary) : m_impl(new Impl)
 {
     m_impl->owner = this;
+    InitializeCriticalSection(&m_impl->lock);
     g_sim = m_impl.get();
+    platform::ListenToDebugStrings();
     WString path = hookLibrary.empty() ? BuildBinDir() + W("\\kd7720um.dll") : hookLibrary;
     HMODULE h = LoadLibraryW(path.c_str());
     if (h == nullptr)
@@ -423,7 +496,9 @@ Spooler::~Spooler()
         FreeLibrary(m_impl->hHook);
     }
     platform::RemoveRedirects();
+    platform::StopListening();
     g_sim = nullptr;
+    DeleteCriticalSection(&m_impl->lock);
 }
 
 bool Spooler::Loaded() const
@@ -438,30 +513,35 @@ HMODULE Spooler::Module() const
 
 RunResult Spooler::Run(const Job &job)
 {
-    RunResult result;
-    Impl &s = *m_impl;
-    s.documents.clear();
-    s.handles.clear();
-    s.cWritePrinter = 0;
-    s.run = &result;
-    user.boxes.clear();
-    platform::StartDebugCapture();
+    return Run(*this, job);
+}
 
-    if (s.hHook != nullptr)
+RunResult Spooler::Run(Printer &printer, const Job &job)
+{
+    RunResult result;
+    RunState run;
+    run.sim = m_impl.get();
+    run.printer = &printer;
+    run.result = &result;
+    CurrentRunScope scope(&run);
+    printer.user.boxes.clear();
+
+    if (m_impl->hHook != nullptr)
     {
-        const HookTable &hooks = s.hooks;
-        PrinterHandle *ph = s.NewHandle();
-        DWORD jobId = s.StartDocument(ph, job.documentName, WString(), W("RAW"), false);
-        HANDLE hJob = hooks.StartDoc(ph, jobId);
+        const HookTable &hooks = m_impl->hooks;
+        PrinterHandle *ph = run.NewHandle();
+        DWORD jobId = run.StartDocument(ph, job.documentName, WString(), W("RAW"), false);
+        HANDLE hJob = nullptr;
+        run.CallHook([&] { hJob = hooks.StartDoc(ph, jobId); });
         result.started = hJob != nullptr;
         if (hJob != nullptr)
         {
             for (size_t i = 0; i < job.steps.size(); i++)
             {
                 const Step &step = job.steps[i];
-                if (beforeStep)
+                if (printer.beforeStep)
                 {
-                    beforeStep(i);
+                    printer.beforeStep(i);
                 }
                 switch (step.kind)
                 {
@@ -470,20 +550,25 @@ RunResult Spooler::Run(const Job &job)
                     // leaves it alone is seen as such.
                     DWORD cbWritten = 0xDEADBEEF;
                     BYTE *pb = step.data.empty() ? nullptr : const_cast<BYTE *>(step.data.data());
-                    BOOL ok = hooks.WritePrinter(hJob, pb, static_cast<DWORD>(step.data.size()), &cbWritten);
+                    BOOL ok = FALSE;
+                    run.CallHook(
+                        [&] { ok = hooks.WritePrinter(hJob, pb, static_cast<DWORD>(step.data.size()), &cbWritten); });
                     result.writes.push_back({static_cast<DWORD>(step.data.size()), ok, cbWritten});
-                    if (stopAtFailedWrite && (!ok || cbWritten != step.data.size()))
+                    if (printer.stopAtFailedWrite && (!ok || cbWritten != step.data.size()))
                     {
                         result.stoppedAtFailedWrite = true;
                     }
                     break;
                 }
                 case StepKind::StartPage:
-                    hooks.StartPage(hJob);
+                    run.CallHook([&] { hooks.StartPage(hJob); });
                     break;
-                case StepKind::EndPage:
-                    result.endPageResults.push_back(hooks.EndPage(hJob));
+                case StepKind::EndPage: {
+                    BOOL ok = FALSE;
+                    run.CallHook([&] { ok = hooks.EndPage(hJob); });
+                    result.endPageResults.push_back(ok);
                     break;
+                }
                 }
                 if (result.stoppedAtFailedWrite)
                 {
@@ -492,33 +577,32 @@ RunResult Spooler::Run(const Job &job)
             }
             if (result.stoppedAtFailedWrite)
             {
-                hooks.Abort(hJob);
+                run.CallHook([&] { hooks.Abort(hJob); });
             }
             else
             {
-                if (beforeStep)
+                if (printer.beforeStep)
                 {
-                    beforeStep(job.steps.size());
+                    printer.beforeStep(job.steps.size());
                 }
                 if (job.endDoc)
                 {
-                    hooks.EndDoc(hJob);
+                    run.CallHook([&] { hooks.EndDoc(hJob); });
                 }
                 if (job.abort)
                 {
-                    hooks.Abort(hJob);
+                    run.CallHook([&] { hooks.Abort(hJob); });
                 }
             }
-            hooks.Close(hJob);
+            run.CallHook([&] { hooks.Close(hJob); });
         }
         // The spooler finishes (or, for a failed start or an abort, drops)
         // whatever document is still open on the job's handle.
-        s.EndDocument(ph, !result.started || job.abort || result.stoppedAtFailedWrite);
+        run.EndDocument(ph, !result.started || job.abort || result.stoppedAtFailedWrite);
     }
 
-    result.traces = platform::TakeDebugStrings();
-    result.documents = s.documents;
-    s.run = nullptr;
+    run.CountLeftovers();
+    result.documents = run.documents;
     return result;
 }
 

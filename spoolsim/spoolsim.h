@@ -18,7 +18,10 @@
 //     EXPECT_PARTS(run.PrinterDocument(0).data, {job.Header(), job.Page(3), ...});
 //
 // Only one Spooler exists at a time: the redirected C entry points find it
-// through a process-wide pointer, as the real spooler is one per machine.
+// through a process-wide pointer, as the real spooler is one per machine. It
+// serves several printers at once: Run(printer, job) may be called from
+// several threads, each with a Printer of its own, and each printer may have
+// the spooler call the hooks from a pool of threads (Printer::hookThreads).
 #pragma once
 
 #include <windows.h>
@@ -154,7 +157,8 @@ struct PrinterModel
     int textOutFailures = 0;
 };
 
-// Fonts and pens created on printer DCs and not deleted, and DCs not deleted.
+// Fonts and pens created on printer DCs and not deleted, and DCs not deleted,
+// by the runs of the spooler so far.
 size_t LiveGdiObjects();
 size_t LiveDeviceContexts();
 
@@ -234,24 +238,11 @@ struct PrinterFault
     DWORD cbShort = 0;
 };
 
-class Spooler
+// A printer the spooler serves, and the world around its jobs: the person
+// who answers their message boxes, the printer's model and faults, and how
+// the spooler calls the hooks for them.
+struct Printer
 {
-  public:
-    // Loads the hook library by path (default: kd7720um.dll of the build).
-    explicit Spooler(const WString &hookLibrary = WString());
-    ~Spooler();
-    Spooler(const Spooler &) = delete;
-    Spooler &operator=(const Spooler &) = delete;
-
-    bool Loaded() const;
-    HMODULE Module() const;
-
-    // Runs a job through the hooks in the spooler's calling order:
-    // DrvSplStartDoc; the steps (DrvSplWritePrinter, DrvSplStartPage,
-    // DrvSplEndPage); DrvSplEndDoc; DrvSplAbort; DrvSplClose. A job whose
-    // DrvSplStartDoc returns NULL gets no further call.
-    RunResult Run(const Job &job);
-
     User user;
     PrinterModel model;
     PrinterFault printerFault;
@@ -269,13 +260,57 @@ class Spooler
     bool stopAtFailedWrite = false;
     WString printerName = W("KD7720 PCL6");
     WString driverName = W("KD7720 PCL6");
+    // As the spooler serves its callers from a pool of threads: every hook
+    // call of a job, and of the watermark job that GDI starts from inside one
+    // of its writes, comes on a thread of its own (the caller waits for it).
+    // Off: every call on the thread that runs the job.
+    bool hookThreads = false;
+};
 
-    // The state of the run in progress, for the simulated entry points.
+class Spooler : public Printer
+{
+  public:
+    // Loads the hook library by path (default: kd7720um.dll of the build).
+    explicit Spooler(const WString &hookLibrary = WString());
+    ~Spooler();
+    Spooler(const Spooler &) = delete;
+    Spooler &operator=(const Spooler &) = delete;
+
+    bool Loaded() const;
+    HMODULE Module() const;
+
+    // Runs a job through the hooks in the spooler's calling order:
+    // DrvSplStartDoc; the steps (DrvSplWritePrinter, DrvSplStartPage,
+    // DrvSplEndPage); DrvSplEndDoc; DrvSplAbort; DrvSplClose. A job whose
+    // DrvSplStartDoc returns NULL gets no further call. The first form runs
+    // it on the spooler's own printer (the fields it inherits); the second on
+    // the given printer, and may be called from several threads at once,
+    // each with a printer of its own.
+    RunResult Run(const Job &job);
+    RunResult Run(Printer &printer, const Job &job);
+
+    // The spooler's own state, for the simulated entry points.
     struct Impl;
     Impl *impl() const
     {
         return m_impl.get();
     }
+
+  private:
+    std::unique_ptr<Impl> m_impl;
+};
+
+// A thread of the simulated world (the spooler's pool, or a program that
+// prints), on both builds.
+class Thread
+{
+  public:
+    explicit Thread(std::function<void()> body);
+    ~Thread(); // joins
+    Thread(const Thread &) = delete;
+    Thread &operator=(const Thread &) = delete;
+    void Join();
+    struct Impl;
 
   private:
     std::unique_ptr<Impl> m_impl;

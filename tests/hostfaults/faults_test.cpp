@@ -5,9 +5,6 @@
 
 #include <w32emu.h>
 
-#include <atomic>
-#include <thread>
-
 namespace scenarios
 {
 namespace
@@ -219,6 +216,62 @@ TEST_F(HostFaults, SpoolFileLostWhenItCannotBeRolledBack)
     ExpectNothingLeft();
 }
 
+// A capture write that fails is undone by going back to the captured count;
+// when even that fails the capture holds bytes it never counted: it goes, the
+// rest of the job is refused, and the page end reports the loss instead of
+// replaying text with a hole in it.
+TEST_F(HostFaults, DeferredTextLostWhenItCannotBeRolledBack)
+{
+    DRVDEVMODE dm = Settings();
+    dm.sDeferText = 1;
+    Job job = JobBuilder()
+                  .Settings(dm)
+                  .StartPage()
+                  .Write(markers::DeferStart())
+                  .Write("[text 1]")
+                  .Write("[text 2]")
+                  .Write("[text 3]")
+                  .Write(markers::DeferEnd())
+                  .Write("[page]")
+                  .EndPage()
+                  .Build();
+    spooler->beforeStep = [](size_t i) {
+        if (i == 4)
+        {
+            W32EmuFailCall("WriteFile", 1, ERROR_DISK_FULL, 1);
+            W32EmuFailCall("SetFilePointer", 1, ERROR_INVALID_HANDLE, 1);
+        }
+    };
+    RunResult r = Run(job);
+    EXPECT_TRUE(r.writes[2].result) << "text 1 is taken";
+    EXPECT_FALSE(r.writes[3].result) << "text 2 fails";
+    EXPECT_FALSE(r.writes[4].result) << "and so does what follows";
+    EXPECT_FALSE(r.writes[6].result);
+    EXPECT_EQ(r.endPageResults, std::vector<BOOL>{FALSE});
+    EXPECT_TRUE(r.PrinterDocument(0).data.empty()) << "no page without its text";
+    EXPECT_EQ(r.TracesStartingWith(W("QVXLUMPD: deferred text lost")).size(), 1u);
+    EXPECT_FALSE(Machine::Exists(spoolsim::DriverFile(W("textout.teq"))));
+    spooler->beforeStep = nullptr;
+    ExpectNothingLeft();
+
+    // A failed write that can be undone leaves the capture whole: the next
+    // text follows what was taken.
+    spooler->beforeStep = [](size_t i) {
+        if (i == 4)
+        {
+            W32EmuShortWrite(1, 3, FALSE);
+        }
+    };
+    RunResult undone = Run(job);
+    spooler->beforeStep = nullptr;
+    EXPECT_FALSE(undone.writes[3].result);
+    EXPECT_TRUE(undone.writes[4].result);
+    EXPECT_EQ(undone.endPageResults, std::vector<BOOL>{TRUE});
+    EXPECT_PARTS(undone.PrinterDocument(0).data,
+                 {P("page", "[page]"), P("text 1", "[text 1]"), P("text 3", "[text 3]")});
+    ExpectNothingLeft();
+}
+
 // Reading the watermark file for a page: each failure has its message, then
 // the caller's, and the marker's write fails.
 TEST_F(HostFaults, WatermarkReadFailures)
@@ -381,52 +434,6 @@ TEST_F(HostFaults, DocumentNameUnreadable)
     ASSERT_EQ(r.PrinterDocuments().size(), 2u);
     EXPECT_EQ(r.PrinterDocument(1).name, WString(W("Untitled")));
     spooler->beforeStep = nullptr;
-    ExpectNothingLeft();
-}
-
-} // namespace
-} // namespace scenarios
-
-namespace scenarios
-{
-namespace
-{
-
-typedef HANDLE(WINAPI *PFN_StartDoc)(HANDLE, DWORD);
-typedef void(WINAPI *PFN_Close)(HANDLE);
-
-// Jobs that the spooler runs at the same time on other threads are served
-// one after the other: the second start waits for the first job's close.
-// A job nested in a job on that job's thread (the watermark job) goes on.
-TEST_F(HostFaults, ConcurrentJobsAreServedOneAfterTheOther)
-{
-    PFN_StartDoc pfnStartDoc =
-        reinterpret_cast<PFN_StartDoc>(reinterpret_cast<void *>(GetProcAddress(spooler->Module(), "DrvSplStartDoc")));
-    PFN_Close pfnClose =
-        reinterpret_cast<PFN_Close>(reinterpret_cast<void *>(GetProcAddress(spooler->Module(), "DrvSplClose")));
-    ASSERT_TRUE(pfnStartDoc && pfnClose);
-
-    HANDLE hFirst = pfnStartDoc(reinterpret_cast<HANDLE>(1), 1);
-    ASSERT_NE(hFirst, nullptr);
-    HANDLE hNested = pfnStartDoc(reinterpret_cast<HANDLE>(1), 2);
-    ASSERT_NE(hNested, nullptr) << "same thread: not held up";
-    pfnClose(hNested);
-
-    std::atomic<HANDLE> hSecond{nullptr};
-    std::thread other([&] { hSecond = pfnStartDoc(reinterpret_cast<HANDLE>(2), 3); });
-    Sleep(150);
-    EXPECT_EQ(hSecond.load(), nullptr) << "the second job waits";
-    pfnClose(hFirst);
-    other.join();
-    ASSERT_NE(hSecond.load(), nullptr);
-    pfnClose(hSecond.load());
-
-    // And with every job closed, any thread may start one at once.
-    std::thread([&] {
-        HANDLE h = pfnStartDoc(reinterpret_cast<HANDLE>(3), 4);
-        EXPECT_NE(h, nullptr);
-        pfnClose(h);
-    }).join();
     ExpectNothingLeft();
 }
 

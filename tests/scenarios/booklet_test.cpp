@@ -187,32 +187,31 @@ TEST_F(BookletPrinting, SoftwareBookletOfOneAndTwoPages)
     EXPECT_EQ(r2.boxes[0].caption, WString(W("Manual Duplex")));
 }
 
-TEST_F(BookletPrinting, SoftwareBookletPassesInBothSecondPassOrders)
+// The instruction page opens the first pass whatever the page count: a
+// booklet of one page gets it too.
+TEST_F(BookletPrinting, SoftwareBookletPrintsTheInstructionPageForEveryPageCount)
 {
-    for (short order : {0, 1})
-    {
-        DRVDEVMODE dm = Booklet(false);
-        dm.sManualDuplexOrder = order;
-        DocumentJob job = BookletJob(dm, 8);
-        RunResult r = Run(job);
-        ASSERT_EQ(r.PrinterDocuments().size(), 2u);
-        EXPECT_PARTS(r.PrinterDocument(0).data,
-                     {P("header", job.Header()), P("lead-in 1", "<B1>"), SideBytes(job, {4, 5}), SideBytes(job, {2, 7}),
-                      P("trailer", job.trailer)});
-        Parts second = {P("header", job.Header()), P("lead-in 2", "<B2>")};
-        if (order == 0)
-        {
-            second.push_back(SideBytes(job, {8, 1}));
-            second.push_back(SideBytes(job, {6, 3}));
-        }
-        else
-        {
-            second.push_back(SideBytes(job, {6, 3}));
-            second.push_back(SideBytes(job, {8, 1}));
-        }
-        second.push_back(P("trailer", job.trailer));
-        EXPECT_PARTS(r.PrinterDocument(1).data, second) << "order " << order;
-    }
+    Machine::WriteIni("[DUPLEX]\nINSTRUCT_PORT=\\instruct.prn\n");
+    Machine::WriteFileBytes(spoolsim::DriverFile(W("instruct.prn")), ToBytes("<INSTRUCTIONS>"));
+    DRVDEVMODE dm = Booklet(false);
+    dm.sInstructionPage = 1;
+
+    DocumentJob one = BookletJob(dm, 1);
+    RunResult r1 = Run(one);
+    ASSERT_EQ(r1.PrinterDocuments().size(), 1u);
+    EXPECT_PARTS(r1.PrinterDocument(0).data,
+                 {P("header", one.Header()), P("instruction page", "<INSTRUCTIONS>"), P("lead-in 1", "<B1>"),
+                  SideBytes(one, {0, 1}), P("trailer", one.trailer)});
+
+    DocumentJob two = BookletJob(dm, 2);
+    RunResult r2 = Run(two);
+    ASSERT_EQ(r2.PrinterDocuments().size(), 2u);
+    EXPECT_PARTS(r2.PrinterDocument(0).data,
+                 {P("header", two.Header()), P("instruction page", "<INSTRUCTIONS>"), P("lead-in 1", "<B1>"),
+                  SideBytes(two, {2, 0}), P("trailer", two.trailer)});
+    EXPECT_PARTS(r2.PrinterDocument(1).data,
+                 {P("header", two.Header()), P("lead-in 2", "<B2>"), SideBytes(two, {0, 1}), P("trailer", two.trailer)})
+        << "only the first pass";
 }
 
 TEST_F(BookletPrinting, OverlayBlockOncePerSideThatHasAPage)

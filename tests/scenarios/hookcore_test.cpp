@@ -100,22 +100,23 @@ TEST_F(HookCore, PassThroughSendsEveryBufferUnchanged)
 }
 
 // Only a first buffer of exactly 1625 bytes is a settings block; others are
-// data, and the settings of the previous job stay in force.
+// data. A job without settings of its own prints with every feature off,
+// never with another job's: the settings of the job before (here pass-through)
+// do not carry over, so its markers are taken, not printed.
 TEST_F(HookCore, FirstBufferIsSettingsOnlyAtExactly1625Bytes)
 {
     DRVDEVMODE passThrough = Settings();
     passThrough.sPassThrough = 1;
-    RunResult first = Run(JobBuilder().Settings(passThrough).Write("[a]").Build());
-    EXPECT_PARTS(first.PrinterDocument(0).data, {P("data", "[a]")});
+    RunResult first = Run(JobBuilder().Settings(passThrough).Write("[a]").Write(markers::kWatermark).Build());
+    EXPECT_PARTS(first.PrinterDocument(0).data, {P("data", "[a]"), P("marker as data", markers::kWatermark)});
 
     for (size_t cb : {1624u, 1626u})
     {
         Bytes notSettings(cb, 'x');
-        RunResult r = Run(JobBuilder().Write(notSettings).Write(markers::kWatermark).Build());
-        // Still the earlier pass-through settings: even the marker goes on.
-        EXPECT_PARTS(r.PrinterDocument(0).data,
-                     {P("first buffer as data", notSettings), P("marker as data", markers::kWatermark)})
-            << cb;
+        RunResult r = Run(JobBuilder().Write(notSettings).Write(markers::kWatermark).Write("[b]").Build());
+        EXPECT_PARTS(r.PrinterDocument(0).data, {P("first buffer as data", notSettings), P("data", "[b]")}) << cb;
+        EXPECT_TRUE(r.AllWritesSucceeded()) << cb;
+        EXPECT_TRUE(r.boxes.empty()) << cb;
     }
 }
 

@@ -186,15 +186,27 @@ TEST_F(Spooling, EndMarkerFieldsAreBoundedByBufferAndRoom)
                       P("rest of header", job.HeaderFrom(4)), P("lead-ins", "<L1><L2>"), P("page", job.Page(1)),
                       P("trailer", job.trailer)});
     }
-    // 200 bytes do not fit: no command, and the document once.
+    // 200 bytes do not fit: no command, so the hook makes the three copies
+    // that were asked for, and says why.
     {
-        DocumentJob job(dm, 1);
+        DocumentJob job(dm, 2);
         job.copyPosAt = 4;
         job.end.copies = 3;
         job.end.copyCommand = cmd200;
         RunResult r = Run(job);
-        EXPECT_PARTS(r.PrinterDocument(0).data, Layout(job, {"H", 1, "T"}));
+        EXPECT_PARTS(r.PrinterDocument(0).data, Layout(job, {"H", 1, 2, 1, 2, 1, 2, "T"}));
         EXPECT_TRUE(r.AllWritesSucceeded());
+        EXPECT_EQ(
+            r.TracesStartingWith(W("QVXLUMPD: copy command of 200 bytes refused, the hook makes the copies")).size(),
+            1u);
+    }
+    // An end marker that ends before its command: the hook makes the copies.
+    {
+        DocumentJob job(dm, 2);
+        job.end.copies = 3;
+        RunResult r = Run(job);
+        EXPECT_PARTS(r.PrinterDocument(0).data, Layout(job, {"H", 1, 2, 1, 2, 1, 2, "T"}));
+        EXPECT_EQ(r.TracesStartingWith(W("QVXLUMPD: no copy command received, the hook makes the copies")).size(), 1u);
     }
     // An end marker that stops inside its copies field changes nothing.
     {
@@ -205,6 +217,17 @@ TEST_F(Spooling, EndMarkerFieldsAreBoundedByBufferAndRoom)
         RunResult r = Run(built);
         EXPECT_PARTS(r.PrinterDocument(0).data, Layout(job, {"H", 1, 1, "T"})) << "dmCopies stays 2";
     }
+}
+
+// A page that starts the spooled data and is never ended is a page, not the
+// trailer: a collated job prints it once per copy.
+TEST_F(Spooling, OnlyPageAtOffsetZeroWithoutEndMarkerIsAPage)
+{
+    Job job =
+        JobBuilder().Settings(Collated(3)).StartPage().Write(markers::PageStart(1)).Write("[p1]").EndPage().Build();
+    RunResult r = Run(job);
+    EXPECT_PARTS(r.PrinterDocument(0).data, {P("copy 1", "[p1]"), P("copy 2", "[p1]"), P("copy 3", "[p1]")});
+    EXPECT_EQ(r.TracesStartingWith(W(" pData->file_info.dwPage[1] = 0 ")).size(), 1u) << "as the index stood";
 }
 
 TEST_F(Spooling, ShortHeaderHasNoLeadInsAndCopyPositionIsKeptInsideTheHeader)
