@@ -90,6 +90,12 @@ void JobTest::SetUp()
     UseMachine();
 }
 
+bool HookThreadsWanted()
+{
+    const char *psz = std::getenv("KD_HOOK_THREADS");
+    return psz != nullptr && std::strcmp(psz, "1") == 0;
+}
+
 void JobTest::UseMachine(spoolsim::OverlayLibrary overlay)
 {
     spooler.reset();
@@ -97,6 +103,7 @@ void JobTest::UseMachine(spoolsim::OverlayLibrary overlay)
     machine = std::make_unique<spoolsim::Machine>(overlay);
     spooler = std::make_unique<spoolsim::Spooler>();
     ASSERT_TRUE(spooler->Loaded()) << "kd7720um.dll not loaded from " << Narrow(spoolsim::BuildBinDir());
+    spooler->hookThreads = HookThreadsWanted();
 }
 
 // Text that differs between machines for reasons that are not the product's:

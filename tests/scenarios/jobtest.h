@@ -30,6 +30,10 @@ Part P(const std::string &name, const std::string &text);
 // Settings with one field changed, for brevity in tests.
 DRVDEVMODE Settings();
 
+// KD_HOOK_THREADS=1: the spooler calls every hook on a thread of its own, as
+// its pool of threads does; the whole suite runs so as well as on one thread.
+bool HookThreadsWanted();
+
 class JobTest : public ::testing::Test
 {
   protected:
