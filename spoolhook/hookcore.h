@@ -49,8 +49,8 @@ LPBYTE MyGetPrinter(HANDLE hPrinter, DWORD Level);
 // Mode 1 ends the spooler document on hPrinter and remembers its name in the
 // job; mode 0 starts a new document under that name.
 DWORD NotifySpooler(PSPLDATA pData, HANDLE hPrinter, short wMode, DWORD JobId);
-// Closes a deferred-text capture file, deletes it and gives up its name.
-void DiscardTextCapture(PSPLDATA pData, HANDLE *phFile);
+// Closes the job's deferred-text capture, deletes it and gives up its name.
+void DiscardTextCapture(PSPLDATA pData);
 
 // ---- the spool file ---------------------------------------------------------------
 

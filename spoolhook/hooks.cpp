@@ -78,14 +78,19 @@ BOOL WINAPI DrvSplStartPage(HANDLE hDriver)
     return TRUE;
 }
 
-// Forgets a deferred-text capture: closes its file, deletes it, and gives
-// up the job's claim on the name.
-void DiscardTextCapture(PSPLDATA pData, HANDLE *phFile)
+// Forgets the job's deferred-text capture, finished or not: closes its file,
+// deletes it, and gives up the job's claim on the name.
+void DiscardTextCapture(PSPLDATA pData)
 {
-    if (*phFile != INVALID_HANDLE_VALUE)
+    if (pData->hTextfile != INVALID_HANDLE_VALUE)
     {
-        CloseHandle(*phFile);
-        *phFile = INVALID_HANDLE_VALUE;
+        CloseHandle(pData->hTextfile);
+        pData->hTextfile = INVALID_HANDLE_VALUE;
+    }
+    if (pData->hsavedTextfile != INVALID_HANDLE_VALUE)
+    {
+        CloseHandle(pData->hsavedTextfile);
+        pData->hsavedTextfile = INVALID_HANDLE_VALUE;
     }
     if (pData->szTextFile[0] != 0)
     {
@@ -168,7 +173,7 @@ BOOL WINAPI DrvSplEndPage(HANDLE hDriver)
         pData->dwTextfileCount -= cbChunk;
     }
 
-    DiscardTextCapture(pData, &pData->hsavedTextfile);
+    DiscardTextCapture(pData);
     bResult = TRUE;
 
 Cleanup:
@@ -301,13 +306,10 @@ void WINAPI DrvSplClose(HANDLE hDriver)
     // A job that ends without its last end of page (aborted) leaves its
     // deferred text unreplayed, and a creation job that never reached
     // DrvSplEndDoc leaves its overlay unfinished: nothing will use either.
-    if (pData->hTextfile != INVALID_HANDLE_VALUE)
+    if (pData->hTextfile != INVALID_HANDLE_VALUE || pData->hsavedTextfile != INVALID_HANDLE_VALUE ||
+        pData->szTextFile[0] != 0)
     {
-        DiscardTextCapture(pData, &pData->hTextfile);
-    }
-    if (pData->hsavedTextfile != INVALID_HANDLE_VALUE)
-    {
-        DiscardTextCapture(pData, &pData->hsavedTextfile);
+        DiscardTextCapture(pData);
     }
     FinishOverlayFile(pData, FALSE);
     ReleaseWatermarkFiles(pData);

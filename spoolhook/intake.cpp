@@ -180,7 +180,7 @@ static BOOL TakeOrientationChange(PSPLDATA pData, SHORT sOrientation, LPDWORD pc
 // job, rather than print a page without text it was given.
 static void LoseTextCapture(PSPLDATA pData)
 {
-    DiscardTextCapture(pData, &pData->hTextfile);
+    DiscardTextCapture(pData);
     pData->dwTextfileCount = 0;
     pData->dwFlags |= JF_CAPTURE_FAILED;
     OutputDebugStringW(W("QVXLUMPD: deferred text lost, job refused\n"));
