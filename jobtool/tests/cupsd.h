@@ -1,0 +1,74 @@
+// A real CUPS scheduler for the print-queue tests: Debian's cupsd, started
+// in the foreground on a private port with its own configuration, spool and
+// log folders, run as the current user (as root: its usual "lp" user for
+// the backends), stopped and removed at the end. And a network printer that
+// takes raw jobs on a TCP port, as a JetDirect-style printer does, keeping
+// what each connection delivered.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <sys/types.h>
+
+namespace jobtool_test
+{
+
+class RawPrinter
+{
+  public:
+    RawPrinter();
+    ~RawPrinter();
+    int Port() const
+    {
+        return m_port;
+    }
+    // The data of the first `count` connections, waiting up to `seconds`
+    // for them to end; fewer when they did not come.
+    std::vector<std::vector<uint8_t>> Jobs(size_t count, int seconds);
+
+  private:
+    void Serve();
+    int m_listen = -1;
+    int m_port = 0;
+    bool m_stop = false;
+    std::mutex m_mutex;
+    std::condition_variable m_done;
+    std::vector<std::vector<uint8_t>> m_jobs;
+    std::thread m_thread;
+};
+
+class CupsScheduler
+{
+  public:
+    explicit CupsScheduler(const std::string &parent);
+    ~CupsScheduler();
+    CupsScheduler(const CupsScheduler &) = delete;
+    CupsScheduler &operator=(const CupsScheduler &) = delete;
+
+    bool Running() const
+    {
+        return m_error.empty();
+    }
+    const std::string &Error() const
+    {
+        return m_error;
+    }
+    std::string Server() const; // "127.0.0.1:PORT"
+    // A raw queue (no filters, no PPD) printing to the device URI.
+    bool AddRawQueue(const std::string &name, const std::string &deviceUri, std::string &error);
+    std::string LogTail() const;
+
+  private:
+    bool Start(std::string &error);
+    std::string m_dir;
+    int m_port = 0;
+    pid_t m_pid = -1;
+    std::string m_error;
+};
+
+} // namespace jobtool_test
