@@ -109,7 +109,11 @@ PassSheets SheetsOf(const StackTurn &turn)
     }
     if (turn.order == 1)
     {
-        std::reverse(s.secondPassPages.begin(), s.secondPassPages.end());
+        // The fronts of the re-inserted sheets from the top; an odd count's
+        // last page stays last, on the fresh sheet the tray supplies after
+        // the stack.
+        const bool alone = turn.kind == StackTurn::Kind::ManualDuplex && n % 2 == 1;
+        std::reverse(s.secondPassPages.begin(), s.secondPassPages.end() - (alone ? 1 : 0));
     }
     return s;
 }
@@ -175,13 +179,18 @@ std::vector<std::string> StackAdvice(const StackTurn &turn)
     {
         advice.push_back("The document has " + std::to_string(n) +
                          " pages, so the second pass needs one sheet more than the " + printed +
-                         " printed: add one blank sheet so that it is fed " +
-                         (turn.order == 0 ? "last, after the printed sheets" : "first, before the printed sheets") +
-                         "; page " + std::to_string(n) + " goes on it.");
+                         " printed: add one blank sheet so that it is fed last, after the printed sheets (blank "
+                         "paper under the stack); page " +
+                         std::to_string(n) + " goes on it.");
     }
-    advice.push_back(std::string("Then answer OK: the second pass prints ") +
-                     (booklet ? "the outer sides" : "pages " + PageList(sheets.secondPassPages)) + " on " +
-                     Plural(sheets.needed, "sheet", "sheets") + ".");
+    std::string second = "pages " + PageList(sheets.secondPassPages);
+    if (!booklet && turn.order == 1 && n % 2 == 1 && n > 2)
+    {
+        const std::vector<int> stack(sheets.secondPassPages.begin(), sheets.secondPassPages.end() - 1);
+        second = "pages " + PageList(stack) + ", then " + std::to_string(n);
+    }
+    advice.push_back(std::string("Then answer OK: the second pass prints ") + (booklet ? "the outer sides" : second) +
+                     " on " + Plural(sheets.needed, "sheet", "sheets") + ".");
     return advice;
 }
 

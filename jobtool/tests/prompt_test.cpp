@@ -77,9 +77,10 @@ std::vector<int> FollowAdvice(const std::vector<std::string> &advice, std::vecto
 }
 
 // Manual duplex of n pages with the hook's passes: the first prints pages
-// n', n'-2, ..., 2 (n' the highest even page), the second 1, 3, ... (order
-// 0) or the same from the top (order 1). At the end, every sheet must carry
-// pages 2k-1 and 2k back to back.
+// n', n'-2, ..., 2 (n' the highest even page); the second prints the fronts
+// of the re-inserted sheets, 1, 3, ... (order 0) or from the top (order 1),
+// and an odd n's last page last, on a sheet fed after the stack. At the
+// end, every sheet must carry pages 2k-1 and 2k back to back.
 void PlayManualDuplex(int n, int order)
 {
     SCOPED_TRACE("manual duplex, " + std::to_string(n) + " pages, order " + std::to_string(order));
@@ -102,13 +103,17 @@ void PlayManualDuplex(int n, int order)
     std::vector<int> feed = FollowAdvice(advice, printed, blank, why);
     ASSERT_EQ(why, "") << ::testing::PrintToString(advice);
     std::vector<int> second;
-    for (int p = 1; p <= n; p += 2)
+    for (int p = 1; p <= n - n % 2; p += 2)
     {
         second.push_back(p);
     }
     if (order == 1)
     {
         std::reverse(second.begin(), second.end());
+    }
+    if (n % 2 == 1)
+    {
+        second.push_back(n);
     }
     ASSERT_EQ(feed.size(), second.size()) << ::testing::PrintToString(advice);
     for (size_t i = 0; i < feed.size(); i++)
@@ -236,6 +241,12 @@ TEST(Prompt, AdviceSaysWhereTheFirstPassIs)
     EXPECT_TRUE(Contains(advice[2], "15 pages")) << advice[2];
     EXPECT_TRUE(Contains(advice[2], "page 15 goes on it")) << advice[2];
     EXPECT_TRUE(Contains(advice[3], "pages 1, 3, ..., 15 on 8 sheets")) << advice[3];
+    turn.order = 1;
+    advice = jobtool::StackAdvice(turn);
+    ASSERT_GE(advice.size(), 4u);
+    EXPECT_TRUE(Contains(advice[2], "fed last, after the printed sheets")) << advice[2];
+    EXPECT_TRUE(Contains(advice[3], "pages 13, 11, ..., 1, then 15 on 8 sheets")) << advice[3];
+    turn.order = 0;
 
     turn.queued = true;
     turn.firstPass = "job KD7720-12 on queue KD7720";
