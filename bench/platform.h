@@ -25,8 +25,10 @@ void AfterMachine(const Options &o);
 void Tidy();
 // Written data on their way to the disk before a timed read starts.
 void Settle();
-// The CPU time this thread has used, in seconds.
+// The CPU time this thread has used, in seconds; whether that clock is fine
+// enough to report (under Wine it is not: ticks, and not always forward).
 double ThreadCpuSeconds();
+bool ThreadCpuUsable();
 // The Windows path of the default printer target for output measurements:
 // the null device.
 std::string NullDevice();

@@ -118,6 +118,11 @@ double ThreadCpuSeconds()
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
 
+bool ThreadCpuUsable()
+{
+    return true;
+}
+
 std::string NullDevice()
 {
     return "Z:\\dev\\null";

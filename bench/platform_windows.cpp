@@ -86,8 +86,13 @@ void Settle()
 {
 }
 
-// Counted by the system's clock tick: coarse, but runs last hundreds of
-// ticks.
+// Counted by the system's clock tick; under Wine two readings a run apart
+// have been seen to go backwards, so the CPU ratios are not reported.
+bool ThreadCpuUsable()
+{
+    return false;
+}
+
 double ThreadCpuSeconds()
 {
     FILETIME ftCreation, ftExit, ftKernel, ftUser;

@@ -86,6 +86,8 @@ def print_table(reports, windows_note):
         print("  %s: %d pairs per measurement" % (b, rep["pairs"]))
     if windows is None:
         print("  windows: not measured%s" % (": " + windows_note if windows_note else ""))
+    elif windows_note:
+        print("  windows: %s" % windows_note)
     print()
     width = 30
     print("%-38s %-*s %-*s %s" % ("ratio", width, "Linux build", width, "Windows build (Wine)", "target"))
@@ -113,6 +115,15 @@ def print_table(reports, windows_note):
             a, h = r["layer_twin_ratio"], r["hook_to_layer_ratio"]
             print("  %-36s layer/raw %6.3f [%5.3f .. %5.3f]   hook/layer %6.3f [%5.3f .. %5.3f]" %
                   (r["label"], a["median"], a["q1"], a["q3"], h["median"], h["q1"], h["q3"]))
+    for b, rep in reports.items():
+        r = by_build[b].get("call")
+        if r is not None and "per_call_us" in r:
+            u = r["per_call_us"]
+            print()
+            print("%s, one 16-byte call, microseconds (medians): the hook %.3f; the raw write %.3f; the hook's" %
+                  (b, u["hook"], u["twin"]))
+            print("  trace alone (OutputDebugStringW, which it makes on every call) %.3f; the rest %.3f" %
+                  (u["trace"], u["hook"] - u["twin"] - u["trace"]))
     for b, rep in reports.items():
         r = by_build[b].get("memory")
         if r is not None:
