@@ -1,536 +1,491 @@
-// kd7720um against the physical limit: each hook benchmark has a raw twin
-// that does the same data movement with plain system calls on the same
-// machine, in the same run, so that tools/bench.sh can print their ratio.
+// kd_bench: kd7720um against the physical limit of the same work, on either
+// build. Each measurement runs the hook and its raw twin interleaved in one
+// process (and, on Linux, the layer twin: the raw twin's calls through our
+// Win32 layer) and reports the median of the per-pair ratios with their
+// spread, as JSON for tools/bench.sh. Before measuring, it checks on a small
+// document that every twin sends the printer exactly what the hook sends, in
+// the same writes.
 //
-//   Intake/hook/B, Intake/raw/B      a 32 MiB job in B-byte buffers into the spool file
-//                                    / write() of the same buffers to a file
-//   Output/hook/collate, /reverse    DrvSplEndDoc of a 200 MB job: 3 collated copies,
-//                                    reverse order / read() and write() through one
-//                                    8 KiB buffer of the same bytes (both to /dev/null)
-//   DirectCall/hook, DirectCall/raw  one 16-byte DrvSplWritePrinter on the direct path,
-//                                    its printer write going on to a file with write()
-//                                    / one 16-byte write() to a file
-//   Intake/layer/B, Output/layer/A   the raw twins' work through the Win32 layer
-//   Memory/job/MB                    growth of the resident set while a job of MB
-//                                    megabytes is spooled and printed (in a child)
-#include <benchmark/benchmark.h>
-
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
+//   kd_bench [--pairs N] [--run-seconds S] [--quick] [--only intake,output,call,memory]
+//            [--json FILE] [--root HOSTDIR] [--temp WINDIR] [--printer WINPATH]
+//            [--output-mb PAGES] [--memory-mb SMALL,LARGE]
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include <w32emu.h>
+#include "measure.h"
+#include "options.h"
+#include "platform.h"
+#include "workload.h"
 
-#include "session.h"
-#include "spoolsim.h"
+namespace bench
+{
+
+bool Options::Wants(const char *pszGroup) const
+{
+    if (only.empty())
+    {
+        return true;
+    }
+    std::string list = "," + only + ",";
+    return list.find("," + std::string(pszGroup) + ",") != std::string::npos;
+}
+
+bool ParseOptions(int argc, char **argv, Options &o)
+{
+    for (int i = 1; i < argc; i++)
+    {
+        std::string a = argv[i];
+        auto value = [&](const char *pszWhat) -> const char * {
+            if (i + 1 >= argc)
+            {
+                std::fprintf(stderr, "kd_bench: %s needs %s\n", a.c_str(), pszWhat);
+                return nullptr;
+            }
+            return argv[++i];
+        };
+        auto number = [&](const char *pszWhat, double lo, double hi, double *pv) {
+            const char *psz = value(pszWhat);
+            char *pszEnd = nullptr;
+            double v = psz ? std::strtod(psz, &pszEnd) : 0;
+            if (!psz || *pszEnd != 0 || !(v >= lo && v <= hi))
+            {
+                std::fprintf(stderr, "kd_bench: %s takes %s from %g to %g\n", a.c_str(), pszWhat, lo, hi);
+                return false;
+            }
+            *pv = v;
+            return true;
+        };
+        double v = 0;
+        const char *psz = nullptr;
+        if (a == "--quick")
+        {
+            o.quick = true;
+        }
+        else if (a == "--pairs")
+        {
+            if (!number("a count", 1, 1000, &v))
+            {
+                return false;
+            }
+            o.cPairs = static_cast<int>(v);
+        }
+        else if (a == "--run-seconds")
+        {
+            if (!number("seconds", 0.001, 60, &v))
+            {
+                return false;
+            }
+            o.runSeconds = v;
+        }
+        else if (a == "--output-mb")
+        {
+            if (!number("megabyte pages", 1, 1999, &v))
+            {
+                return false;
+            }
+            o.outputPages = static_cast<size_t>(v);
+        }
+        else if (a == "--memory-mb")
+        {
+            unsigned long small = 0, large = 0;
+            char extra = 0;
+            if ((psz = value("SMALL,LARGE")) == nullptr || std::sscanf(psz, "%lu,%lu%c", &small, &large, &extra) != 2 ||
+                small < 1 || large <= small || large > 4000)
+            {
+                std::fprintf(stderr, "kd_bench: --memory-mb takes SMALL,LARGE megabytes, SMALL < LARGE <= 4000\n");
+                return false;
+            }
+            o.memorySmallMB = small;
+            o.memoryLargeMB = large;
+        }
+        else if (a == "--memory-child")
+        {
+            if (!number("megabytes", 1, 4000, &v) || (psz = value("a result file")) == nullptr)
+            {
+                return false;
+            }
+            o.memoryChildMB = static_cast<size_t>(v);
+            o.memoryChildOut = psz;
+        }
+        else if (a == "--only" || a == "--json" || a == "--root" || a == "--temp" || a == "--printer")
+        {
+            if ((psz = value("a value")) == nullptr)
+            {
+                return false;
+            }
+            std::string &field = a == "--only"   ? o.only
+                                 : a == "--json" ? o.json
+                                 : a == "--root" ? o.root
+                                 : a == "--temp" ? o.temp
+                                                 : o.printer;
+            field = psz;
+        }
+        else
+        {
+            std::fprintf(stderr, "kd_bench: %s is not understood\n", a.c_str());
+            return false;
+        }
+    }
+    if (o.quick)
+    {
+        o.cPairs = std::min(o.cPairs, 3);
+        o.outputPages = std::min<size_t>(o.outputPages, 8);
+        o.outputPageBytes = 128 * 1024 + 100;
+        o.memorySmallMB = 1;
+        o.memoryLargeMB = 16;
+    }
+    return true;
+}
 
 namespace
 {
 
-using spoolsim::Bytes;
-using spoolsim::JobSession;
-
-std::string HostOf(const spoolsim::WString &path)
+struct Measurement
 {
-    char host[4096];
-    return W32EmuToHostPath(path.c_str(), host, sizeof(host)) ? std::string(host) : std::string();
-}
-
-// One machine and one spooler for the whole program, as loading the hook
-// library is no part of what is measured. KD_BENCH_ROOT moves the machine's
-// C: drive (spool files and the raw twins' files alike) into that folder,
-// /dev/shm for instance, to measure without the disk.
-struct World
-{
-    spoolsim::Machine machine;
-    std::unique_ptr<spoolsim::Spooler> spooler;
-    std::string tempHost; // the machine's temp folder, where spool files go
-    std::string movedRoot;
-    World()
-    {
-        const char *pszRoot = std::getenv("KD_BENCH_ROOT");
-        if (pszRoot != nullptr && *pszRoot != 0)
-        {
-            std::string overlay = HostOf(spoolsim::DriverFile(W("kd7720o.dll")));
-            std::string pattern = std::string(pszRoot) + "/kd-bench-XXXXXX";
-            if (mkdtemp(pattern.data()) != nullptr)
-            {
-                movedRoot = pattern;
-                W32EmuSetRoot(movedRoot.c_str());
-                std::string driverDir = HostOf(spoolsim::DriverDir());
-                std::string cmd = "mkdir -p '" + driverDir + "' && cp '" + overlay + "' '" + driverDir + "/'";
-                if (std::system(cmd.c_str()) != 0)
-                {
-                    std::fprintf(stderr, "kd_bench: cannot prepare %s\n", movedRoot.c_str());
-                }
-            }
-        }
-        WCHAR sz[MAX_PATH];
-        GetTempPathW(MAX_PATH, sz);
-        tempHost = HostOf(sz);
-        std::string cmd = "mkdir -p '" + tempHost + "'";
-        if (std::system(cmd.c_str()) != 0)
-        {
-            std::fprintf(stderr, "kd_bench: cannot make %s\n", tempHost.c_str());
-        }
-        spooler.reset(new spoolsim::Spooler());
-        spooler->keepData = false;
-        // No debugger listens on a print server: the hook's trace strings go
-        // nowhere, as they do there.
-        W32EmuDebugSinks(FALSE, FALSE);
-    }
-    ~World()
-    {
-        spooler.reset();
-        if (!movedRoot.empty())
-        {
-            std::string cmd = "rm -rf '" + movedRoot + "'";
-            (void)!std::system(cmd.c_str());
-            W32EmuSetRoot(nullptr);
-        }
-    }
+    std::string name, label, twin, volume;
+    RatioKind kind;
+    double target;
+    Series series;
+    // Per call: the hook's trace alone (OutputDebugStringW of its entry
+    // string), timed interleaved with the other two, and the calls per run.
+    std::vector<Timing> trace;
+    size_t cCalls = 0;
 };
 
-World &TheWorld()
+std::string Size(uint64_t cb)
 {
-    static World w;
-    return w;
+    char sz[64];
+    if (cb >= 10 * 1000 * 1000)
+    {
+        std::snprintf(sz, sizeof(sz), "%.0f MB", static_cast<double>(cb) / 1e6);
+    }
+    else
+    {
+        std::snprintf(sz, sizeof(sz), "%.0f kB", static_cast<double>(cb) / 1e3);
+    }
+    return sz;
 }
 
-// The printer's side of the hook's writes, as its raw twin does it: every
-// accepted printer write goes on to this file with one write().
-class PrinterToFile
+void Write(Json &j, const Measurement &m)
+{
+    j.Open();
+    j.Field("name", m.name);
+    j.Field("label", m.label);
+    j.Field("twin", m.twin);
+    j.Field("volume", m.volume);
+    j.Field("kind", std::string(m.kind == RatioKind::Throughput ? "throughput" : "cost"));
+    j.Field("target", m.target);
+    j.Field("ratio", Summarise(Ratios(m.kind, m.series.hook, m.series.twin)));
+    const bool bCpu = platform::ThreadCpuUsable();
+    if (bCpu)
+    {
+        j.Field("cpu_ratio", Summarise(Ratios(m.kind, m.series.hook, m.series.twin, true)));
+    }
+    j.Field("hook_seconds", Summarise(Seconds(m.series.hook)));
+    j.Field("twin_seconds", Summarise(Seconds(m.series.twin)));
+    if (!m.series.layer.empty())
+    {
+        // How far the layer alone is from the raw calls, and the hook from
+        // the layer: the hook's own share.
+        j.Field("layer_twin_ratio", Summarise(Ratios(m.kind, m.series.layer, m.series.twin)));
+        j.Field("hook_to_layer_ratio", Summarise(Ratios(m.kind, m.series.hook, m.series.layer)));
+        if (bCpu)
+        {
+            j.Field("layer_twin_cpu_ratio", Summarise(Ratios(m.kind, m.series.layer, m.series.twin, true)));
+            j.Field("hook_to_layer_cpu_ratio", Summarise(Ratios(m.kind, m.series.hook, m.series.layer, true)));
+        }
+    }
+    if (!m.trace.empty())
+    {
+        auto perCall = [&](const std::vector<Timing> &side) {
+            return Summarise(Seconds(side)).median / static_cast<double>(m.cCalls) * 1e6;
+        };
+        j.Open("per_call_us");
+        j.Field("hook", perCall(m.series.hook));
+        j.Field("twin", perCall(m.series.twin));
+        j.Field("trace", perCall(m.trace));
+        j.Close();
+    }
+    j.Close();
+}
+
+void Progress(const Measurement &m)
+{
+    Spread s = Summarise(Ratios(m.kind, m.series.hook, m.series.twin));
+    std::fprintf(stderr, "%-34s %.3f  [%.3f .. %.3f]", m.label.c_str(), s.median, s.q1, s.q3);
+    if (platform::ThreadCpuUsable())
+    {
+        Spread c = Summarise(Ratios(m.kind, m.series.hook, m.series.twin, true));
+        std::fprintf(stderr, "  cpu %.3f [%.3f .. %.3f]", c.median, c.q1, c.q3);
+    }
+    std::fprintf(stderr, "  (%zu pairs)\n", s.n);
+}
+
+// How many calls make a hook run of about the seconds asked for, from a
+// trial run of cTrial calls; at least cTrial, at most cMax.
+size_t CallsFor(double seconds, double trialSeconds, size_t cTrial, size_t cMax)
+{
+    double c = trialSeconds > 0 ? seconds / trialSeconds * static_cast<double>(cTrial) : static_cast<double>(cMax);
+    return std::max(cTrial, std::min(cMax, static_cast<size_t>(c)));
+}
+
+class Bench
 {
   public:
-    PrinterToFile(spoolsim::Spooler &spooler, const std::string &path, int flags)
-        : m_spooler(spooler), m_fd(open(path.c_str(), flags, 0600))
+    Bench(World &w, const Options &o) : m_w(w), m_o(o)
     {
-        int fd = m_fd;
-        m_spooler.printerSink = [fd](const BYTE *pb, DWORD cb) { benchmark::DoNotOptimize(write(fd, pb, cb)); };
     }
-    ~PrinterToFile()
+
+    // Every twin must send what the hook sends, write for write: a twin that
+    // did other work would make its ratio meaningless.
+    void CheckTwins(Json &j)
     {
-        m_spooler.printerSink = nullptr;
-        close(m_fd);
+        j.OpenArray("checks");
+        Document doc{5, 20000};
+        for (OutputMode mode : {OutputMode::Collate, OutputMode::Reverse})
+        {
+            const char *pszName = mode == OutputMode::Collate ? "output/collate" : "output/reverse";
+            RecordingPrinter hook, raw, layer;
+            uint64_t cb = 0;
+            OutputHook(
+                m_w, doc, mode, [&](const BYTE *pb, DWORD cbWrite) { hook.Write(pb, cbWrite); }, &cb);
+            std::vector<Step> plan = OutputPlan(doc, mode);
+            OutputTwin<RawFile>(m_w, doc, plan, raw, &cb);
+            bool same = hook == raw;
+            if (kLayerTwin)
+            {
+                OutputTwin<Win32File>(m_w, doc, plan, layer, &cb);
+                same = same && hook == layer;
+            }
+            Check(j, pszName, same, hook.sizes.size());
+        }
+        RecordingPrinter hook, raw;
+        CallsHook(m_w, 100, [&](const BYTE *pb, DWORD cbWrite) { hook.Write(pb, cbWrite); });
+        CallsTwin(raw, 100);
+        Check(j, "call", hook == raw, hook.sizes.size());
+        j.CloseArray();
     }
-    PrinterToFile(const PrinterToFile &) = delete;
-    PrinterToFile &operator=(const PrinterToFile &) = delete;
+
+    void Intake(Json &j)
+    {
+        for (size_t cb : {16u, 256u, 4096u, 65536u})
+        {
+            spoolsim::Bytes buffer(cb, 'x');
+            const size_t cMax = std::max<size_t>(1, (m_o.quick ? (2u << 20) : (256u << 20)) / cb);
+            size_t cTrial = std::min<size_t>(m_o.quick ? 500 : 2048, cMax);
+            double tTrial = IntakeHook(m_w, buffer, cTrial).wall;
+            size_t cCalls = m_o.quick ? cTrial : CallsFor(m_o.runSeconds, tTrial, cTrial, cMax);
+            Measurement m;
+            m.name = "intake/" + std::to_string(cb);
+            m.label = "spool intake, " + std::to_string(cb) + "-byte buffers";
+            m.twin =
+                std::string("one ") + kRawWrite + " per buffer, the same buffers, to a new file in the temp folder";
+            m.volume = std::to_string(cCalls) + " buffers, " + Size(cCalls * cb);
+            m.kind = RatioKind::Throughput;
+            m.target = 0.95;
+            Run hook = [&] { return IntakeHook(m_w, buffer, cCalls); };
+            Run twin = [&] { return IntakeTwin<RawFile>(m_w, buffer, cCalls); };
+            Run layer = [&] { return IntakeTwin<Win32File>(m_w, buffer, cCalls); };
+            m.series = Interleave(hook, twin, kLayerTwin ? &layer : nullptr, m_o.cPairs);
+            Add(j, m);
+        }
+    }
+
+    void Output(Json &j)
+    {
+        Document doc{m_o.outputPages, m_o.outputPageBytes};
+        RawFile printer(m_w.PrinterPath(), FileMode::ExistingWrite);
+        if (!printer.IsOpen())
+        {
+            Fatal("cannot open the printer target " + spoolsim::Narrow(m_w.PrinterPath()));
+        }
+        PrinterSink sink = [&](const BYTE *pb, DWORD cb) { printer.Write(pb, cb); };
+        for (OutputMode mode : {OutputMode::Collate, OutputMode::Reverse})
+        {
+            std::vector<Step> plan = OutputPlan(doc, mode);
+            uint64_t cbHook = 0, cbTwin = 0;
+            Measurement m;
+            bool collate = mode == OutputMode::Collate;
+            m.name = collate ? "output/collate" : "output/reverse";
+            m.label = collate ? "output, 3 collated copies" : "output, reverse order";
+            m.twin = collate ? "the header, pages 1..N three times, the trailer"
+                             : "the header less its lead-ins, the lead-ins read and the second sent, pages N..1, the "
+                               "trailer";
+            m.twin += std::string(": per range a seek, then ") + kRawRead + " into one 8 KiB buffer and " + kRawWrite +
+                      " of each piece to the printer target";
+            m.kind = RatioKind::Throughput;
+            m.target = 0.95;
+            Run hook = [&] { return OutputHook(m_w, doc, mode, sink, &cbHook); };
+            Run twin = [&] { return OutputTwin<RawFile>(m_w, doc, plan, printer, &cbTwin); };
+            Run layer = [&] { return OutputTwin<Win32File>(m_w, doc, plan, printer, &cbTwin); };
+            m.series = Interleave(hook, twin, kLayerTwin ? &layer : nullptr, m_o.cPairs);
+            if (cbHook != cbTwin)
+            {
+                Fatal(m.name + ": the hook printed " + std::to_string(cbHook) + " bytes, the twin " +
+                      std::to_string(cbTwin));
+            }
+            m.volume = std::to_string(doc.cPages) + " pages of " + Size(doc.cbPage) + ", " + Size(cbHook) + " printed";
+            Add(j, m);
+        }
+    }
+
+    void Calls(Json &j)
+    {
+        const WString path = m_w.TempFile(W("printer-calls.tmp"));
+        auto hookRun = [&](size_t cCalls) {
+            RawFile printer(path, FileMode::New);
+            Timing t = CallsHook(m_w, cCalls, [&](const BYTE *pb, DWORD cb) { printer.Write(pb, cb); });
+            printer.Delete();
+            return t;
+        };
+        const size_t cMax = m_o.quick ? 2000 : (4u << 20);
+        size_t cTrial = m_o.quick ? 2000 : 4096;
+        double tTrial = hookRun(cTrial).wall;
+        size_t cCalls = m_o.quick ? cTrial : CallsFor(m_o.runSeconds, tTrial, cTrial, cMax);
+        Measurement m;
+        m.name = "call";
+        m.label = "per-call cost, 16 bytes direct";
+        m.twin = std::string("one ") + kRawWrite + " of 16 bytes to a new file per call";
+        m.volume = std::to_string(cCalls) + " calls";
+        m.kind = RatioKind::Cost;
+        m.target = 1.2;
+        Run hook = [&] { return hookRun(cCalls); };
+        Run twin = [&] {
+            RawFile printer(path, FileMode::New);
+            Timing t = CallsTwin(printer, cCalls);
+            printer.Delete();
+            return t;
+        };
+        // The hook traces every call, as it must; what that system call
+        // costs alone shows how much of the hook's cost lies in it.
+        Run trace = [&] {
+            Stopwatch watch;
+            for (size_t i = 0; i < cCalls; i++)
+            {
+                OutputDebugStringW(W("QVXLUMPD: DrvSplWritePrinter \n"));
+            }
+            return watch.Stop();
+        };
+        m.series = Interleave(hook, twin, &trace, m_o.cPairs);
+        m.trace.swap(m.series.layer);
+        m.cCalls = cCalls;
+        Add(j, m);
+    }
+
+    void Memory(Json &j)
+    {
+        long small = platform::MemoryGrowthKiB(m_w, m_o, m_o.memorySmallMB);
+        long large = platform::MemoryGrowthKiB(m_w, m_o, m_o.memoryLargeMB);
+        if (small < 0 || large < 0)
+        {
+            Fatal("the memory of a job could not be measured");
+        }
+        double mib = static_cast<double>(large - small) / 1024.0;
+        std::fprintf(stderr, "%-34s %.3f MiB (%ld KiB for %zu MB, %ld KiB for %zu MB)\n", "memory, large vs small job",
+                     mib, large, m_o.memoryLargeMB, small, m_o.memorySmallMB);
+        j.Open();
+        j.Field("name", std::string("memory"));
+        j.Field("label", "memory, " + std::to_string(m_o.memoryLargeMB) + " MB job vs " +
+                             std::to_string(m_o.memorySmallMB) + " MB job (MiB)");
+        j.Field("kind", std::string("memory"));
+        j.Field("target", 1.0);
+        j.Field("growth_small_kib", static_cast<double>(small));
+        j.Field("growth_large_kib", static_cast<double>(large));
+        j.Field("difference_mib", mib);
+        j.Close();
+    }
 
   private:
-    spoolsim::Spooler &m_spooler;
-    int m_fd;
+    void Check(Json &j, const char *pszName, bool same, size_t cWrites)
+    {
+        j.Open().Field("name", std::string(pszName)).Field("same_writes", same ? 1.0 : 0.0);
+        j.Field("printer_writes", static_cast<double>(cWrites)).Close();
+        if (!same)
+        {
+            m_bTwinsDiffer = true;
+            std::fprintf(stderr, "kd_bench: the %s twin does not send what the hook sends\n", pszName);
+        }
+    }
+
+    void Add(Json &j, const Measurement &m)
+    {
+        Progress(m);
+        Write(j, m);
+    }
+
+    World &m_w;
+    const Options &m_o;
+
+  public:
+    bool m_bTwinsDiffer = false;
 };
-
-Bytes SettingsBlock(bool collate, short copies, bool reverse)
-{
-    DRVDEVMODE dm = spoolsim::DefaultSettings();
-    dm.sCollate = collate ? 1 : 0;
-    dm.dmPublic.dmCopies = copies;
-    dm.sReverseOrder = reverse ? 1 : 0;
-    const BYTE *p = reinterpret_cast<const BYTE *>(&dm);
-    return Bytes(p, p + sizeof(dm));
-}
-
-const size_t kIntakeBytes = 32u << 20;
-
-void IntakeHook(benchmark::State &state)
-{
-    World &w = TheWorld();
-    const size_t cb = static_cast<size_t>(state.range(0));
-    Bytes buffer(cb, 'x');
-    Bytes settings = SettingsBlock(true, 1, false);
-    for (auto _ : state)
-    {
-        state.PauseTiming();
-        {
-            JobSession job(*w.spooler);
-            job.Write(settings.data(), static_cast<DWORD>(settings.size()));
-            state.ResumeTiming();
-            for (size_t done = 0; done < kIntakeBytes; done += cb)
-            {
-                job.Write(buffer.data(), static_cast<DWORD>(cb));
-            }
-            state.PauseTiming();
-            job.Finish(false); // no printing: DrvSplClose deletes the spool file
-        }
-        state.ResumeTiming();
-    }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kIntakeBytes));
-}
-
-void IntakeRaw(benchmark::State &state)
-{
-    World &w = TheWorld();
-    const size_t cb = static_cast<size_t>(state.range(0));
-    Bytes buffer(cb, 'x');
-    std::string path = w.tempHost + "/raw-intake.tmp";
-    for (auto _ : state)
-    {
-        state.PauseTiming();
-        int fd = open(path.c_str(), O_CREAT | O_TRUNC | O_RDWR, 0600);
-        state.ResumeTiming();
-        for (size_t done = 0; done < kIntakeBytes; done += cb)
-        {
-            benchmark::DoNotOptimize(write(fd, buffer.data(), cb));
-        }
-        state.PauseTiming();
-        close(fd);
-        unlink(path.c_str());
-        state.ResumeTiming();
-    }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kIntakeBytes));
-}
-
-// The layer twins do the raw twins' work through the Win32 layer's calls
-// that the hook makes (CreateFileW, WriteFile, SetFilePointer, ReadFile):
-// what lies between a layer twin and its raw twin is the layer's cost, what
-// lies between the hook and its layer twin is the hook's own.
-struct TwinFile
-{
-    WCHAR szPath[MAX_PATH];
-    HANDLE h;
-    explicit TwinFile(const WCHAR *pszName)
-    {
-        GetTempPathW(MAX_PATH, szPath);
-        lstrcatW(szPath, pszName);
-        h = CreateFileW(szPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                        nullptr);
-    }
-    ~TwinFile()
-    {
-        CloseHandle(h);
-        DeleteFileW(szPath);
-    }
-    TwinFile(const TwinFile &) = delete;
-    TwinFile &operator=(const TwinFile &) = delete;
-};
-
-void IntakeLayer(benchmark::State &state)
-{
-    TheWorld();
-    const size_t cb = static_cast<size_t>(state.range(0));
-    Bytes buffer(cb, 'x');
-    for (auto _ : state)
-    {
-        state.PauseTiming();
-        {
-            TwinFile file(W("layer-intake.tmp"));
-            state.ResumeTiming();
-            for (size_t done = 0; done < kIntakeBytes; done += cb)
-            {
-                DWORD cbWritten = 0;
-                benchmark::DoNotOptimize(WriteFile(file.h, buffer.data(), static_cast<DWORD>(cb), &cbWritten, nullptr));
-            }
-            state.PauseTiming();
-        }
-        state.ResumeTiming();
-    }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kIntakeBytes));
-}
-
-// A job of cPages pages of cbPage bytes each, streamed into the hook.
-void SpoolDocument(JobSession &job, const Bytes &settings, size_t cPages, size_t cbPage)
-{
-    static const BYTE kPageStart[] = {0x1B, 0xF0, 0x10, 0xAA, 0x01};
-    static const BYTE kEnd[] = {0x1B, 0xF0, 0x10, 0xFF, 0x01, 0x00};
-    Bytes chunk(64 * 1024, 'p');
-    job.Write(settings.data(), static_cast<DWORD>(settings.size()));
-    job.Write("[header]<L1><L2>", 16);
-    for (size_t p = 0; p < cPages; p++)
-    {
-        job.StartPage();
-        job.Write(kPageStart, sizeof(kPageStart));
-        for (size_t done = 0; done < cbPage; done += chunk.size())
-        {
-            job.Write(chunk.data(), static_cast<DWORD>(std::min(chunk.size(), cbPage - done)));
-        }
-        job.EndPage();
-    }
-    BYTE end[sizeof(kEnd)];
-    std::memcpy(end, kEnd, sizeof(end));
-    end[4] = settings[offsetof(DRVDEVMODE, dmPublic.dmCopies)];
-    job.Write(end, sizeof(end));
-    job.Write("[trailer]", 9);
-}
-
-const size_t kOutputPages = 200;
-const size_t kOutputPageBytes = 1000 * 1000; // 200 MB
-
-void OutputHook(benchmark::State &state)
-{
-    World &w = TheWorld();
-    const bool collate = state.range(0) != 0;
-    Bytes settings = collate ? SettingsBlock(true, 3, false) : SettingsBlock(false, 1, true);
-    PrinterToFile printer(*w.spooler, "/dev/null", O_WRONLY);
-    uint64_t cbPrinted = 0;
-    for (auto _ : state)
-    {
-        state.PauseTiming();
-        JobSession job(*w.spooler);
-        SpoolDocument(job, settings, kOutputPages, kOutputPageBytes);
-        sync(); // no writeback of the fresh spool file during the copy
-        state.ResumeTiming();
-        job.EndDoc(); // the output routine: all that is timed
-        state.PauseTiming();
-        spoolsim::RunResult r = job.Finish();
-        cbPrinted = r.PrinterDocument(0).cbTotal;
-        state.ResumeTiming();
-    }
-    state.counters["printed_MB"] = static_cast<double>(cbPrinted) / 1e6;
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * cbPrinted));
-}
-
-// The raw twin reads a file written just before, in the same 64 KiB pieces,
-// as the hook reads a spool file that it has just written; both are synced
-// before the copy, which then reads the page cache alone. The twin reads
-// from offset 0, so every 8 KiB read covers two whole memory pages; the
-// hook's pages start wherever the stream put them, and such reads cost the
-// kernel about 8% more on tmpfs (measured on its own).
-void OutputRaw(benchmark::State &state)
-{
-    World &w = TheWorld();
-    const int copies = state.range(0) != 0 ? 3 : 1;
-    std::string path = w.tempHost + "/raw-output.tmp";
-    std::vector<char> chunk(64 * 1024, 'p');
-    int fdOut = open("/dev/null", O_WRONLY);
-    char buffer[8192];
-    uint64_t cbCopied = 0;
-    for (auto _ : state)
-    {
-        state.PauseTiming();
-        int fdIn = open(path.c_str(), O_CREAT | O_TRUNC | O_RDWR, 0600);
-        for (size_t p = 0; p < kOutputPages; p++)
-        {
-            for (size_t done = 0; done < kOutputPageBytes; done += chunk.size())
-            {
-                size_t cb = std::min(chunk.size(), kOutputPageBytes - done);
-                benchmark::DoNotOptimize(write(fdIn, chunk.data(), cb));
-            }
-        }
-        sync();
-        state.ResumeTiming();
-        cbCopied = 0;
-        for (int c = 0; c < copies; c++)
-        {
-            lseek(fdIn, 0, SEEK_SET);
-            ssize_t cb;
-            while ((cb = read(fdIn, buffer, sizeof(buffer))) > 0)
-            {
-                benchmark::DoNotOptimize(write(fdOut, buffer, static_cast<size_t>(cb)));
-                cbCopied += static_cast<uint64_t>(cb);
-            }
-        }
-        state.PauseTiming();
-        close(fdIn);
-        unlink(path.c_str());
-        state.ResumeTiming();
-    }
-    close(fdOut);
-    state.counters["printed_MB"] = static_cast<double>(cbCopied) / 1e6;
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * cbCopied));
-}
-
-void OutputLayer(benchmark::State &state)
-{
-    TheWorld();
-    const int copies = state.range(0) != 0 ? 3 : 1;
-    Bytes chunk(64 * 1024, 'p');
-    int fdOut = open("/dev/null", O_WRONLY);
-    BYTE buffer[8192];
-    uint64_t cbCopied = 0;
-    for (auto _ : state)
-    {
-        state.PauseTiming();
-        {
-            TwinFile file(W("layer-output.tmp"));
-            for (size_t p = 0; p < kOutputPages; p++)
-            {
-                for (size_t done = 0; done < kOutputPageBytes; done += chunk.size())
-                {
-                    DWORD cb = static_cast<DWORD>(std::min(chunk.size(), kOutputPageBytes - done));
-                    DWORD cbWritten = 0;
-                    benchmark::DoNotOptimize(WriteFile(file.h, chunk.data(), cb, &cbWritten, nullptr));
-                }
-            }
-            sync();
-            state.ResumeTiming();
-            cbCopied = 0;
-            for (int c = 0; c < copies; c++)
-            {
-                SetFilePointer(file.h, 0, nullptr, FILE_BEGIN);
-                DWORD cbRead = 0;
-                while (ReadFile(file.h, buffer, sizeof(buffer), &cbRead, nullptr) && cbRead > 0)
-                {
-                    benchmark::DoNotOptimize(write(fdOut, buffer, cbRead));
-                    cbCopied += cbRead;
-                }
-            }
-            state.PauseTiming();
-        }
-        state.ResumeTiming();
-    }
-    close(fdOut);
-    state.counters["printed_MB"] = static_cast<double>(cbCopied) / 1e6;
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * cbCopied));
-}
-
-const size_t kCalls = 1u << 20;
-
-void DirectCallHook(benchmark::State &state)
-{
-    World &w = TheWorld();
-    Bytes settings = SettingsBlock(false, 1, false);
-    std::string path = w.tempHost + "/printer-direct.tmp";
-    BYTE buffer[16];
-    std::memset(buffer, 'd', sizeof(buffer));
-    for (auto _ : state)
-    {
-        state.PauseTiming();
-        {
-            PrinterToFile printer(*w.spooler, path, O_CREAT | O_TRUNC | O_WRONLY);
-            JobSession job(*w.spooler);
-            job.Write(settings.data(), static_cast<DWORD>(settings.size()));
-            state.ResumeTiming();
-            for (size_t i = 0; i < kCalls; i++)
-            {
-                job.Write(buffer, sizeof(buffer));
-            }
-            state.PauseTiming();
-            job.Finish();
-        }
-        unlink(path.c_str());
-        state.ResumeTiming();
-    }
-    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * kCalls));
-}
-
-void DirectCallRaw(benchmark::State &state)
-{
-    World &w = TheWorld();
-    std::string path = w.tempHost + "/raw-direct.tmp";
-    BYTE buffer[16];
-    std::memset(buffer, 'd', sizeof(buffer));
-    for (auto _ : state)
-    {
-        state.PauseTiming();
-        int fd = open(path.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0600);
-        state.ResumeTiming();
-        for (size_t i = 0; i < kCalls; i++)
-        {
-            benchmark::DoNotOptimize(write(fd, buffer, sizeof(buffer)));
-        }
-        state.PauseTiming();
-        close(fd);
-        unlink(path.c_str());
-        state.ResumeTiming();
-    }
-    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * kCalls));
-}
-
-long StatusKiB(const char *field)
-{
-    std::ifstream f("/proc/self/status");
-    std::string line;
-    while (std::getline(f, line))
-    {
-        if (line.compare(0, std::strlen(field), field) == 0)
-        {
-            return std::atol(line.c_str() + std::strlen(field) + 1);
-        }
-    }
-    return -1;
-}
-
-// The resident set's growth over a whole job, in a child process so that
-// the peak belongs to this job alone.
-void MemoryJob(benchmark::State &state)
-{
-    World &w = TheWorld();
-    const size_t cMB = static_cast<size_t>(state.range(0));
-    Bytes settings = SettingsBlock(true, 1, false);
-    long growthKiB = 0;
-    for (auto _ : state)
-    {
-        int fds[2];
-        if (pipe(fds) != 0)
-        {
-            state.SkipWithError("pipe");
-            return;
-        }
-        pid_t pid = fork();
-        if (pid == 0)
-        {
-            close(fds[0]);
-            long before = StatusKiB("VmRSS:");
-            // The peak is reset so that it starts from here.
-            std::ofstream("/proc/self/clear_refs") << "5";
-            {
-                JobSession job(*w.spooler);
-                SpoolDocument(job, settings, cMB, 1000 * 1000);
-                job.Finish(true);
-            }
-            long peak = StatusKiB("VmHWM:");
-            long growth = peak - before;
-            ssize_t ignored = write(fds[1], &growth, sizeof(growth));
-            (void)ignored;
-            _exit(0);
-        }
-        close(fds[1]);
-        if (read(fds[0], &growthKiB, sizeof(growthKiB)) != sizeof(growthKiB))
-        {
-            growthKiB = -1;
-        }
-        close(fds[0]);
-        waitpid(pid, nullptr, 0);
-    }
-    state.counters["rss_growth_KiB"] = static_cast<double>(growthKiB);
-}
 
 } // namespace
+} // namespace bench
 
-BENCHMARK(IntakeHook)
-    ->Name("Intake/hook")
-    ->RangeMultiplier(16)
-    ->Range(16, 64 << 10)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
-BENCHMARK(IntakeRaw)
-    ->Name("Intake/raw")
-    ->RangeMultiplier(16)
-    ->Range(16, 64 << 10)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
-BENCHMARK(IntakeLayer)
-    ->Name("Intake/layer")
-    ->RangeMultiplier(16)
-    ->Range(16, 64 << 10)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
-BENCHMARK(OutputLayer)
-    ->Name("Output/layer")
-    ->Arg(1)
-    ->Arg(0)
-    ->Iterations(3)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
-BENCHMARK(OutputHook)->Name("Output/hook")->Arg(1)->Arg(0)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(OutputRaw)->Name("Output/raw")->Arg(1)->Arg(0)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(DirectCallHook)->Name("DirectCall/hook")->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(DirectCallRaw)->Name("DirectCall/raw")->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(MemoryJob)
-    ->Name("Memory/job")
-    ->Arg(1)
-    ->Arg(1000)
-    ->Iterations(1)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
-
-BENCHMARK_MAIN();
+int main(int argc, char **argv)
+{
+    using namespace bench;
+    Options o;
+    if (!ParseOptions(argc, argv, o))
+    {
+        std::fprintf(stderr, "usage: kd_bench [--pairs N] [--run-seconds S] [--quick] "
+                             "[--only intake,output,call,memory] [--json FILE] [--root HOSTDIR] [--temp WINDIR] "
+                             "[--printer WINPATH] [--output-mb PAGES] [--memory-mb SMALL,LARGE]\n");
+        return 2;
+    }
+    if (o.memoryChildMB != 0)
+    {
+        return platform::MemoryChild(o);
+    }
+    World w(o);
+    Bench b(w, o);
+    Json j;
+    j.Open();
+    j.Field("build", std::string(platform::BuildName()));
+    j.Field("pairs", static_cast<double>(o.cPairs));
+    j.Field("quick", o.quick ? 1.0 : 0.0);
+    b.CheckTwins(j);
+    if (b.m_bTwinsDiffer)
+    {
+        return 1;
+    }
+    j.OpenArray("results");
+    if (o.Wants("intake"))
+    {
+        b.Intake(j);
+    }
+    if (o.Wants("output"))
+    {
+        b.Output(j);
+    }
+    if (o.Wants("call"))
+    {
+        b.Calls(j);
+    }
+    if (o.Wants("memory"))
+    {
+        b.Memory(j);
+    }
+    j.CloseArray();
+    j.Close();
+    std::string text = j.Text() + "\n";
+    if (o.json.empty() || o.json == "-")
+    {
+        std::fwrite(text.data(), 1, text.size(), stdout);
+        return 0;
+    }
+    FILE *pf = std::fopen(o.json.c_str(), "wb");
+    bool ok = pf != nullptr && std::fwrite(text.data(), 1, text.size(), pf) == text.size();
+    ok = pf != nullptr && std::fclose(pf) == 0 && ok;
+    if (!ok)
+    {
+        std::fprintf(stderr, "kd_bench: cannot write %s\n", o.json.c_str());
+        return 1;
+    }
+    return 0;
+}

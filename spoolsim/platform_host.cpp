@@ -89,6 +89,13 @@ DWORD OpenHandleCount()
 
 } // namespace platform
 
+void DropDebugOutput()
+{
+    platform::StopListening();
+    W32EmuDebugSinks(FALSE, FALSE);
+    W32EmuDebugClear();
+}
+
 struct Thread::Impl
 {
     std::thread thread;

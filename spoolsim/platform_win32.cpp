@@ -215,6 +215,18 @@ DWORD OpenHandleCount()
 
 } // namespace platform
 
+// Without the handler the strings are raised and go unhandled, as on a
+// machine with no debugger. A later Spooler listens again.
+void DropDebugOutput()
+{
+    platform::StopListening();
+    if (platform::g_hHandler != nullptr)
+    {
+        RemoveVectoredExceptionHandler(platform::g_hHandler);
+        platform::g_hHandler = nullptr;
+    }
+}
+
 // The win32-threads runtime of this toolchain has no std::thread.
 struct Thread::Impl
 {

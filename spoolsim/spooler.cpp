@@ -158,11 +158,13 @@ static BOOL WINAPI Sim_WritePrinter(HANDLE hPrinter, LPVOID pBuf, DWORD cbBuf, L
         return FALSE;
     }
     Document &doc = run->documents[static_cast<size_t>(ph->iOpenDocument)];
-    // Faults hit the printer's documents, not a watermark job's file.
-    DWORD call = doc.nested ? 0 : ++run->cWritePrinter;
+    // Faults hit the printer's documents, not a watermark job's file. The
+    // writes are counted only while a fault is planned: a run without one
+    // pays nothing for them.
     const PrinterFault &fault = run->printer->printerFault;
+    DWORD call = fault.nth == 0 || doc.nested ? 0 : ++run->cWritePrinter;
     DWORD cb = cbBuf;
-    if (call != 0 && fault.nth != 0 && call >= fault.nth && (fault.cTimes == 0 || call < fault.nth + fault.cTimes))
+    if (call != 0 && call >= fault.nth && (fault.cTimes == 0 || call < fault.nth + fault.cTimes))
     {
         if (!fault.shortWrite)
         {

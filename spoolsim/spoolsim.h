@@ -101,6 +101,11 @@ class Machine
 // Open kernel handles of the process (files, searches), for leak checks.
 DWORD OpenHandleCount();
 
+// From now on the debug strings of every module go nowhere and no run keeps
+// traces, as on a print server with no debugger listening: what a benchmark
+// measures the hook on.
+void DropDebugOutput();
+
 // ---- the user -------------------------------------------------------------------
 
 struct MessageBoxRecord
@@ -229,7 +234,8 @@ struct RunResult
 
 // Printer write faults: from the nth WritePrinter call of a run on the
 // printer's documents (1-based; a watermark job's writes do not count),
-// cTimes calls fail (0: all later ones), or write only cbShort bytes.
+// cTimes calls fail (0: all later ones), or write only cbShort bytes. Set
+// before the run: the writes are counted only while nth is not 0.
 struct PrinterFault
 {
     DWORD nth = 0;

@@ -84,6 +84,12 @@ W32EMU_API void W32EmuShortWrite(DWORD nth, DWORD cbAllowed, BOOL bSucceed);
 W32EMU_API DWORD W32EmuCallCount(const char *pszFunction);
 // Clears every fault and every call count.
 W32EMU_API void W32EmuResetFaults(void);
+// Whether faultable calls are counted; on at start, and W32EmuResetFaults
+// leaves it as it is. Off, as on a machine without a test harness, a
+// faultable call costs one check and takes no lock, counts stay where they
+// are and no planned failure or short write can come due. W32EmuFailCall
+// and W32EmuShortWrite turn it back on, as they count calls from now.
+W32EMU_API void W32EmuCountCalls(BOOL bCount);
 // Names of the functions that honour W32EmuFailCall, NULL after the last.
 W32EMU_API const char *W32EmuFaultableAt(DWORD i);
 

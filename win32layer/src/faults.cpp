@@ -131,7 +131,9 @@ bool IsFaultable(const char *pszName)
 
 } // namespace
 
-bool CallFails(const char *pszFunction, uint64_t *pIndex)
+std::atomic<bool> g_bCountCalls{true};
+
+bool CountCallAndFail(const char *pszFunction, uint64_t *pIndex)
 {
     DWORD dwError = 0;
     {
@@ -228,6 +230,7 @@ W32EMU_API void W32EmuFailCall(const char *pszFunction, DWORD nth, DWORD dwError
         return;
     }
     StateLock lock(StateMutex());
+    g_bCountCalls.store(true, std::memory_order_relaxed); // the nth call must be counted to fail
     FaultState &f = Faults();
     uint64_t now = f.calls[pszFunction];
     FailRule r;
@@ -240,6 +243,7 @@ W32EMU_API void W32EmuFailCall(const char *pszFunction, DWORD nth, DWORD dwError
 W32EMU_API void W32EmuShortWrite(DWORD nth, DWORD cbAllowed, BOOL bSucceed)
 {
     StateLock lock(StateMutex());
+    g_bCountCalls.store(true, std::memory_order_relaxed);
     FaultState &f = Faults();
     uint64_t index = f.calls["WriteFile"] + (nth ? nth : 1);
     f.shortWrites[index] = ShortWriteRule{cbAllowed, bSucceed != FALSE};
@@ -254,6 +258,12 @@ W32EMU_API DWORD W32EmuCallCount(const char *pszFunction)
     StateLock lock(StateMutex());
     auto it = Faults().calls.find(pszFunction);
     return it == Faults().calls.end() ? 0 : (DWORD)it->second;
+}
+
+W32EMU_API void W32EmuCountCalls(BOOL bCount)
+{
+    StateLock lock(StateMutex());
+    g_bCountCalls.store(bCount != FALSE, std::memory_order_relaxed);
 }
 
 W32EMU_API void W32EmuResetFaults(void)

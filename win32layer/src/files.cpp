@@ -56,13 +56,13 @@ unsigned AccessBits(DWORD dwAccess)
     return a;
 }
 
-std::vector<FileObject *> OpenFilesOf(const FileId &id, std::vector<std::shared_ptr<KernelObject>> &keep)
+std::vector<FileObject *> OpenFilesOf(const FileId &id, std::vector<ObjectRef> &keep)
 {
     keep = HandlesOfKind(HandleKind::File);
     std::vector<FileObject *> v;
-    for (auto &o : keep)
+    for (ObjectRef &o : keep)
     {
-        FileObject *f = static_cast<FileObject *>(o.get());
+        FileObject *f = o.As<FileObject>();
         if (f->id == id)
         {
             v.push_back(f);
@@ -80,7 +80,7 @@ bool SharingConflict(const FileId &id, unsigned access, DWORD dwShare)
     {
         return false;
     }
-    std::vector<std::shared_ptr<KernelObject>> keep;
+    std::vector<ObjectRef> keep;
     for (FileObject *f : OpenFilesOf(id, keep))
     {
         if (!f->access)
@@ -102,7 +102,7 @@ bool SharingConflict(const FileId &id, unsigned access, DWORD dwShare)
 
 bool IsOpen(const FileId &id)
 {
-    std::vector<std::shared_ptr<KernelObject>> keep;
+    std::vector<ObjectRef> keep;
     return !OpenFilesOf(id, keep).empty();
 }
 
@@ -138,9 +138,11 @@ BOOL FailBool(DWORD dwError)
     return FALSE;
 }
 
-std::shared_ptr<FileObject> LookupFile(HANDLE h)
+// The file of a handle, pinned while the returned reference lives; empty
+// (and ERROR_INVALID_HANDLE) for anything else.
+ObjectRef LookupFile(HANDLE h)
 {
-    return std::static_pointer_cast<FileObject>(LookupHandle(h, HandleKind::File));
+    return LookupHandle(h, HandleKind::File);
 }
 
 // Restart-time renames, as Windows keeps them for the next start.
@@ -466,7 +468,7 @@ HANDLE CreateFileInternal(LPCWSTR pszName, DWORD dwAccess, DWORD dwShare, LPSECU
     }
     unsigned access = AccessBits(dwAccess);
     StateLock lock(StateMutex());
-    auto obj = std::make_shared<FileObject>();
+    auto obj = std::make_unique<FileObject>();
     obj->access = access;
     obj->dwShare = dwShare;
     bool bExisted = hp.bExists;
@@ -511,6 +513,7 @@ HANDLE CreateFileInternal(LPCWSTR pszName, DWORD dwAccess, DWORD dwShare, LPSECU
         if (obj->fd < 0 && errno == EACCES && !(access & (ACC_READ | ACC_WRITE)))
         {
             obj->fd = open(hp.host.c_str(), O_PATH | O_CLOEXEC);
+            obj->bPathOnly = true;
         }
         if (obj->fd >= 0 && bTruncate && truncate(hp.host.c_str(), 0) != 0)
         {
@@ -536,7 +539,11 @@ HANDLE CreateFileInternal(LPCWSTR pszName, DWORD dwAccess, DWORD dwShare, LPSECU
         return Fail(ErrnoToError(errno));
     }
     obj->id = FileId{st.st_dev, st.st_ino};
-    HANDLE h = InsertHandle(obj);
+    HANDLE h = InsertHandle(std::move(obj));
+    if (!h)
+    {
+        return INVALID_HANDLE_VALUE;
+    }
     // Windows sets the last error on success too: ERROR_ALREADY_EXISTS when
     // CREATE_ALWAYS or OPEN_ALWAYS found the file, else 0.
     SetLastError(bExisted && (dwDisposition == CREATE_ALWAYS || dwDisposition == OPEN_ALWAYS) ? ERROR_ALREADY_EXISTS
@@ -546,8 +553,8 @@ HANDLE CreateFileInternal(LPCWSTR pszName, DWORD dwAccess, DWORD dwShare, LPSECU
 
 bool ReadWholeFile(HANDLE h, std::string &out)
 {
-    auto f = LookupFile(h);
-    if (!f)
+    ObjectRef ref = LookupFile(h);
+    if (!ref)
     {
         return false;
     }
@@ -555,7 +562,7 @@ bool ReadWholeFile(HANDLE h, std::string &out)
     char buf[8192];
     for (;;)
     {
-        ssize_t n = pread(f->fd, buf, sizeof buf, (off_t)out.size());
+        ssize_t n = pread(ref.Slot().fd, buf, sizeof buf, (off_t)out.size());
         if (n < 0 && errno == EINTR)
         {
             continue;
@@ -576,12 +583,14 @@ bool ReadWholeFile(HANDLE h, std::string &out)
 namespace
 {
 
-bool WriteAllAt(FileObject &f, const void *pv, size_t cb)
+// Writes all cb bytes at the file pointer; *pcbDone says how many went.
+inline __attribute__((always_inline)) bool WriteAll(int fd, const void *pv, size_t cb, size_t *pcbDone)
 {
     const char *p = (const char *)pv;
+    *pcbDone = 0;
     while (cb)
     {
-        ssize_t n = pwrite(f.fd, p, cb, (off_t)f.pos);
+        ssize_t n = write(fd, p, cb);
         if (n < 0 && errno == EINTR)
         {
             continue;
@@ -593,7 +602,7 @@ bool WriteAllAt(FileObject &f, const void *pv, size_t cb)
         }
         p += n;
         cb -= (size_t)n;
-        f.pos += (uint64_t)n;
+        *pcbDone += (size_t)n;
     }
     return true;
 }
@@ -602,13 +611,14 @@ bool WriteAllAt(FileObject &f, const void *pv, size_t cb)
 
 bool WriteAllInternal(HANDLE h, const void *pv, size_t cb)
 {
-    auto f = LookupFile(h);
-    return f && WriteAllAt(*f, pv, cb);
+    ObjectRef ref = LookupFile(h);
+    size_t cbDone = 0;
+    return ref && WriteAll(ref.Slot().fd, pv, cb, &cbDone);
 }
 
 bool CloseInternal(HANDLE h)
 {
-    return RemoveHandle(h, HandleKind::File) != nullptr;
+    return RemoveHandle(h, HandleKind::File);
 }
 
 } // namespace w32emu
@@ -650,43 +660,49 @@ namespace
 {
 
 // What ReadFile and WriteFile check, in Windows' order, once the fault check
-// is past: the file of the handle, opened for this access, or nullptr with
-// the last error set. The caller holds the state lock.
-std::shared_ptr<FileObject> FileForTransfer(HANDLE hFile, unsigned access, LPCVOID pv, DWORD cb, LPDWORD pcbDone,
-                                            LPOVERLAPPED pOverlapped)
+// is past: the file of the handle, opened for this access, pinned while the
+// returned reference lives; or an empty reference with the last error set.
+// Everything it reads is on the handle's slot; it is part of each transfer's
+// own code.
+inline __attribute__((always_inline)) ObjectRef FileForTransfer(HANDLE hFile, unsigned access, LPCVOID pv, DWORD cb,
+                                                                LPDWORD pcbDone, LPOVERLAPPED pOverlapped)
 {
     if (pOverlapped)
     {
         SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-        return nullptr;
+        return ObjectRef();
     }
     if (!pcbDone)
     {
         SetLastError(ERROR_INVALID_PARAMETER);
-        return nullptr;
+        return ObjectRef();
     }
-    auto f = LookupFile(hFile);
-    if (!f)
+    ObjectRef ref = LookupFile(hFile);
+    if (!ref)
     {
-        return nullptr;
+        return ref;
     }
-    DWORD dwError = f->bDirectory           ? (DWORD)ERROR_INVALID_FUNCTION
-                    : !(f->access & access) ? (DWORD)ERROR_ACCESS_DENIED
-                    : !pv && cb             ? (DWORD)ERROR_NOACCESS
-                                            : (DWORD)ERROR_SUCCESS;
+    const HandleSlot &f = ref.Slot();
+    DWORD dwError = f.bDirectory           ? (DWORD)ERROR_INVALID_FUNCTION
+                    : !(f.access & access) ? (DWORD)ERROR_ACCESS_DENIED
+                    : !pv && cb            ? (DWORD)ERROR_NOACCESS
+                                           : (DWORD)ERROR_SUCCESS;
     if (dwError != ERROR_SUCCESS)
     {
         SetLastError(dwError);
-        return nullptr;
+        return ObjectRef();
     }
-    return f;
+    return ref;
 }
 
 } // namespace
 } // namespace w32emu
 
-WINBASEAPI BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
-                                LPOVERLAPPED lpOverlapped)
+// The transfers and seeks take no lock of the layer's: the handle's file is
+// pinned, its access fixed since it was opened, and the file pointer is the
+// descriptor's.
+WINBASEAPI W32EMU_HOT BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
+                                           LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped)
 {
     if (lpNumberOfBytesRead)
     {
@@ -696,17 +712,17 @@ WINBASEAPI BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBy
     {
         return FALSE;
     }
-    StateLock lock(StateMutex());
-    auto f = FileForTransfer(hFile, ACC_READ, lpBuffer, nNumberOfBytesToRead, lpNumberOfBytesRead, lpOverlapped);
-    if (!f)
+    ObjectRef ref = FileForTransfer(hFile, ACC_READ, lpBuffer, nNumberOfBytesToRead, lpNumberOfBytesRead, lpOverlapped);
+    if (!ref)
     {
         return FALSE;
     }
+    int fd = ref.Slot().fd;
     char *p = (char *)lpBuffer;
     DWORD cbDone = 0;
     while (cbDone < nNumberOfBytesToRead)
     {
-        ssize_t n = pread(f->fd, p + cbDone, nNumberOfBytesToRead - cbDone, (off_t)f->pos);
+        ssize_t n = read(fd, p + cbDone, nNumberOfBytesToRead - cbDone);
         if (n < 0 && errno == EINTR)
         {
             continue;
@@ -721,14 +737,13 @@ WINBASEAPI BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBy
             break; // end of file: success with what there was
         }
         cbDone += (DWORD)n;
-        f->pos += (uint64_t)n;
     }
     *lpNumberOfBytesRead = cbDone;
     return TRUE;
 }
 
-WINBASEAPI BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
-                                 LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped)
+WINBASEAPI W32EMU_HOT BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
+                                            LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped)
 {
     if (lpNumberOfBytesWritten)
     {
@@ -739,19 +754,20 @@ WINBASEAPI BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOf
     {
         return FALSE;
     }
-    StateLock lock(StateMutex());
-    auto f = FileForTransfer(hFile, ACC_WRITE, lpBuffer, nNumberOfBytesToWrite, lpNumberOfBytesWritten, lpOverlapped);
-    if (!f)
+    ObjectRef ref =
+        FileForTransfer(hFile, ACC_WRITE, lpBuffer, nNumberOfBytesToWrite, lpNumberOfBytesWritten, lpOverlapped);
+    if (!ref)
     {
         return FALSE;
     }
     DWORD cbAllowed = 0;
     bool bSucceed = false;
-    bool bShort = TakeShortWrite(index, &cbAllowed, &bSucceed);
+    // Index 0: calls are not counted, so no short write can be due.
+    bool bShort = index != 0 && TakeShortWrite(index, &cbAllowed, &bSucceed);
     DWORD cb = bShort && cbAllowed < nNumberOfBytesToWrite ? cbAllowed : nNumberOfBytesToWrite;
-    uint64_t pos0 = f->pos;
-    bool bOk = WriteAllAt(*f, lpBuffer, cb);
-    *lpNumberOfBytesWritten = (DWORD)(f->pos - pos0);
+    size_t cbDone = 0;
+    bool bOk = WriteAll(ref.Slot().fd, lpBuffer, cb, &cbDone);
+    *lpNumberOfBytesWritten = (DWORD)cbDone;
     if (!bOk)
     {
         return FALSE;
@@ -763,19 +779,19 @@ WINBASEAPI BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOf
     return TRUE;
 }
 
-WINBASEAPI DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh,
-                                       DWORD dwMoveMethod)
+WINBASEAPI W32EMU_HOT DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh,
+                                                  DWORD dwMoveMethod)
 {
     if (CallFails("SetFilePointer"))
     {
         return INVALID_SET_FILE_POINTER;
     }
-    StateLock lock(StateMutex());
-    auto f = LookupFile(hFile);
-    if (!f)
+    ObjectRef ref = LookupFile(hFile);
+    if (!ref)
     {
         return INVALID_SET_FILE_POINTER;
     }
+    FileObject *f = ref.As<FileObject>();
     // With a high part the distance is 64 bits; without, the 32-bit one is
     // signed.
     int64_t distance = lpDistanceToMoveHigh
@@ -786,9 +802,17 @@ WINBASEAPI DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG
     {
     case FILE_BEGIN:
         break;
-    case FILE_CURRENT:
-        base = (int64_t)f->pos;
+    case FILE_CURRENT: {
+        off_t cur =
+            f->HasOwnPosition() ? (off_t)f->ownPosition.load(std::memory_order_relaxed) : lseek(f->fd, 0, SEEK_CUR);
+        if (cur < 0)
+        {
+            SetLastError(ErrnoToError(errno));
+            return INVALID_SET_FILE_POINTER;
+        }
+        base = (int64_t)cur;
         break;
+    }
     case FILE_END: {
         struct stat st;
         if (fstat(f->fd, &st) != 0)
@@ -814,7 +838,15 @@ WINBASEAPI DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG
         SetLastError(ERROR_NEGATIVE_SEEK);
         return INVALID_SET_FILE_POINTER;
     }
-    f->pos = (uint64_t)pos;
+    if (f->HasOwnPosition())
+    {
+        f->ownPosition.store((uint64_t)pos, std::memory_order_relaxed);
+    }
+    else if (lseek(f->fd, (off_t)pos, SEEK_SET) < 0)
+    {
+        SetLastError(ErrnoToError(errno));
+        return INVALID_SET_FILE_POINTER;
+    }
     if (lpDistanceToMoveHigh)
     {
         *lpDistanceToMoveHigh = 0;
@@ -832,12 +864,12 @@ WINBASEAPI DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh)
     {
         return INVALID_FILE_SIZE;
     }
-    StateLock lock(StateMutex());
-    auto f = LookupFile(hFile);
-    if (!f)
+    ObjectRef ref = LookupFile(hFile);
+    if (!ref)
     {
         return INVALID_FILE_SIZE;
     }
+    const FileObject *f = ref.As<FileObject>();
     struct stat st;
     if (fstat(f->fd, &st) != 0)
     {

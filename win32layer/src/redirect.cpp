@@ -3,8 +3,8 @@
 // test harness patches a module's import address table.
 #include "internal.h"
 
-#include <map>
-#include <string_view>
+#include <atomic>
+#include <cstring>
 
 namespace w32emu
 {
@@ -17,7 +17,7 @@ struct RedirectName
     const char *pszName;
 };
 
-const RedirectName g_aRedirectable[] = {
+constexpr RedirectName g_aRedirectable[] = {
     {"winspool.drv", "WritePrinter"},
     {"winspool.drv", "GetPrinterW"},
     {"winspool.drv", "GetJobW"},
@@ -47,22 +47,42 @@ const RedirectName g_aRedirectable[] = {
     {"gdi32.dll", "TranslateCharsetInfo"},
 };
 
-// Registered functions, by function name (the names are unique across the
-// three DLLs); looked up by C string without making a std::string, as every
-// printer write passes here.
-using RedirectTable = std::map<std::string, void *, std::less<>>;
+constexpr size_t kRedirectable = sizeof(g_aRedirectable) / sizeof(g_aRedirectable[0]);
 
-RedirectTable &Table()
+constexpr bool SameName(const char *a, const char *b)
 {
-    static RedirectTable &m = *new RedirectTable;
-    return m;
+    while (*a != 0 && *a == *b)
+    {
+        a++;
+        b++;
+    }
+    return *a == *b;
 }
 
-void *Lookup(const char *pszName)
+// A function's place in the table, found when the layer is compiled.
+constexpr size_t RedirectIndex(const char *pszName)
 {
-    StateLock lock(StateMutex());
-    auto it = Table().find(std::string_view(pszName));
-    return it == Table().end() ? nullptr : it->second;
+    for (size_t i = 0; i < kRedirectable; i++)
+    {
+        if (SameName(g_aRedirectable[i].pszName, pszName))
+        {
+            return i;
+        }
+    }
+    return kRedirectable;
+}
+
+// The registered functions, by place (the names are unique across the three
+// DLLs). Every printer write passes here, from any thread: a thunk reads its
+// entry with one load, without a lock.
+std::atomic<void *> g_apfnRedirected[kRedirectable];
+
+template <size_t kIndex>
+void *Lookup()
+{
+    static_assert(kIndex < kRedirectable, "not a redirected function");
+    // Acquire: what the simulation set up before registering is seen.
+    return g_apfnRedirected[kIndex].load(std::memory_order_acquire);
 }
 
 } // namespace
@@ -88,15 +108,7 @@ W32EMU_API BOOL W32EmuRedirect(const char *pszDll, const char *pszName, void *pf
         // Export names are case-sensitive, as GetProcAddress sees them.
         if (strcmp(r.pszName, pszName) == 0)
         {
-            StateLock lock(StateMutex());
-            if (pfn)
-            {
-                Table()[pszName] = pfn;
-            }
-            else
-            {
-                Table().erase(pszName);
-            }
+            g_apfnRedirected[&r - g_aRedirectable].store(pfn, std::memory_order_release);
             return TRUE;
         }
     }
@@ -106,8 +118,10 @@ W32EMU_API BOOL W32EmuRedirect(const char *pszDll, const char *pszName, void *pf
 
 W32EMU_API void W32EmuRedirectClear(void)
 {
-    StateLock lock(StateMutex());
-    Table().clear();
+    for (std::atomic<void *> &pfn : g_apfnRedirected)
+    {
+        pfn.store(nullptr, std::memory_order_release);
+    }
 }
 
 // A thunk: counted and faultable like the kernel calls, then the
@@ -120,7 +134,7 @@ W32EMU_API void W32EmuRedirectClear(void)
         {                                                                                                              \
             return failure;                                                                                            \
         }                                                                                                              \
-        auto pfn = reinterpret_cast<decltype(&name)>(Lookup(#name));                                                   \
+        auto pfn = reinterpret_cast<decltype(&name)>(Lookup<RedirectIndex(#name)>());                                  \
         if (!pfn)                                                                                                      \
         {                                                                                                              \
             SetLastError(ERROR_CALL_NOT_IMPLEMENTED);                                                                  \
@@ -130,7 +144,7 @@ W32EMU_API void W32EmuRedirectClear(void)
     }
 
 // WritePrinter reports no bytes written when it fails, whichever way.
-WINBASEAPI BOOL WINAPI WritePrinter(HANDLE hPrinter, LPVOID pBuf, DWORD cbBuf, LPDWORD pcWritten)
+WINBASEAPI W32EMU_HOT BOOL WINAPI WritePrinter(HANDLE hPrinter, LPVOID pBuf, DWORD cbBuf, LPDWORD pcWritten)
 {
     if (pcWritten)
     {
@@ -140,7 +154,7 @@ WINBASEAPI BOOL WINAPI WritePrinter(HANDLE hPrinter, LPVOID pBuf, DWORD cbBuf, L
     {
         return FALSE;
     }
-    auto pfn = reinterpret_cast<decltype(&WritePrinter)>(Lookup("WritePrinter"));
+    auto pfn = reinterpret_cast<decltype(&WritePrinter)>(Lookup<RedirectIndex("WritePrinter")>());
     if (!pfn)
     {
         SetLastError(ERROR_CALL_NOT_IMPLEMENTED);

@@ -125,7 +125,7 @@ HANDLE FindFirstImpl(LPCWSTR pszPattern, LPWIN32_FIND_DATAA pData)
         SetLastError(ErrnoToError(errno));
         return INVALID_HANDLE_VALUE;
     }
-    auto obj = std::make_shared<FindObject>();
+    auto obj = std::make_unique<FindObject>();
     while (struct dirent *e = readdir(d))
     {
         WString name = Utf8ToWide(e->d_name);
@@ -156,7 +156,8 @@ HANDLE FindFirstImpl(LPCWSTR pszPattern, LPWIN32_FIND_DATAA pData)
     std::sort(obj->entries.begin(), obj->entries.end(), ListOrder);
     Fill(obj->entries[0], pData);
     obj->next = 1;
-    return InsertHandle(obj);
+    HANDLE h = InsertHandle(std::move(obj));
+    return h ? h : INVALID_HANDLE_VALUE;
 }
 
 } // namespace
@@ -189,12 +190,14 @@ WINBASEAPI BOOL WINAPI FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFind
     {
         return FALSE;
     }
-    StateLock lock(StateMutex());
-    auto obj = std::static_pointer_cast<FindObject>(LookupHandle(hFindFile, HandleKind::Find));
-    if (!obj)
+    ObjectRef ref = LookupHandle(hFindFile, HandleKind::Find);
+    if (!ref)
     {
         return FALSE;
     }
+    // The lock serialises the searches that go on one handle.
+    StateLock lock(StateMutex());
+    FindObject *obj = ref.As<FindObject>();
     if (!lpFindFileData)
     {
         SetLastError(ERROR_INVALID_PARAMETER);

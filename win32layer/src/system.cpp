@@ -175,7 +175,7 @@ static bool DebugWanted()
            g_pfnDebugListener.load(std::memory_order_relaxed) != nullptr || DebugToStderr();
 }
 
-WINBASEAPI void WINAPI OutputDebugStringW(LPCWSTR lpOutputString)
+WINBASEAPI W32EMU_HOT void WINAPI OutputDebugStringW(LPCWSTR lpOutputString)
 {
     if (lpOutputString && DebugWanted())
     {

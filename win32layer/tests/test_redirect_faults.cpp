@@ -287,4 +287,46 @@ TEST_F(Faults, HeldFiles)
     EXPECT_TRUE(DeleteFileA("C:\\new.dll"));
 }
 
+// With counting off, as a benchmark runs, calls are neither counted nor
+// failed; planning a fault turns counting back on from where it stopped.
+TEST_F(Faults, CountingOff)
+{
+    struct Restore
+    {
+        ~Restore()
+        {
+            W32EmuCountCalls(TRUE);
+        }
+    } restore;
+    W32EmuFailCall("WriteFile", 1, ERROR_DISK_FULL, 0);
+    W32EmuShortWrite(1, 1, FALSE);
+    W32EmuCountCalls(FALSE);
+    W32EmuResetFaults(); // leaves counting off
+    HANDLE h = CreateFileA("C:\\f.bin", GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    DWORD n = 0;
+    EXPECT_EQ(Probe([&] { return WriteFile(h, "aaaa", 4, &n, nullptr); }), std::make_pair(TRUE, PROBE));
+    EXPECT_EQ(n, 4u);
+    GlobalFree(GlobalAlloc(GMEM_FIXED, 4));
+    EXPECT_EQ(W32EmuCallCount("WriteFile"), 0u);
+    EXPECT_EQ(W32EmuCallCount("GlobalAlloc"), 0u);
+    EXPECT_EQ(W32EmuCallCount("CreateFileA"), 0u);
+
+    // A failure planned while off: counted from here, and it comes due.
+    W32EmuFailCall("WriteFile", 2, ERROR_DISK_FULL, 1);
+    EXPECT_EQ(Probe([&] { return WriteFile(h, "bb", 2, &n, nullptr); }), std::make_pair(TRUE, PROBE));
+    EXPECT_EQ(Probe([&] { return WriteFile(h, "cc", 2, &n, nullptr); }), std::make_pair(FALSE, (DWORD)ERROR_DISK_FULL));
+    EXPECT_EQ(W32EmuCallCount("WriteFile"), 2u);
+
+    // Off with a short write planned: it waits until counting is on again.
+    W32EmuShortWrite(1, 1, TRUE);
+    W32EmuCountCalls(FALSE);
+    EXPECT_EQ(Probe([&] { return WriteFile(h, "dd", 2, &n, nullptr); }), std::make_pair(TRUE, PROBE));
+    EXPECT_EQ(n, 2u);
+    W32EmuCountCalls(TRUE);
+    EXPECT_EQ(Probe([&] { return WriteFile(h, "ee", 2, &n, nullptr); }), std::make_pair(TRUE, PROBE));
+    EXPECT_EQ(n, 1u);
+    CloseHandle(h);
+    EXPECT_EQ(Get("C:\\f.bin"), "aaaabbdde");
+}
+
 } // namespace
