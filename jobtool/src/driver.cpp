@@ -296,6 +296,20 @@ Bytes OverlayEnd()
 }
 } // namespace driver
 
+Bytes Reorderable(const Bytes &pxl, std::vector<std::string> &notes, std::string &why)
+{
+    pclxl::MemorySource in{pclxl::Bytes(pxl)};
+    pclxl::VectorSink out;
+    pclxl::RelocationResult moved = pclxl::relocateDownloads(in, out);
+    if (!moved.ok)
+    {
+        why = moved.error;
+        return pxl;
+    }
+    notes.insert(notes.end(), moved.notes.begin(), moved.notes.end());
+    return std::move(out.bytes);
+}
+
 DRVDEVMODE MakeSettings(const JobOptions &o, const PreparedDocument &doc)
 {
     DRVDEVMODE dm = spoolsim::DefaultSettings();
@@ -527,14 +541,29 @@ MadeJob MakeJob(const Bytes &pxl, const JobOptions &o)
         made.usage = true;
         return made;
     }
-    PrepareResult prepared = Prepare(pxl, !o.collate && o.copies > 1 ? static_cast<uint16_t>(o.copies) : 0);
+    // Pages the hook may send in any order need every download ahead of the
+    // first page; an overlay is made of page 1 as it stands, downloads and all.
+    std::vector<std::string> moved;
+    std::string unmovable;
+    const Bytes document = o.overlayCreate ? pxl : Reorderable(pxl, moved, unmovable);
+    PrepareResult prepared = Prepare(document, !o.collate && o.copies > 1 ? static_cast<uint16_t>(o.copies) : 0);
     if (!prepared.doc)
     {
         made.error = prepared.error;
         return made;
     }
+    if (!unmovable.empty() && (!PageOrderOptions(o).empty() || o.copies > 1))
+    {
+        made.error = "the pages cannot be made to print the same in any order: " + unmovable;
+        return made;
+    }
     const PreparedDocument &doc = *prepared.doc;
-    made.notes = doc.notes;
+    made.notes = moved;
+    if (!unmovable.empty())
+    {
+        made.notes.push_back("font downloads stay in their pages (" + unmovable + ")");
+    }
+    made.notes.insert(made.notes.end(), doc.notes.begin(), doc.notes.end());
     DRVDEVMODE dm = MakeSettings(o, doc);
     const bool spooling = Spools(dm);
     const bool booklet = dm.sBooklet != 0;

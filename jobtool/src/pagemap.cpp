@@ -633,7 +633,9 @@ Reference ReferenceFromJob(const spoolsim::Job &job, std::string *error)
 Reference ReferenceFromInput(const Bytes &pxl, std::string *error)
 {
     Reference ref;
-    PrepareResult prepared = Prepare(pxl, 0);
+    std::vector<std::string> notes;
+    std::string unmovable;
+    PrepareResult prepared = Prepare(Reorderable(pxl, notes, unmovable), 0);
     if (!prepared.doc)
     {
         *error = prepared.error;
