@@ -2,7 +2,7 @@
 // its fragment in pages on the direct path and in the spool file.
 #include "jobtest.h"
 
-#include "../models/rop3.h"
+#include "../models/drawing.h"
 
 #include <pclxl/pclxl.h>
 
@@ -409,82 +409,6 @@ std::vector<pclxl::Command> WatermarkCommands(const Bytes &data)
     return structure.commands;
 }
 
-struct Painted
-{
-    int paints = 0;      // Text, TextPath and PaintPath commands
-    std::string problem; // the first state a printer would lack, or an ink a person would not expect
-    std::vector<uint8_t> rops;
-};
-
-// Walks the data with the state a printer keeps, starting from what any page
-// may have set before the marker (an RGB colour space, the fragment's ROP
-// 252, no font), and checks each drawing: the colour space its colours are
-// given in, a font for text, a spacing per character, and a raster operation
-// that only adds ink.
-Painted CheckDrawing(const std::vector<pclxl::Command> &cmds)
-{
-    namespace op = pclxl::op;
-    namespace attr = pclxl::attr;
-    Painted p;
-    bool gray = false, font = false;
-    uint8_t rop = 252;
-    auto fail = [&p](const std::string &why) {
-        if (p.problem.empty())
-        {
-            p.problem = why;
-        }
-    };
-    for (const pclxl::Command &c : cmds)
-    {
-        switch (c.op)
-        {
-        case op::SetColorSpace:
-            gray = c.find(attr::ColorSpace) && c.find(attr::ColorSpace)->value.number() == pclxl::val::eGray;
-            break;
-        case op::SetBrushSource:
-        case op::SetPenSource:
-            if (c.find(attr::GrayLevel) && !gray)
-            {
-                fail(std::string(c.name()) + " gives a gray level before a gray colour space");
-            }
-            break;
-        case op::SetROP:
-            rop = static_cast<uint8_t>(c.find(attr::ROP3)->value.number());
-            break;
-        case op::SetFont:
-            font = true;
-            break;
-        case op::Text:
-        case op::TextPath: {
-            if (!font)
-            {
-                fail(std::string(c.name()) + " before SetFont");
-            }
-            const pclxl::Attribute *text = c.find(attr::TextData);
-            const pclxl::Attribute *dx = c.find(attr::XSpacingData);
-            if (!text || !dx || dx->value.count() != text->value.count())
-            {
-                fail(std::string(c.name()) + " without an XSpacingData entry per character");
-            }
-            break;
-        }
-        default:
-            break;
-        }
-        if (c.op == op::Text || c.op == op::PaintPath)
-        {
-            p.paints++;
-            p.rops.push_back(rop);
-            std::string why = models::OnlyAddsInk(rop);
-            if (!why.empty())
-            {
-                fail(why);
-            }
-        }
-    }
-    return p;
-}
-
 // Whatever the watermark's colour, filled or outlined, its data set up what
 // they draw with and paint with a raster operation that only darkens the
 // page, yet shows the watermark's ink on white paper.
@@ -499,7 +423,7 @@ TEST_F(Watermark, DataSetUpTheirOwnStateAndOnlyAddInk)
             dm.crWmColor = colour;
             dm.sWmOutline = outline ? 1 : 0;
             RunResult r = Run(JobBuilder().Settings(dm).Build());
-            Painted p = CheckDrawing(WatermarkCommands(PortraitFile()));
+            models::Painted p = models::CheckDrawing(WatermarkCommands(PortraitFile()));
             const std::string what = std::string(outline ? "outline" : "filled") + " colour " + std::to_string(colour);
             EXPECT_EQ(p.problem, "") << what;
             ASSERT_GT(p.paints, 0) << what;
