@@ -294,16 +294,16 @@ std::string Summarise(const std::vector<pclxl::Command> &cmds, size_t begin, siz
         {
             fonts++;
         }
-        else if (c.op == op::BeginChar)
+        else if (c.op == op::ReadChar)
         {
-            chars++;
+            chars++; // a BeginChar may download many
         }
         else if (c.op == op::BeginStream)
         {
             const pclxl::Attribute *a = c.find(attr::StreamName);
             parts.push_back("stream \"" + (a ? a->value.text() : std::string()) + "\"");
         }
-        else if (c.op == op::ReadFontHeader || c.op == op::EndFontHeader || c.op == op::ReadChar ||
+        else if (c.op == op::ReadFontHeader || c.op == op::EndFontHeader || c.op == op::BeginChar ||
                  c.op == op::EndChar || c.op == op::ReadStream || c.op == op::EndStream)
         {
         }
