@@ -183,9 +183,17 @@ struct TextLine
     std::vector<int16_t> dx, dy;
 };
 
+// To the nearest whole unit, halves up. The C libraries of the two builds
+// may differ in the last bits of a sine (sin 30 degrees is a hair below 0.5
+// on one), so a value that close below a half rounds up on both.
+static long Whole(double v)
+{
+    return static_cast<long>(std::floor(v + 0.5 + 1e-9));
+}
+
 static int16_t Clamp16(double v)
 {
-    return static_cast<int16_t>(std::lround(std::max(-32768.0, std::min(32767.0, v))));
+    return static_cast<int16_t>(Whole(std::max(-32768.0, std::min(32767.0, v))));
 }
 
 // GDI positions text by its reference point: left, centre or right of the
@@ -221,7 +229,7 @@ static TextLine LayOut(int x, int y, const WString &text, const LOGFONTW &lf, UI
     for (double a : advances)
     {
         run += a;
-        long nx = std::lround(run * ux), ny = std::lround(run * uy);
+        long nx = Whole(run * ux), ny = Whole(run * uy);
         line.dx.push_back(Clamp16(static_cast<double>(nx - px)));
         line.dy.push_back(Clamp16(static_cast<double>(ny - py)));
         px = nx;

@@ -15,6 +15,34 @@ namespace
 // the header within this much is not a PCL XL document.
 const size_t kMostLead = 16u << 20;
 
+// What a byte starts, looked up once per byte value: the lexer's hot path.
+enum class Starts : uint8_t
+{
+    Other,
+    Whitespace,
+    Value,
+    Attribute,
+    Operator
+};
+
+const Starts *StartTable()
+{
+    static const std::vector<Starts> table = [] {
+        std::vector<Starts> t(256, Starts::Other);
+        for (int b = 0; b < 256; b++)
+        {
+            const uint8_t v = static_cast<uint8_t>(b);
+            t[v] = isWhitespace(v)                               ? Starts::Whitespace
+                   : dataTypeInfo(v).valid                       ? Starts::Value
+                   : v == tag::AttrUByte || v == tag::AttrUInt16 ? Starts::Attribute
+                   : isOperator(v)                               ? Starts::Operator
+                                                                 : Starts::Other;
+        }
+        return t;
+    }();
+    return table.data();
+}
+
 } // namespace
 
 const Attribute *StreamCommand::find(uint16_t id) const
@@ -29,8 +57,18 @@ const Attribute *StreamCommand::find(uint16_t id) const
     return nullptr;
 }
 
-CommandReader::CommandReader(ByteSource &source, size_t window) : source_(source), chunk_(std::max<size_t>(window, 64))
+CommandReader::CommandReader(ByteSource &source, size_t window)
+    : source_(source), size_(source.size()), chunk_(std::max<size_t>(window, 64)), decode_(256, true)
 {
+}
+
+void CommandReader::decodeOnly(const std::vector<uint8_t> &ops)
+{
+    decode_.assign(256, false);
+    for (uint8_t o : ops)
+    {
+        decode_[o] = true;
+    }
 }
 
 bool CommandReader::fail(uint64_t pos, std::string reason)
@@ -45,7 +83,7 @@ bool CommandReader::fail(uint64_t pos, std::string reason)
 
 bool CommandReader::open()
 {
-    size_t n = static_cast<size_t>(std::min<uint64_t>(source_.size(), 64u << 10));
+    size_t n = static_cast<size_t>(std::min<uint64_t>(size_, 64u << 10));
     for (;;)
     {
         std::vector<uint8_t> lead(n);
@@ -61,18 +99,18 @@ bool CommandReader::open()
             start_ = pos_ = trailer_ = body_;
             return true;
         }
-        if (n == source_.size() || n >= kMostLead || !tokens.error || tokens.error->offset + 16 < n)
+        if (n == size_ || n >= kMostLead || !tokens.error || tokens.error->offset + 16 < n)
         {
             return fail(tokens.error ? tokens.error->offset : 0,
                         tokens.error ? tokens.error->reason : "not a PCL XL stream: no stream header");
         }
-        n = static_cast<size_t>(std::min<uint64_t>(source_.size(), static_cast<uint64_t>(n) * 4));
+        n = static_cast<size_t>(std::min<uint64_t>(size_, static_cast<uint64_t>(n) * 4));
     }
 }
 
 bool CommandReader::need(uint64_t pos, size_t n)
 {
-    if (pos > source_.size() || n > source_.size() - pos)
+    if (pos > size_ || n > size_ - pos)
     {
         return false;
     }
@@ -88,7 +126,7 @@ bool CommandReader::need(uint64_t pos, size_t n)
         start_ = keep;
     }
     const uint64_t have = start_ + window_.size();
-    const uint64_t want = std::min<uint64_t>(source_.size(), std::max<uint64_t>(pos + n, have + chunk_));
+    const uint64_t want = std::min<uint64_t>(size_, std::max<uint64_t>(pos + n, have + chunk_));
     const size_t more = static_cast<size_t>(want - have);
     const size_t old = window_.size();
     window_.resize(old + more);
@@ -109,6 +147,7 @@ bool CommandReader::next(StreamCommand &c)
         return false;
     }
     const Endian endian = header_.endian;
+    const Starts *table = StartTable();
     uint64_t p = pos_;
     while (need(p, 1) && isWhitespace(*at(p)))
     {
@@ -140,14 +179,15 @@ bool CommandReader::next(StreamCommand &c)
             return !error_ && fail(p, "the input ends inside an attribute list, before its operator");
         }
         const uint8_t b = *at(p);
-        if (isWhitespace(b))
+        const Starts starts = table[b];
+        if (starts == Starts::Whitespace)
         {
             p++;
             continue;
         }
-        const DataTypeInfo info = dataTypeInfo(b);
-        if (info.valid)
+        if (starts == Starts::Value)
         {
+            const DataTypeInfo info = dataTypeInfo(b);
             const size_t esize = elementSize(info.element);
             size_t size = 1 + esize * (info.shape == Shape::Scalar ? 1 : info.shape == Shape::XY ? 2 : 4);
             if (info.shape == Shape::Array)
@@ -175,7 +215,7 @@ bool CommandReader::next(StreamCommand &c)
             p += size;
             continue;
         }
-        if (b == tag::AttrUByte || b == tag::AttrUInt16)
+        if (starts == Starts::Attribute)
         {
             if (!need(p, b == tag::AttrUByte ? 2 : 3))
             {
@@ -184,7 +224,7 @@ bool CommandReader::next(StreamCommand &c)
             p += b == tag::AttrUByte ? 2 : 3;
             continue;
         }
-        if (isOperator(b))
+        if (starts == Starts::Operator)
         {
             c.op = b;
             c.op_offset = p;
@@ -225,6 +265,12 @@ bool CommandReader::next(StreamCommand &c)
         return false;
     }
 
+    pos_ = c.end;
+    c.bytes = at(c.gap);
+    if (!decode_[c.op] || c.op_offset == c.begin)
+    {
+        return true;
+    }
     ReadOptions ro;
     ro.expect_header = false;
     ro.endian = endian;
@@ -247,8 +293,6 @@ bool CommandReader::next(StreamCommand &c)
             value = nullptr;
         }
     }
-    pos_ = c.end;
-    c.bytes = at(c.gap);
     return true;
 }
 

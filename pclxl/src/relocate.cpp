@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <unordered_map>
 
 namespace pclxl
 {
@@ -45,7 +46,7 @@ struct Choices
 {
     std::vector<std::map<uint32_t, uint32_t>> held;
     uint32_t last = 0;
-    std::map<uint32_t, uint32_t> downloads; // per code, how often it has been downloaded so far
+    std::unordered_map<uint32_t, uint32_t> downloads; // per code, how often it has been downloaded so far
 };
 
 // The font for a Text drawing `codes` now: one that holds, for each code,
@@ -387,6 +388,8 @@ class Relocator
     bool walk(bool output)
     {
         reader_ = std::make_unique<CommandReader>(in_);
+        reader_->decodeOnly({op::BeginFontHeader, op::BeginChar, op::ReadChar, op::RemoveFont, op::SetFont, op::Text,
+                             op::TextPath, op::BeginStream});
         if (!reader_->open())
         {
             return refuse("not a sound PCL XL document: " + reader_->error()->message());

@@ -49,6 +49,9 @@ class CommandReader
     // Reads PJL and the stream header; false (with error()) when the input
     // does not open as PCL XL.
     bool open();
+    // Decodes the attribute lists of these operators only (all by default):
+    // the others come with no attributes, which saves most of the work.
+    void decodeOnly(const std::vector<uint8_t> &ops);
     const StreamHeader &header() const
     {
         return header_;
@@ -89,7 +92,9 @@ class CommandReader
     bool fail(uint64_t pos, std::string reason);
 
     ByteSource &source_;
+    uint64_t size_ = 0;
     size_t chunk_;
+    std::vector<bool> decode_;
     std::vector<uint8_t> window_;
     uint64_t start_ = 0; // input offset of window_[0]
     uint64_t pos_ = 0;   // where the next command's gap begins
