@@ -23,7 +23,10 @@ bool MemorySource::read(uint64_t offset, uint8_t *out, size_t n)
     {
         return false;
     }
-    std::memcpy(out, data_.data + offset, n);
+    if (n > 0)
+    {
+        std::memcpy(out, data_.data + offset, n);
+    }
     return true;
 }
 
