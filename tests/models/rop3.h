@@ -46,7 +46,7 @@ inline uint8_t Paint(uint8_t rop, uint8_t d, uint8_t s, uint8_t t, bool sourceTr
 // Whether painting with this ROP can only darken: every result bit that is
 // white was white in the destination, for every source, texture and
 // transparency mode; empty when so, else a counterexample.
-inline std::string OnlyAddsInk(uint8_t rop)
+inline std::string EvaluateOnlyAddsInk(uint8_t rop)
 {
     for (int mode = 0; mode < 4; mode++)
     {
@@ -69,6 +69,19 @@ inline std::string OnlyAddsInk(uint8_t rop)
         }
     }
     return std::string();
+}
+
+// The same, worked out once per ROP.
+inline std::string OnlyAddsInk(uint8_t rop)
+{
+    static std::string answers[256];
+    static bool known[256] = {};
+    if (!known[rop])
+    {
+        answers[rop] = EvaluateOnlyAddsInk(rop);
+        known[rop] = true;
+    }
+    return answers[rop];
 }
 
 } // namespace models
