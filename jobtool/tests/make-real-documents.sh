@@ -12,6 +12,7 @@
 set -eu
 out=$1
 mkdir -p "$out"
+rm -f "$out"/*.pxl
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
