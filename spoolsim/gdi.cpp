@@ -9,6 +9,7 @@
 #include <pclxl/pclxl.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace spoolsim
@@ -93,19 +94,180 @@ static uint8_t GrayOf(COLORREF c)
     return static_cast<uint8_t>((GetRValue(c) * 30 + GetGValue(c) * 59 + GetBValue(c) * 11) / 100);
 }
 
-static void PutText(pclxl::Writer &w, const WString &text)
+// The raster operation the driver draws decorations with: destination AND
+// texture (ROP3 0xA0, "DTa"). ROP3 codes follow the ternary raster operations
+// that PCL takes from Windows: bit (4T + 2S + D) of the code is the result
+// for those operand bits, computed in RGB terms, 1 white and 0 black (PCL 5
+// Comparison Guide, "Logical Operation"; public interpreters keep that
+// convention and invert it for devices that store black as 1). A filled or
+// stroked shape is the texture, painted through a black source. D AND T
+// keeps every black bit of the destination black whatever the source, the
+// texture or the transparency modes, and turns white only to the texture's
+// ink: a watermark of any colour adds ink and never removes it. The page's
+// own ROP (252, T OR S, the default, which paints the texture over what is
+// there) would lighten dark page content under a gray watermark.
+const uint8_t kRopAddInk = 0xA0;
+
+// Unicode to the code points of the Windows Latin 1 symbol set (19U) that
+// the driver selects fonts with; what that set lacks becomes '?'.
+static uint16_t Latin1Code(WCHAR ch)
 {
-    std::vector<uint16_t> units(text.begin(), text.end());
-    w.uint16Array(units).attr(pclxl::attr::TextData);
+    static const uint16_t k80[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                     0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
+                                     0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+    if (ch < 0x80 || (ch >= 0xA0 && ch <= 0xFF))
+    {
+        return ch;
+    }
+    for (uint16_t i = 0; i < 32; i++)
+    {
+        if (k80[i] != 0 && k80[i] == ch)
+        {
+            return static_cast<uint16_t>(0x80 + i);
+        }
+    }
+    return '?';
 }
 
+// The advance of a character in thousandths of the em: the widths of the
+// common sans-serif faces (regular and bold) for printable ASCII, half an
+// em for anything else.
+static int AdvanceThousandths(uint16_t code, bool bold)
+{
+    static const short kRegular[95] = {278,  278, 355, 556, 556, 889, 667, 191, 333, 333, 389, 584, 278, 333, 278, 278,
+                                       556,  556, 556, 556, 556, 556, 556, 556, 556, 556, 278, 278, 584, 584, 584, 556,
+                                       1015, 667, 667, 722, 722, 667, 611, 778, 722, 278, 500, 667, 556, 833, 722, 778,
+                                       667,  778, 722, 667, 611, 722, 667, 944, 667, 667, 611, 278, 278, 278, 469, 556,
+                                       333,  556, 556, 500, 556, 556, 278, 556, 556, 222, 222, 500, 222, 833, 556, 556,
+                                       556,  556, 333, 500, 278, 556, 500, 722, 500, 500, 500, 334, 260, 334, 584};
+    static const short kBold[95] = {278, 333, 474, 556, 556, 889, 722, 238, 333, 333, 389, 584, 278, 333, 278, 278,
+                                    556, 556, 556, 556, 556, 556, 556, 556, 556, 556, 333, 333, 584, 584, 584, 611,
+                                    975, 722, 722, 722, 722, 667, 611, 778, 722, 278, 556, 722, 611, 833, 722, 778,
+                                    667, 778, 722, 667, 611, 722, 667, 944, 667, 667, 611, 333, 278, 333, 584, 556,
+                                    333, 556, 611, 556, 611, 556, 333, 611, 611, 278, 278, 556, 278, 889, 611, 611,
+                                    611, 611, 389, 556, 333, 611, 556, 778, 556, 556, 500, 389, 280, 389, 584};
+    if (code < 32 || code > 126)
+    {
+        return 500;
+    }
+    return (bold ? kBold : kRegular)[code - 32];
+}
+
+// The cell of the selected font as GetTextMetricsW reports it: a negative
+// height asks for the em height, and the cell adds the internal leading.
+static LONG EmHeight(const LOGFONTW &lf)
+{
+    return lf.lfHeight < 0 ? -lf.lfHeight : lf.lfHeight;
+}
+
+static LONG CellHeight(const LOGFONTW &lf)
+{
+    LONG em = EmHeight(lf);
+    return lf.lfHeight < 0 ? em + em * CurrentRun()->printer->model.internalLeadingPercent / 100 : em;
+}
+
+static LONG CellAscent(const LOGFONTW &lf)
+{
+    return CellHeight(lf) * 4 / 5;
+}
+
+// A line of text as the printer draws it: the codes, the cursor on the
+// baseline at the start of the first character, and the advance after each
+// character along the escapement (y runs down the page, the escapement turns
+// counterclockwise as seen on paper, as PCL XL's CharAngle does).
+struct TextLine
+{
+    std::vector<uint16_t> codes;
+    int16_t x = 0, y = 0;
+    std::vector<int16_t> dx, dy;
+};
+
+// To the nearest whole unit, halves up. The C libraries of the two builds
+// may differ in the last bits of a sine (sin 30 degrees is a hair below 0.5
+// on one), so a value that close below a half rounds up on both.
+static long Whole(double v)
+{
+    return static_cast<long>(std::floor(v + 0.5 + 1e-9));
+}
+
+static int16_t Clamp16(double v)
+{
+    return static_cast<int16_t>(Whole(std::max(-32768.0, std::min(32767.0, v))));
+}
+
+// GDI positions text by its reference point: left, centre or right of the
+// advance, and top, baseline or bottom of the cell (the alignment flags).
+static TextLine LayOut(int x, int y, const WString &text, const LOGFONTW &lf, UINT align)
+{
+    TextLine line;
+    const double em = static_cast<double>(EmHeight(lf) > 0 ? EmHeight(lf) : 100);
+    const bool bold = lf.lfWeight >= 600; // semibold and heavier
+    const double theta = lf.lfEscapement / 10.0 * 3.14159265358979323846 / 180.0;
+    const double ux = std::cos(theta), uy = -std::sin(theta); // along the baseline
+    const double vx = std::sin(theta), vy = std::cos(theta);  // down, across it
+    double width = 0;
+    std::vector<double> advances;
+    for (WCHAR ch : text)
+    {
+        uint16_t code = Latin1Code(ch);
+        line.codes.push_back(code);
+        advances.push_back(em * AdvanceThousandths(code, bold) / 1000.0);
+        width += advances.back();
+    }
+    double along = (align & TA_CENTER) == TA_CENTER ? -width / 2 : (align & TA_RIGHT) ? -width : 0;
+    double down = (align & TA_BASELINE) == TA_BASELINE ? 0
+                  : (align & TA_BOTTOM)                ? -(CellHeight(lf) - CellAscent(lf))
+                                                       : CellAscent(lf);
+    const double sx = x + along * ux + down * vx, sy = y + along * uy + down * vy;
+    line.x = Clamp16(sx);
+    line.y = Clamp16(sy);
+    // Each advance rounded from the running total, so that the rounding
+    // never adds up along the line.
+    double run = 0;
+    long px = 0, py = 0;
+    for (double a : advances)
+    {
+        run += a;
+        long nx = Whole(run * ux), ny = Whole(run * uy);
+        line.dx.push_back(Clamp16(static_cast<double>(nx - px)));
+        line.dy.push_back(Clamp16(static_cast<double>(ny - py)));
+        px = nx;
+        py = ny;
+    }
+    return line;
+}
+
+// The state a decoration's text needs, whatever the page set before it:
+// the font and every character transformation.
 static void PutFont(pclxl::Writer &w, const LOGFONTW &lf)
 {
     std::string face = Narrow(WString(lf.lfFaceName));
     face.resize(16, ' ');
-    float size = static_cast<float>(lf.lfHeight < 0 ? -lf.lfHeight : lf.lfHeight);
+    float size = static_cast<float>(EmHeight(lf));
     w.setFont(face, size > 0 ? size : 100.0f);
     w.setCharAngle(static_cast<float>(lf.lfEscapement) / 10.0f);
+    w.xy(pclxl::ElementType::Real32, 1, 1).attr(pclxl::attr::CharScale).op(pclxl::op::SetCharScale);
+    w.xy(pclxl::ElementType::Real32, 0, 0).attr(pclxl::attr::CharShear).op(pclxl::op::SetCharShear);
+    w.real32(0).attr(pclxl::attr::CharBoldValue).op(pclxl::op::SetCharBoldValue);
+}
+
+// Cursor, codes and spacing of a line; the caller adds Text or TextPath.
+static void PutLine(pclxl::Writer &w, const TextLine &line)
+{
+    w.setCursor(line.x, line.y);
+    w.uint16Array(line.codes).attr(pclxl::attr::TextData);
+    w.sint16Array(line.dx).attr(pclxl::attr::XSpacingData);
+    w.sint16Array(line.dy).attr(pclxl::attr::YSpacingData);
+}
+
+// What every drawing call sets first: the colour space its colours are
+// given in and the raster operation, so that the data print the same
+// wherever they stand in a page.
+static void PutPaintSetup(pclxl::Writer &w)
+{
+    w.setColorSpaceGray();
+    w.setROP(kRopAddInk);
 }
 
 // ---- entry points ---------------------------------------------------------------------
@@ -356,13 +518,11 @@ static BOOL WINAPI Sim_GetTextMetricsW(HDC hdc, LPTEXTMETRICW lptm)
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    // A negative height asks for the em height; the cell adds the font's
-    // internal leading.
-    LONG em = lf->lfHeight < 0 ? -lf->lfHeight : lf->lfHeight;
-    LONG height = lf->lfHeight < 0 ? em + em * CurrentRun()->printer->model.internalLeadingPercent / 100 : em;
+    LONG em = EmHeight(*lf);
+    LONG height = CellHeight(*lf);
     std::memset(lptm, 0, sizeof(*lptm));
     lptm->tmHeight = height;
-    lptm->tmAscent = height * 4 / 5;
+    lptm->tmAscent = CellAscent(*lf);
     lptm->tmDescent = height - lptm->tmAscent;
     lptm->tmInternalLeading = height - em;
     lptm->tmAveCharWidth = em / 2;
@@ -487,10 +647,11 @@ static BOOL WINAPI Sim_TextOutW(HDC hdc, int x, int y, LPCWSTR lpString, int c)
         return TRUE;
     }
     pclxl::Writer w;
+    PutPaintSetup(w);
     w.setBrushGray(GrayOf(dc->textColor));
+    w.ubyte(0).attr(pclxl::attr::NullPen).op(pclxl::op::SetPenSource);
     PutFont(w, font);
-    w.setCursor(static_cast<int16_t>(x), static_cast<int16_t>(y));
-    PutText(w, text);
+    PutLine(w, LayOut(x, y, text, font, dc->textAlign));
     w.op(pclxl::op::Text);
     return SendToHook(*dc, w.bytes()) ? TRUE : FALSE;
 }
@@ -580,18 +741,19 @@ static BOOL WINAPI Sim_StrokePath(HDC hdc)
     GdiObject *pen = FindObject(dc->hPen);
     CurrentRun()->LogGdi(Call("StrokePath", {PathPoints(*dc)}));
     pclxl::Writer w;
-    if (pen != nullptr)
-    {
-        w.setPenGray(GrayOf(pen->color));
-        w.ubyte(static_cast<uint8_t>(pen->width)).attr(pclxl::attr::PenWidth).op(pclxl::op::SetPenWidth);
-    }
+    PutPaintSetup(w);
+    // The stock pen of a DC is black, one unit wide.
+    w.setPenGray(pen != nullptr ? GrayOf(pen->color) : 0);
+    w.ubyte(static_cast<uint8_t>(pen != nullptr ? std::min(pen->width, 255) : 1))
+        .attr(pclxl::attr::PenWidth)
+        .op(pclxl::op::SetPenWidth);
+    w.ubyte(0).attr(pclxl::attr::SolidLine).op(pclxl::op::SetLineDash);
     w.ubyte(0).attr(pclxl::attr::NullBrush).op(pclxl::op::SetBrushSource);
     for (const DeviceContext::PathText &t : dc->path)
     {
         PutFont(w, t.font);
-        w.setCursor(static_cast<int16_t>(t.x), static_cast<int16_t>(t.y));
         w.newPath();
-        PutText(w, t.text);
+        PutLine(w, LayOut(t.x, t.y, t.text, t.font, dc->textAlign));
         w.op(pclxl::op::TextPath);
         w.op(pclxl::op::PaintPath);
     }

@@ -83,6 +83,22 @@ Bytes Concat(std::initializer_list<Bytes> parts)
     return out;
 }
 
+// A page's MediaSize (as BeginPage gives it), or the document's.
+uint8_t PageMediaSize(const PreparedPage &page, uint8_t fallback)
+{
+    Commands begin = ReadCommands(pclxl::Bytes(page.begin), pclxl::Context::Session, false);
+    for (const pclxl::Command &c : begin.structure.commands)
+    {
+        const pclxl::Attribute *size = c.op == op::BeginPage ? c.find(attr::MediaSize) : nullptr;
+        if (size && size->value.shape == pclxl::Shape::Scalar && size->value.number() >= 0 &&
+            size->value.number() < 256)
+        {
+            return static_cast<uint8_t>(size->value.number());
+        }
+    }
+    return fallback;
+}
+
 Bytes OriginFragment(double x, double y)
 {
     // Whole units where they fit the usual 16 bits, else real numbers.
@@ -280,6 +296,20 @@ Bytes OverlayEnd()
 }
 } // namespace driver
 
+Bytes Reorderable(const Bytes &pxl, std::vector<std::string> &notes, std::string &why)
+{
+    pclxl::MemorySource in{pclxl::Bytes(pxl)};
+    pclxl::VectorSink out;
+    pclxl::RelocationResult moved = pclxl::relocateDownloads(in, out);
+    if (!moved.ok)
+    {
+        why = moved.error;
+        return pxl;
+    }
+    notes.insert(notes.end(), moved.notes.begin(), moved.notes.end());
+    return std::move(out.bytes);
+}
+
 DRVDEVMODE MakeSettings(const JobOptions &o, const PreparedDocument &doc)
 {
     DRVDEVMODE dm = spoolsim::DefaultSettings();
@@ -344,26 +374,42 @@ BookletLayout MakeBookletLayout(const PreparedDocument &doc, const DRVDEVMODE &d
     const double u = doc.unitsPerInch;
     const double S = std::min(paper.widthInch, paper.heightInch) * u;
     const double L = std::max(paper.widthInch, paper.heightInch) * u;
+    // The largest short and long sides among the pages: one scale has to
+    // fit every page into its half, whatever paper it was made for.
+    double pageS = S, pageL = L;
+    for (const PreparedPage &page : doc.pages)
+    {
+        const Paper &own = PaperForMediaSize(PageMediaSize(page, doc.mediaSize));
+        pageS = std::max(pageS, std::min(own.widthInch, own.heightInch) * u);
+        pageL = std::max(pageL, std::max(own.widthInch, own.heightInch) * u);
+    }
 
     // Two pages side by side on a sheet turned the other way; each page is
-    // scaled into its half and centred there. A page of the other
-    // orientation is turned by 90 degrees (its x axis then runs down the
-    // sheet, so its origin is at the right edge of where it lands).
+    // scaled into its half and centred there. On a portrait booklet (a
+    // landscape sheet, halves left and right) every page's short side runs
+    // across the sheet; on a landscape booklet (a portrait sheet, halves top
+    // and bottom) its long side does. A page of the other orientation is
+    // turned by a PageAngle of 270: with y running down the sheet, PCL XL
+    // turns a positive angle counterclockwise as seen on paper, so 270 turns
+    // the page clockwise, its x axis running down the sheet and its y axis to
+    // the left; its origin is then at the right edge of where it lands.
     double scale, o[4][2];
     if (!landscapeBooklet)
     {
         const double halfW = L / 2, halfH = S;
-        scale = std::min(halfW / S, halfH / L);
-        const double ox = (halfW - scale * S) / 2, oy = (halfH - scale * L) / 2;
-        const double table[4][2] = {{ox, oy}, {halfW + ox, oy}, {ox + scale * S, oy}, {halfW + ox + scale * S, oy}};
+        scale = std::min(halfW / pageS, halfH / pageL);
+        const double ox = (halfW - scale * pageS) / 2, oy = (halfH - scale * pageL) / 2;
+        const double table[4][2] = {
+            {ox, oy}, {halfW + ox, oy}, {ox + scale * pageS, oy}, {halfW + ox + scale * pageS, oy}};
         std::memcpy(o, table, sizeof(o));
     }
     else
     {
         const double halfW = S, halfH = L / 2;
-        scale = std::min(halfW / L, halfH / S);
-        const double ox = (halfW - scale * L) / 2, oy = (halfH - scale * S) / 2;
-        const double table[4][2] = {{ox + scale * L, oy}, {ox + scale * L, halfH + oy}, {ox, oy}, {ox, halfH + oy}};
+        scale = std::min(halfW / pageL, halfH / pageS);
+        const double ox = (halfW - scale * pageL) / 2, oy = (halfH - scale * pageS) / 2;
+        const double table[4][2] = {
+            {ox + scale * pageL, oy}, {ox + scale * pageL, halfH + oy}, {ox, oy}, {ox, halfH + oy}};
         std::memcpy(o, table, sizeof(o));
     }
 
@@ -388,7 +434,7 @@ BookletLayout MakeBookletLayout(const PreparedDocument &doc, const DRVDEVMODE &d
     pclxl::Writer ep;
     ep.endPage(1);
     pclxl::Writer rotation;
-    rotation.sint16(90).attr(attr::PageAngle).op(op::SetPageRotation);
+    rotation.sint16(270).attr(attr::PageAngle).op(op::SetPageRotation);
     pclxl::Writer sc;
     sc.xy(pclxl::ElementType::Real32, scale, scale).attr(attr::PageScale).op(op::SetPageScale);
     pclxl::Writer cm;
@@ -495,14 +541,29 @@ MadeJob MakeJob(const Bytes &pxl, const JobOptions &o)
         made.usage = true;
         return made;
     }
-    PrepareResult prepared = Prepare(pxl, !o.collate && o.copies > 1 ? static_cast<uint16_t>(o.copies) : 0);
+    // Pages the hook may send in any order need every download ahead of the
+    // first page; an overlay is made of page 1 as it stands, downloads and all.
+    std::vector<std::string> moved;
+    std::string unmovable;
+    const Bytes document = o.overlayCreate ? pxl : Reorderable(pxl, moved, unmovable);
+    PrepareResult prepared = Prepare(document, !o.collate && o.copies > 1 ? static_cast<uint16_t>(o.copies) : 0);
     if (!prepared.doc)
     {
         made.error = prepared.error;
         return made;
     }
+    if (!unmovable.empty() && (!PageOrderOptions(o).empty() || o.copies > 1))
+    {
+        made.error = "the pages cannot be made to print the same in any order: " + unmovable;
+        return made;
+    }
     const PreparedDocument &doc = *prepared.doc;
-    made.notes = doc.notes;
+    made.notes = moved;
+    if (!unmovable.empty())
+    {
+        made.notes.push_back("font downloads stay in their pages (" + unmovable + ")");
+    }
+    made.notes.insert(made.notes.end(), doc.notes.begin(), doc.notes.end());
     DRVDEVMODE dm = MakeSettings(o, doc);
     const bool spooling = Spools(dm);
     const bool booklet = dm.sBooklet != 0;

@@ -88,6 +88,12 @@ Bytes OverlayCall();
 Bytes OverlayEnd();
 } // namespace driver
 
+// The document with its font and character downloads moved into the job
+// header, so that every page prints the same in any order (see
+// pclxl::relocateDownloads), and what that changed in `notes`. When they
+// cannot be moved, the document as it is, with the reason in `why`.
+Bytes Reorderable(const Bytes &pxl, std::vector<std::string> &notes, std::string &why);
+
 // The settings block for the options and the document.
 DRVDEVMODE MakeSettings(const JobOptions &options, const PreparedDocument &doc);
 // Whether the hook spools a job with these settings (and so needs the

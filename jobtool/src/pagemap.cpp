@@ -294,16 +294,16 @@ std::string Summarise(const std::vector<pclxl::Command> &cmds, size_t begin, siz
         {
             fonts++;
         }
-        else if (c.op == op::BeginChar)
+        else if (c.op == op::ReadChar)
         {
-            chars++;
+            chars++; // a BeginChar may download many
         }
         else if (c.op == op::BeginStream)
         {
             const pclxl::Attribute *a = c.find(attr::StreamName);
             parts.push_back("stream \"" + (a ? a->value.text() : std::string()) + "\"");
         }
-        else if (c.op == op::ReadFontHeader || c.op == op::EndFontHeader || c.op == op::ReadChar ||
+        else if (c.op == op::ReadFontHeader || c.op == op::EndFontHeader || c.op == op::BeginChar ||
                  c.op == op::EndChar || c.op == op::ReadStream || c.op == op::EndStream)
         {
         }
@@ -633,7 +633,9 @@ Reference ReferenceFromJob(const spoolsim::Job &job, std::string *error)
 Reference ReferenceFromInput(const Bytes &pxl, std::string *error)
 {
     Reference ref;
-    PrepareResult prepared = Prepare(pxl, 0);
+    std::vector<std::string> notes;
+    std::string unmovable;
+    PrepareResult prepared = Prepare(Reorderable(pxl, notes, unmovable), 0);
     if (!prepared.doc)
     {
         *error = prepared.error;

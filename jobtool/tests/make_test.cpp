@@ -268,6 +268,76 @@ TEST(Make, FontDownloadsMoveIntoTheHeaderUnlessTheyClash)
               clash.doc->pages[1].body.end());
 }
 
+// A document whose second page downloads another character under a code the
+// first page used: reordered, each page still draws its own character; a
+// download that cannot be moved refuses reordering options only.
+TEST(Make, PagesThatReuseCharacterCodesPrintInAnyOrder)
+{
+    auto define = [](pclxl::Writer &w, const char *glyph) {
+        w.ubyteArray("@").attr(pclxl::attr::FontName).op(pclxl::op::BeginChar);
+        w.uint16(7).attr(pclxl::attr::CharCode).uint16(5).attr(pclxl::attr::CharDataSize).op(pclxl::op::ReadChar);
+        w.data(pclxl::Bytes(std::string(glyph)));
+        w.op(pclxl::op::EndChar);
+    };
+    pclxl::Writer w;
+    w.streamHeader().beginSession(600).openDataSource();
+    w.ubyteArray("@").attr(pclxl::attr::FontName).ubyte(0).attr(pclxl::attr::FontFormat).op(pclxl::op::BeginFontHeader);
+    w.uint16(4)
+        .attr(pclxl::attr::FontHeaderLength)
+        .op(pclxl::op::ReadFontHeader)
+        .data(pclxl::Bytes(std::string("head")));
+    w.op(pclxl::op::EndFontHeader);
+    for (const char *glyph : {"first", "other"})
+    {
+        w.beginPage();
+        define(w, glyph);
+        w.setFont("@", 12, 0).setCursor(100, 100);
+        w.uint16Array({7}).attr(pclxl::attr::TextData).op(pclxl::op::Text).endPage(1);
+    }
+    w.closeDataSource().endSession();
+    const Bytes doc = w.take();
+
+    JobOptions reverse;
+    reverse.reverse = true;
+    Outcome o = MakeAndRun(doc, reverse);
+    ASSERT_TRUE(o.made.job) << o.made.error;
+    ASSERT_EQ(o.made.notes.size(), 2u);
+    EXPECT_NE(o.made.notes[1].find("as 2 fonts"), std::string::npos) << o.made.notes[1];
+    ASSERT_EQ(o.Sequences(), (std::vector<std::vector<std::string>>{{"2", "1"}})) << o.Report();
+    const Bytes &printed = o.replay.run.PrinterDocuments().front()->data;
+    // Each page selects the font that holds its own character.
+    pclxl::Document out = pclxl::readDocument(pclxl::Bytes(printed));
+    ASSERT_TRUE(out.ok());
+    std::vector<std::string> selected;
+    for (const pclxl::Command &c : out.commands)
+    {
+        if (c.op == pclxl::op::SetFont)
+        {
+            selected.push_back(c.find(pclxl::attr::FontName)->value.text());
+        }
+    }
+    EXPECT_EQ(selected, (std::vector<std::string>{"@~1", "@"}));
+
+    // A stream that downloads characters itself cannot move: reordering is
+    // refused, printing as it comes is not.
+    pclxl::Writer stream;
+    define(stream, "inner");
+    pclxl::Writer s;
+    s.streamHeader().beginSession(600).openDataSource();
+    s.beginStream("S").readStream(pclxl::Bytes(stream.bytes())).endStream();
+    s.beginPage().execStream("S").endPage(1);
+    s.closeDataSource().endSession();
+    jobtool::MadeJob refused = MakeJob(s.bytes(), reverse);
+    EXPECT_FALSE(refused.job);
+    EXPECT_NE(refused.error.find("cannot be made to print the same in any order: stream \"S\" downloads"),
+              std::string::npos)
+        << refused.error;
+    jobtool::MadeJob plain = MakeJob(s.bytes(), JobOptions());
+    ASSERT_TRUE(plain.job) << plain.error;
+    ASSERT_FALSE(plain.notes.empty());
+    EXPECT_NE(plain.notes.front().find("font downloads stay in their pages"), std::string::npos);
+}
+
 TEST(Make, Page1AsAnOverlayDownloadsAndRemovesItsOwnFonts)
 {
     jobtool::PrepareResult p = jobtool::Prepare(Sample("sample.pxl"), 0);

@@ -2,7 +2,12 @@
 // its fragment in pages on the direct path and in the spool file.
 #include "jobtest.h"
 
+#include "../models/drawing.h"
+
+#include <pclxl/pclxl.h>
+
 #include <algorithm>
+#include <cmath>
 
 namespace scenarios
 {
@@ -389,6 +394,117 @@ TEST_F(Watermark, SpooledFragmentGrowsTheIndexByTheWatermarkAndEight)
     ASSERT_GE(traces.size(), index.size());
     // The watermark job, printed first, traces its own empty index.
     EXPECT_EQ(std::vector<WString>(traces.end() - static_cast<long>(index.size()), traces.end()), index);
+}
+
+// The commands of the watermark data, read as the printer reads a page body.
+std::vector<pclxl::Command> WatermarkCommands(const Bytes &data)
+{
+    pclxl::ReadOptions ro;
+    ro.expect_header = false;
+    pclxl::TokenList tokens = pclxl::tokenize(pclxl::Bytes(data), ro);
+    pclxl::CheckOptions co;
+    co.context = pclxl::Context::Page;
+    pclxl::Structure structure = pclxl::checkStructure(tokens, pclxl::Bytes(data), co);
+    EXPECT_TRUE(tokens.ok() && structure.ok()) << (tokens.ok() ? structure.error->message() : tokens.error->message());
+    return structure.commands;
+}
+
+// Whatever the watermark's colour, filled or outlined, its data set up what
+// they draw with and paint with a raster operation that only darkens the
+// page, yet shows the watermark's ink on white paper.
+TEST_F(Watermark, DataSetUpTheirOwnStateAndOnlyAddInk)
+{
+    const COLORREF colours[] = {RGB(192, 192, 192), RGB(0, 0, 0), RGB(255, 255, 255), RGB(200, 30, 30)};
+    for (bool outline : {false, true})
+    {
+        for (COLORREF colour : colours)
+        {
+            DRVDEVMODE dm = WatermarkOn();
+            dm.crWmColor = colour;
+            dm.sWmOutline = outline ? 1 : 0;
+            RunResult r = Run(JobBuilder().Settings(dm).Build());
+            models::Painted p = models::CheckDrawing(WatermarkCommands(PortraitFile()));
+            const std::string what = std::string(outline ? "outline" : "filled") + " colour " + std::to_string(colour);
+            EXPECT_EQ(p.problem, "") << what;
+            ASSERT_GT(p.paints, 0) << what;
+            const uint8_t ink =
+                static_cast<uint8_t>((GetRValue(colour) * 30 + GetGValue(colour) * 59 + GetBValue(colour) * 11) / 100);
+            for (uint8_t rop : p.rops)
+            {
+                // Shapes are painted through a black source; on white paper
+                // the watermark's own gray is what shows.
+                EXPECT_EQ(models::Paint(rop, 255, 0, ink, false, false), ink) << what;
+            }
+        }
+    }
+}
+
+// The model itself: the page's default ROP lightens dark content under a
+// light brush, which is what the watermark must not do.
+TEST(Rop3Model, DefaultRopPaintsOverWhatIsThere)
+{
+    EXPECT_EQ(models::Rop3(252, 0, 0, 192), 192) << "T OR S through a black source copies the brush";
+    EXPECT_NE(models::OnlyAddsInk(252), "");
+    EXPECT_EQ(models::OnlyAddsInk(0xAA), "") << "D alone never lightens";
+    EXPECT_EQ(models::Rop3(0xCC, 0x0F, 0xF0, 0x00), 0xF0) << "S";
+    EXPECT_EQ(models::Rop3(0xF0, 0x0F, 0x00, 0x3C), 0x3C) << "T";
+    EXPECT_EQ(models::Paint(0xF0, 0x00, 0x00, 0xFF, false, true), 0x00) << "white texture bits leave D";
+}
+
+// Each character advances the cursor by its own width along the escapement,
+// and the text stands where GDI puts it: centred on the reference point,
+// its cell's top edge through it.
+TEST_F(Watermark, TextAdvancesGlyphByGlyphAroundItsReferencePoint)
+{
+    spooler->model.internalLeadingPercent = 0;
+    for (short angle : {0, 30, 90, -45})
+    {
+        DRVDEVMODE dm = WatermarkOn();
+        dm.sWmFontSize = 12; // an em of 100 units at 600 dpi, no leading: ascent 80
+        dm.sWmAngle = angle;
+        RunResult r = Run(JobBuilder().Settings(dm).Build());
+        std::vector<const GdiCall *> out = Calls(r, "TextOutW");
+        ASSERT_EQ(out.size(), 1u);
+        const double x = static_cast<double>(out[0]->args[0]), y = static_cast<double>(out[0]->args[1]);
+
+        const pclxl::Command *cursor = nullptr, *text = nullptr, *charAngle = nullptr;
+        std::vector<pclxl::Command> cmds = WatermarkCommands(PortraitFile());
+        for (const pclxl::Command &c : cmds)
+        {
+            cursor = c.op == pclxl::op::SetCursor ? &c : cursor;
+            text = c.op == pclxl::op::Text ? &c : text;
+            charAngle = c.op == pclxl::op::SetCharAngle ? &c : charAngle;
+        }
+        ASSERT_TRUE(cursor && text && charAngle) << angle;
+        EXPECT_EQ(charAngle->find(pclxl::attr::CharAngle)->value.number(), angle);
+        const pclxl::Value &dx = text->find(pclxl::attr::XSpacingData)->value;
+        const pclxl::Value &dy = text->find(pclxl::attr::YSpacingData)->value;
+        const size_t n = text->find(pclxl::attr::TextData)->value.count();
+        ASSERT_EQ(n, std::string("CONFIDENTIAL").size());
+        ASSERT_EQ(dx.count(), n);
+        ASSERT_EQ(dy.count(), n);
+        // With y down the page, a counterclockwise escapement runs along
+        // (cos, -sin); "down" across the line is (sin, cos).
+        const double pi = 3.14159265358979323846;
+        const double ux = std::cos(angle * pi / 180), uy = -std::sin(angle * pi / 180);
+        double along = 0;
+        for (size_t i = 0; i < n; i++)
+        {
+            const double a = dx.number(i) * ux + dy.number(i) * uy;
+            const double across = dx.number(i) * -uy + dy.number(i) * ux;
+            EXPECT_GT(a, 20) << angle << ": character " << i << " advances";
+            EXPECT_LT(a, 100) << angle << ": character " << i;
+            EXPECT_LE(std::abs(across), 1.5) << angle << ": character " << i << " stays on the line";
+            along += a;
+        }
+        EXPECT_GT(along, 12 * 40.0) << "a bold capital is wider than 0.4 em";
+        const double cx = cursor->find(pclxl::attr::Point)->value.number(0);
+        const double cy = cursor->find(pclxl::attr::Point)->value.number(1);
+        // Top centre of the line: half the advance along it, the ascent up.
+        const double topX = cx + along / 2 * ux - 80 * -uy, topY = cy + along / 2 * uy - 80 * ux;
+        EXPECT_NEAR(topX, x, 1.5) << angle;
+        EXPECT_NEAR(topY, y, 1.5) << angle;
+    }
 }
 
 } // namespace

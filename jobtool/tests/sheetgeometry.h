@@ -1,0 +1,66 @@
+// Where a booklet's pages land on the paper, computed from what the printer
+// receives as a PCL XL interpreter applies it, and which half of its sheet
+// side each page belongs in by the way a booklet is folded and read. Written
+// from the printer language's documented semantics, not from the driver's
+// arithmetic:
+// - BeginPage starts a sheet side in its Orientation and MediaSize, user
+//   space with its origin at the top left corner and y running down;
+// - SetPageOrigin, SetPageRotation and SetPageScale change user space in
+//   that order of application, each within the space the ones before it
+//   left (translate, then turn, then scale); SetPageDefaultCTM undoes them;
+// - a positive PageAngle turns user space counterclockwise as seen on paper.
+#pragma once
+
+#include "support.h"
+
+#include <string>
+#include <vector>
+
+namespace jobtool_test
+{
+
+struct Point
+{
+    double x = 0, y = 0;
+};
+
+// A page's extent in its own user space.
+struct PageSize
+{
+    double width = 0, height = 0;
+};
+
+// The sizes of a document's pages, by orientation and paper of their
+// BeginPage, in the document's units.
+std::vector<PageSize> PageSizes(const Bytes &document);
+
+struct Placement
+{
+    int page = 0;     // the input page
+    Point corners[4]; // on the sheet
+    int half = -1;    // the half all four corners lie in (0 left or top, 1 right or bottom), -1 for none
+};
+
+struct SheetSide
+{
+    bool landscape = false; // the sheet is wider than high: halves left and right
+    double width = 0, height = 0;
+    std::vector<Placement> placements;
+};
+
+// Every sheet side of a printed booklet with the input pages it carries (by
+// their bodies) and where each lands. `tolerance` widens the halves by that
+// many units (the layout's origins are whole units).
+std::vector<SheetSide> PlaceBooklet(const Bytes &printed, const jobtool::Reference &reference,
+                                    const std::vector<PageSize> &sizes, double tolerance);
+
+// The pages a folded booklet of `pages` pages shows on a sheet side, left
+// (or top) first, in reading direction 0 (left to right) or 1; 0 for a
+// blank half. `anyPage` is one page on that side.
+std::pair<int, int> FoldedSide(int pages, int anyPage, int direction);
+
+// Empty when every page of the job is on exactly one sheet side, inside the
+// half the fold gives it; else what is wrong.
+std::string CheckBooklet(const std::vector<SheetSide> &sides, int pages, int direction);
+
+} // namespace jobtool_test

@@ -1,0 +1,117 @@
+// Where a transform reads its input and writes its output: a document held
+// in memory or a file read at any offset, and bytes appended to a vector or
+// a file. Transforms read a document more than once, a window at a time, so
+// that a file of any size goes through in bounded memory.
+#pragma once
+
+#include "pclxl/reader.h"
+
+#include <cstdint>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace pclxl
+{
+
+class ByteSource
+{
+  public:
+    virtual ~ByteSource() = default;
+    virtual uint64_t size() const = 0;
+    // Exactly n bytes from offset into out; false (with error()) when they
+    // cannot be read.
+    virtual bool read(uint64_t offset, uint8_t *out, size_t n) = 0;
+    virtual std::string error() const
+    {
+        return std::string();
+    }
+};
+
+class MemorySource : public ByteSource
+{
+  public:
+    explicit MemorySource(Bytes data) : data_(data)
+    {
+    }
+    uint64_t size() const override
+    {
+        return data_.size;
+    }
+    bool read(uint64_t offset, uint8_t *out, size_t n) override;
+
+  private:
+    Bytes data_;
+};
+
+class FileSource : public ByteSource
+{
+  public:
+    explicit FileSource(const std::string &path);
+    bool ok() const
+    {
+        return error_.empty();
+    }
+    uint64_t size() const override
+    {
+        return size_;
+    }
+    bool read(uint64_t offset, uint8_t *out, size_t n) override;
+    std::string error() const override
+    {
+        return error_;
+    }
+
+  private:
+    std::ifstream file_;
+    uint64_t size_ = 0;
+    std::string path_;
+    std::string error_;
+};
+
+class ByteSink
+{
+  public:
+    virtual ~ByteSink() = default;
+    // false (with error()) when the bytes could not all be written.
+    virtual bool write(const uint8_t *data, size_t n) = 0;
+    virtual std::string error() const
+    {
+        return std::string();
+    }
+};
+
+class VectorSink : public ByteSink
+{
+  public:
+    bool write(const uint8_t *data, size_t n) override
+    {
+        bytes.insert(bytes.end(), data, data + n);
+        return true;
+    }
+    std::vector<uint8_t> bytes;
+};
+
+class FileSink : public ByteSink
+{
+  public:
+    explicit FileSink(const std::string &path);
+    bool ok() const
+    {
+        return error_.empty();
+    }
+    bool write(const uint8_t *data, size_t n) override;
+    // Flushes and closes; false when the last bytes could not be written.
+    bool close();
+    std::string error() const override
+    {
+        return error_;
+    }
+
+  private:
+    std::ofstream file_;
+    std::string path_;
+    std::string error_;
+};
+
+} // namespace pclxl

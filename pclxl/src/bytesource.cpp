@@ -1,0 +1,109 @@
+#include "pclxl/bytesource.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace pclxl
+{
+
+namespace
+{
+
+// ": <the system's words>" for the last failed file operation, if it said.
+std::string SystemReason()
+{
+    return errno != 0 ? std::string(": ") + std::strerror(errno) : std::string();
+}
+
+} // namespace
+
+bool MemorySource::read(uint64_t offset, uint8_t *out, size_t n)
+{
+    if (offset > data_.size || n > data_.size - offset)
+    {
+        return false;
+    }
+    if (n > 0)
+    {
+        std::memcpy(out, data_.data + offset, n);
+    }
+    return true;
+}
+
+FileSource::FileSource(const std::string &path) : path_(path)
+{
+    errno = 0;
+    file_.open(path, std::ios::binary);
+    if (!file_)
+    {
+        error_ = "cannot open " + path + SystemReason();
+        return;
+    }
+    file_.seekg(0, std::ios::end);
+    const std::streamoff end = file_.tellg();
+    if (end < 0)
+    {
+        error_ = "cannot find the size of " + path;
+        return;
+    }
+    size_ = static_cast<uint64_t>(end);
+}
+
+bool FileSource::read(uint64_t offset, uint8_t *out, size_t n)
+{
+    if (!error_.empty() || offset > size_ || n > size_ - offset)
+    {
+        return false;
+    }
+    errno = 0;
+    file_.clear();
+    file_.seekg(static_cast<std::streamoff>(offset));
+    file_.read(reinterpret_cast<char *>(out), static_cast<std::streamsize>(n));
+    if (static_cast<size_t>(file_.gcount()) != n)
+    {
+        error_ = "cannot read " + path_ + " at offset " + std::to_string(offset) + SystemReason();
+        return false;
+    }
+    return true;
+}
+
+FileSink::FileSink(const std::string &path) : path_(path)
+{
+    errno = 0;
+    file_.open(path, std::ios::binary | std::ios::trunc);
+    if (!file_)
+    {
+        error_ = "cannot write " + path + SystemReason();
+    }
+}
+
+bool FileSink::write(const uint8_t *data, size_t n)
+{
+    if (!error_.empty())
+    {
+        return false;
+    }
+    errno = 0;
+    file_.write(reinterpret_cast<const char *>(data), static_cast<std::streamsize>(n));
+    if (!file_)
+    {
+        error_ = "cannot write " + path_ + SystemReason();
+        return false;
+    }
+    return true;
+}
+
+bool FileSink::close()
+{
+    if (file_.is_open())
+    {
+        file_.close();
+        if (!file_ && error_.empty())
+        {
+            error_ = "cannot write " + path_;
+        }
+    }
+    return error_.empty();
+}
+
+} // namespace pclxl

@@ -1,0 +1,299 @@
+#include "pclxl/commandreader.h"
+
+#include "internal.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace pclxl
+{
+
+namespace
+{
+
+// PJL before the stream header is a few lines; a lead that has not reached
+// the header within this much is not a PCL XL document.
+const size_t kMostLead = 16u << 20;
+
+// What a byte starts, looked up once per byte value: the lexer's hot path.
+enum class Starts : uint8_t
+{
+    Other,
+    Whitespace,
+    Value,
+    Attribute,
+    Operator
+};
+
+const Starts *StartTable()
+{
+    static const std::vector<Starts> table = [] {
+        std::vector<Starts> t(256, Starts::Other);
+        for (int b = 0; b < 256; b++)
+        {
+            const uint8_t v = static_cast<uint8_t>(b);
+            t[v] = isWhitespace(v)                               ? Starts::Whitespace
+                   : dataTypeInfo(v).valid                       ? Starts::Value
+                   : v == tag::AttrUByte || v == tag::AttrUInt16 ? Starts::Attribute
+                   : isOperator(v)                               ? Starts::Operator
+                                                                 : Starts::Other;
+        }
+        return t;
+    }();
+    return table.data();
+}
+
+} // namespace
+
+const Attribute *StreamCommand::find(uint16_t id) const
+{
+    for (const Attribute &a : attributes)
+    {
+        if (a.id == id)
+        {
+            return &a;
+        }
+    }
+    return nullptr;
+}
+
+CommandReader::CommandReader(ByteSource &source, size_t window)
+    : source_(source), size_(source.size()), chunk_(std::max<size_t>(window, 64)), decode_(256, true)
+{
+}
+
+void CommandReader::decodeOnly(const std::vector<uint8_t> &ops)
+{
+    decode_.assign(256, false);
+    for (uint8_t o : ops)
+    {
+        decode_[o] = true;
+    }
+}
+
+bool CommandReader::fail(uint64_t pos, std::string reason)
+{
+    if (!error_)
+    {
+        error_ = Error{static_cast<size_t>(pos), std::move(reason)};
+    }
+    done_ = true;
+    return false;
+}
+
+bool CommandReader::open()
+{
+    size_t n = static_cast<size_t>(std::min<uint64_t>(size_, 64u << 10));
+    for (;;)
+    {
+        std::vector<uint8_t> lead(n);
+        if (!source_.read(0, lead.data(), n))
+        {
+            return fail(0, source_.error().empty() ? "cannot read the input" : source_.error());
+        }
+        TokenList tokens = tokenize(Bytes(lead));
+        if (tokens.header)
+        {
+            header_ = *tokens.header;
+            body_ = header_.offset + header_.length;
+            start_ = pos_ = trailer_ = body_;
+            return true;
+        }
+        if (n == size_ || n >= kMostLead || !tokens.error || tokens.error->offset + 16 < n)
+        {
+            return fail(tokens.error ? tokens.error->offset : 0,
+                        tokens.error ? tokens.error->reason : "not a PCL XL stream: no stream header");
+        }
+        n = static_cast<size_t>(std::min<uint64_t>(size_, static_cast<uint64_t>(n) * 4));
+    }
+}
+
+bool CommandReader::need(uint64_t pos, size_t n)
+{
+    if (pos > size_ || n > size_ - pos)
+    {
+        return false;
+    }
+    if (pos >= start_ && pos + n <= start_ + window_.size())
+    {
+        return true;
+    }
+    // Keep what the command being read has, read on past what it needs.
+    const uint64_t keep = std::min(pos_, pos);
+    if (keep > start_)
+    {
+        window_.erase(window_.begin(), window_.begin() + static_cast<long>(keep - start_));
+        start_ = keep;
+    }
+    const uint64_t have = start_ + window_.size();
+    const uint64_t want = std::min<uint64_t>(size_, std::max<uint64_t>(pos + n, have + chunk_));
+    const size_t more = static_cast<size_t>(want - have);
+    const size_t old = window_.size();
+    window_.resize(old + more);
+    if (!source_.read(have, window_.data() + old, more))
+    {
+        window_.resize(old);
+        fail(have, source_.error().empty() ? "cannot read the input" : source_.error());
+        return false;
+    }
+    peak_ = std::max(peak_, window_.size());
+    return true;
+}
+
+bool CommandReader::next(StreamCommand &c)
+{
+    if (done_)
+    {
+        return false;
+    }
+    const Endian endian = header_.endian;
+    const Starts *table = StartTable();
+    uint64_t p = pos_;
+    while (need(p, 1) && isWhitespace(*at(p)))
+    {
+        p++;
+    }
+    if (error_)
+    {
+        return false;
+    }
+    if (!need(p, 1) || *at(p) == tag::Esc)
+    {
+        if (need(p, 1) &&
+            !(need(p, kUniversalExitLength) && std::memcmp(at(p), kUniversalExit, kUniversalExitLength) == 0))
+        {
+            return fail(p, detail::hexByte(tag::Esc) + " does not begin a universal exit command");
+        }
+        trailer_ = pos_;
+        done_ = true;
+        return false;
+    }
+
+    c = StreamCommand();
+    c.gap = pos_;
+    c.begin = p;
+    for (;;)
+    {
+        if (!need(p, 1))
+        {
+            return !error_ && fail(p, "the input ends inside an attribute list, before its operator");
+        }
+        const uint8_t b = *at(p);
+        const Starts starts = table[b];
+        if (starts == Starts::Whitespace)
+        {
+            p++;
+            continue;
+        }
+        if (starts == Starts::Value)
+        {
+            const DataTypeInfo info = dataTypeInfo(b);
+            const size_t esize = elementSize(info.element);
+            size_t size = 1 + esize * (info.shape == Shape::Scalar ? 1 : info.shape == Shape::XY ? 2 : 4);
+            if (info.shape == Shape::Array)
+            {
+                if (!need(p, 2))
+                {
+                    return !error_ && fail(p, "the input ends inside an array's length");
+                }
+                const uint8_t ltag = *at(p + 1);
+                if (ltag != dt::UByte && ltag != dt::UInt16)
+                {
+                    return fail(p, "array length must be a ubyte or uint16 value, found " + detail::hexByte(ltag));
+                }
+                const size_t lsize = ltag == dt::UByte ? 1 : 2;
+                if (!need(p, 2 + lsize))
+                {
+                    return !error_ && fail(p, "the input ends inside an array's length");
+                }
+                size = 2 + lsize + esize * detail::readUnsigned(at(p + 2), lsize, endian);
+            }
+            if (!need(p, size))
+            {
+                return !error_ && fail(p, "a value of " + std::to_string(size) + " bytes runs past the input's end");
+            }
+            p += size;
+            continue;
+        }
+        if (starts == Starts::Attribute)
+        {
+            if (!need(p, b == tag::AttrUByte ? 2 : 3))
+            {
+                return !error_ && fail(p, "the input ends inside an attribute id");
+            }
+            p += b == tag::AttrUByte ? 2 : 3;
+            continue;
+        }
+        if (starts == Starts::Operator)
+        {
+            c.op = b;
+            c.op_offset = p;
+            p++;
+            break;
+        }
+        if (b == tag::DataLength || b == tag::DataLengthByte)
+        {
+            return fail(p, "embedded data where no operator precedes them");
+        }
+        return fail(p, detail::hexByte(b) + " is not a PCL XL tag");
+    }
+    c.end = p;
+    uint64_t q = p;
+    while (need(q, 1) && isWhitespace(*at(q)))
+    {
+        q++;
+    }
+    if (need(q, 1) && (*at(q) == tag::DataLength || *at(q) == tag::DataLengthByte))
+    {
+        const size_t lsize = *at(q) == tag::DataLength ? 4 : 1;
+        if (!need(q, 1 + lsize))
+        {
+            return !error_ && fail(q, "the input ends inside an embedded data length");
+        }
+        const uint64_t length = detail::readUnsigned(at(q + 1), lsize, endian);
+        if (!need(q + 1 + lsize, static_cast<size_t>(length)))
+        {
+            return !error_ && fail(q, "embedded data of " + std::to_string(length) + " bytes run past the input's end");
+        }
+        c.has_data = true;
+        c.payload_offset = q + 1 + lsize;
+        c.payload_length = length;
+        c.end = c.payload_offset + length;
+    }
+    if (error_)
+    {
+        return false;
+    }
+
+    pos_ = c.end;
+    c.bytes = at(c.gap);
+    if (!decode_[c.op] || c.op_offset == c.begin)
+    {
+        return true;
+    }
+    ReadOptions ro;
+    ro.expect_header = false;
+    ro.endian = endian;
+    ro.base_offset = static_cast<size_t>(c.begin);
+    TokenList tokens = tokenize(Bytes(at(c.begin), static_cast<size_t>(c.op_offset - c.begin)), ro);
+    if (!tokens.ok())
+    {
+        return fail(tokens.error->offset, tokens.error->reason);
+    }
+    const Token *value = nullptr;
+    for (const Token &t : tokens.tokens)
+    {
+        if (t.kind == TokenKind::Value)
+        {
+            value = &t;
+        }
+        else if (t.kind == TokenKind::Attribute && value != nullptr)
+        {
+            c.attributes.push_back(Attribute{t.attribute, value->value, value->offset});
+            value = nullptr;
+        }
+    }
+    return true;
+}
+
+} // namespace pclxl
