@@ -2,7 +2,7 @@
 # Makes the PCL XL documents of the real-document tests from PostScript and
 # PDF that Debian ships, with Ghostscript's monochrome PCL XL device, into
 # the folder given (the build tree): man-db's manual and shared-mime-info's
-# specification, with the glyph cache (text as downloaded characters, codes
+# format document, with the glyph cache (text as downloaded characters, codes
 # reused) and without it (text as graphics), portrait, landscape, and
 # portrait with landscape pages among them.
 #

@@ -33,7 +33,7 @@ inline std::string Example(const std::string &name)
 
 // Documents that Debian ships and tools/setup-machine installs: a manual
 // in PostScript (gzip-compressed, 26 A4 pages by its own DSC comments) and
-// a specification in PDF (17 pages).
+// a format document in PDF (17 pages).
 const char kManDbManual[] = "/usr/share/doc/man-db/man-db-manual.ps.gz";
 const char kMimeSpec[] = "/usr/share/doc/shared-mime-info/shared-mime-info-spec.pdf";
 
