@@ -43,8 +43,29 @@ TEST(Cli, HelpAndBadUsage)
     Result help = Tool({"--help"});
     EXPECT_EQ(help.code, 0);
     EXPECT_TRUE(Has(help.out, "Usage: jobtool COMMAND"));
-    EXPECT_EQ(Tool({"make", "--help"}).code, 0);
+    EXPECT_EQ(Tool({"help"}).out, help.out);
     EXPECT_EQ(Tool({}).code, 2);
+    // One command's help is that command's usage only, however it is asked for.
+    for (const std::vector<std::string> &ask :
+         {std::vector<std::string>{"help", "make"}, {"make", "--help"}, {"make", "x.pxl", "-h"}})
+    {
+        Result make = Tool(ask);
+        EXPECT_EQ(make.code, 0);
+        EXPECT_EQ(make.out.rfind("Usage: jobtool make INPUT", 0), 0u) << make.out;
+        EXPECT_TRUE(Has(make.out, "--copies N"));
+        EXPECT_FALSE(Has(make.out, "--answer")) << "run's options in make's help";
+        EXPECT_FALSE(Has(make.out, "explain OUTPUT"));
+    }
+    Result run = Tool({"help", "run"});
+    EXPECT_TRUE(Has(run.out, "--answer")) << run.out;
+    EXPECT_FALSE(Has(run.out, "--copies"));
+    for (const std::vector<std::string> &bad : {std::vector<std::string>{"help", "bogus"}, {"help", "make", "run"}})
+    {
+        Result r = Tool(bad);
+        EXPECT_EQ(r.code, 2);
+        EXPECT_TRUE(r.out.empty());
+        EXPECT_TRUE(Has(r.err, bad.size() == 2 ? "no help on \"bogus\"" : "help takes one command")) << r.err;
+    }
 
     TempDir dir;
     const std::string pxl = dir.Path("doc.pxl");

@@ -1,0 +1,128 @@
+#include "usage.h"
+
+#include <string>
+
+namespace jobtool
+{
+
+namespace
+{
+
+const char kIntro[] = R"(Usage: jobtool COMMAND [ARGUMENTS]
+
+Makes, replays and explains print jobs of the KD7720 PCL6 driver package:
+real PCL XL documents through the spooler hook kd7720um.dll.
+
+)";
+
+const char kMake[] = R"(  make INPUT.pxl [-o JOB] [PRINT OPTIONS]
+      Write a job file: the stream that the printer's rendering driver sends
+      for INPUT.pxl with the print options below. JOB defaults to INPUT's
+      name with the extension .kdjob, in the current directory.
+)";
+
+const char kRun[] = R"(  run [JOB] [--out DIR] [--answer ok|cancel]... [--trace]
+      Replay a job file through kd7720um.dll with the simulated spooler.
+      Each spooler document goes to DIR/NAME-N.pxl (DIR defaults to the
+      current directory, NAME is JOB's name) and its page map is printed.
+      Without JOB: a built-in example, examples/sample.pxl (six pages) in
+      two collated copies.
+)";
+
+const char kExplain[] = R"(  explain OUTPUT.pxl [--job JOB | --input INPUT.pxl]
+      Print the page map of a document the printer received: each page with
+      the input page it came from, the fragments between them, and whether
+      the document is well-formed PCL XL.
+)";
+
+const char kHelp[] = R"(  help [COMMAND]
+      The help of one command, or of all.
+)";
+
+const char kPrintOptions[] = R"(Print options (make):
+  --copies N                 N copies; without --collate the printer repeats
+                             each page N times
+  --collate                  the hook sends the whole document once per copy
+  --copy-command             the printer makes the collated copies, asked by a
+                             PJL command in the job header (implies --collate)
+  --reverse                  last page first
+  --page-set odd|even        only the odd or only the even pages
+  --manual-duplex            even pages first (last first), a prompt to turn
+                             the stack, then the odd pages
+    --order asc|desc         order of the second pass (also --booklet manual)
+    --instruction-page       print the instruction page before the first pass
+  --booklet printer|manual   two pages on each sheet side, imposed for folding;
+                             the printer or the user turns the sheets
+    --direction 0|1          reading direction of the booklet
+  --transparency same|last   a separator sheet with each transparency: the same
+                             page, or the document's last page
+    --transparency-first     each pair starts with the transparency
+  --watermark TEXT           a watermark on the pages
+    --wm-size PT             font size (default 72)
+    --wm-angle DEG           angle (default 45)
+    --wm-outline             outlined letters
+    --wm-first-page          on the first page only
+  --overlay-create PATH      store page 1 as an overlay at PATH (the job prints
+                             nothing)
+  --overlay PATH             print the pages over the overlay stored at PATH
+    --ask                    ask before printing with the overlay
+  --defer-text               hold each page's text back to the end of the page
+  --pass-through             the hook passes the stream on unchanged
+  --orientation portrait|landscape
+                             orientation of the settings (default: the first
+                             page's)
+  --name NAME                document name (default: INPUT's file name)
+
+)";
+
+const char kRunOptions[] = R"(Run options:
+  --out DIR                  where the printed documents go
+  --answer ok|cancel         answers the next question box; repeat it for more
+                             boxes, the last one answers the rest. Without it
+                             the boxes are shown and answered on the terminal
+                             (standard input).
+  --trace                    print the hook's debug trace
+
+)";
+
+const char kExit[] = R"(Exit status: 0 done; 1 the hook refused the job or a printed document is not
+well-formed PCL XL, or a file could not be used or is not sound PCL XL;
+2 bad usage.
+)";
+
+} // namespace
+
+std::string UsageText()
+{
+    return std::string(kIntro) + "Commands:\n" + kMake + kRun + kExplain + kHelp + "\n" + kPrintOptions + kRunOptions +
+           kExit;
+}
+
+std::optional<std::string> CommandUsage(const std::string &command)
+{
+    const std::string head = "Usage: jobtool ";
+    auto usage = [&](const char *line, const char *options) {
+        std::string l(line);
+        l.erase(0, l.find_first_not_of(' '));
+        return head + l + (options[0] != '\0' ? "\n" + std::string(options) : std::string()) + "\n" + kExit;
+    };
+    if (command == "make")
+    {
+        return usage(kMake, kPrintOptions);
+    }
+    if (command == "run")
+    {
+        return usage(kRun, kRunOptions);
+    }
+    if (command == "explain")
+    {
+        return usage(kExplain, "");
+    }
+    if (command == "help")
+    {
+        return usage(kHelp, "");
+    }
+    return std::nullopt;
+}
+
+} // namespace jobtool
