@@ -6,6 +6,7 @@
 #include "spoolsim.h"
 
 #include <deque>
+#include <type_traits>
 
 namespace spoolsim
 {
@@ -97,7 +98,18 @@ struct RunState
     void LogGdi(GdiCall call);
     // Calls a hook as the spooler does: on a thread of its own when the
     // printer says so, which then belongs to this run until the call returns.
-    void CallHook(const std::function<void()> &call);
+    // A template, not std::function: the common case calls in place, and a
+    // hook call is the hot path of every spooled byte.
+    template <typename Call> void CallHook(Call &&call)
+    {
+        if (!printer->hookThreads)
+        {
+            call();
+            return;
+        }
+        CallOnHookThread([](void *context) { (*static_cast<std::remove_reference_t<Call> *>(context))(); }, &call);
+    }
+    void CallOnHookThread(void (*call)(void *), void *context);
     // Adds the GDI objects and DCs the run did not delete to the spooler's
     // count; at its end.
     void CountLeftovers();

@@ -104,16 +104,11 @@ void RunState::LogGdi(GdiCall call)
     }
 }
 
-void RunState::CallHook(const std::function<void()> &call)
+void RunState::CallOnHookThread(void (*call)(void *), void *context)
 {
-    if (!printer->hookThreads)
-    {
-        call();
-        return;
-    }
-    Thread worker([this, &call] {
+    Thread worker([this, call, context] {
         CurrentRunScope scope(this);
-        call();
+        call(context);
     });
     worker.Join();
 }
