@@ -215,11 +215,11 @@ struct PrintabilityChecker::State
     std::map<std::string, Font> fonts;
     std::map<std::string, size_t> selectedUndownloaded; // font name -> the first Text that drew with it
     std::map<std::string, size_t> removed;              // font name -> its RemoveFont
-    std::string header;                                 // the font whose header is being downloaded
+    std::optional<std::string> header;                  // the font whose header is being downloaded
     std::string charFont;                               // the font BeginChar downloads into
 
     std::map<std::string, Stream> streams;
-    std::string defining;                                // the stream being defined
+    std::optional<std::string> defining;                 // the stream being defined
     std::vector<std::pair<std::string, size_t>> running; // streams being run, with their ExecStream
 
     void fail(size_t offset, std::string reason)
@@ -253,6 +253,15 @@ struct PrintabilityChecker::State
     {
         for (const Attribute &a : *c.attributes)
         {
+            for (double v : a.value.numbers)
+            {
+                if (!std::isfinite(v))
+                {
+                    fail(a.offset, c.name() + "'s " + describeAttributeId(a.id) + " holds " + number(v) +
+                                       ", which is not a number a printer can use");
+                    return false;
+                }
+            }
             for (const ShapeRule &r : kShapes)
             {
                 const bool mediaName = a.id == attr::MediaSize && a.value.shape == Shape::Array;
@@ -405,8 +414,11 @@ struct PrintabilityChecker::State
             beginFontHeader(c);
             break;
         case op::EndFontHeader:
-            fonts[header].complete = true;
-            header.clear();
+            if (header)
+            {
+                fonts[*header].complete = true;
+            }
+            header.reset();
             break;
         case op::BeginChar:
             beginChar(c);
@@ -436,18 +448,18 @@ struct PrintabilityChecker::State
             beginStream(c);
             break;
         case op::ReadStream:
-            if (!defining.empty())
+            if (defining)
             {
-                Stream &s = streams[defining];
+                Stream &s = streams[*defining];
                 s.data.insert(s.data.end(), c.payload.data, c.payload.data + c.payload.size);
             }
             break;
         case op::EndStream:
-            if (!defining.empty())
+            if (defining)
             {
-                streams[defining].complete = true;
-                defining.clear();
+                streams[*defining].complete = true;
             }
+            defining.reset();
             break;
         case op::RemoveStream: {
             streams.erase(nameOf(c, attr::StreamName));
@@ -714,6 +726,11 @@ struct PrintabilityChecker::State
             return;
         }
         const double code = c.find(attr::CharCode)->value.number();
+        if (code < 0 || code > 0xFFFF || code != std::floor(code))
+        {
+            fail(c.op_offset, "ReadChar's CharCode " + number(code) + " is not a character code (0 to 65535)");
+            return;
+        }
         it->second.chars.insert(static_cast<uint32_t>(code));
     }
 

@@ -10,6 +10,8 @@
 
 #include <pclxl/samples.h>
 
+#include <cmath>
+
 namespace
 {
 
@@ -323,6 +325,20 @@ TEST(Printability, AttributesMustBeThereAndOfTheirShape)
     pclxl::Writer noName;
     noName.real32(12).attr(attr::CharSize).op(op::SetFont);
     EXPECT_NE(PageVerdict(noName.bytes()).find("SetFont has no FontName attribute"), std::string::npos);
+
+    // Numbers a printer cannot use are refused before anything is computed with them.
+    pclxl::Writer nan;
+    nan.real32(std::nanf("")).attr(attr::PageAngle).op(op::SetPageRotation);
+    EXPECT_NE(PageVerdict(nan.bytes()).find("PageAngle holds nan"), std::string::npos) << PageVerdict(nan.bytes());
+    pclxl::Writer code;
+    code.ubyteArray("F").attr(attr::FontName).ubyte(0).attr(attr::FontFormat).op(op::BeginFontHeader);
+    code.uint16(1).attr(attr::FontHeaderLength).op(op::ReadFontHeader).data(pclxl::Bytes(std::string("h")));
+    code.op(op::EndFontHeader).ubyteArray("F").attr(attr::FontName).op(op::BeginChar);
+    code.real32(4e9f).attr(attr::CharCode).uint16(1).attr(attr::CharDataSize).op(op::ReadChar);
+    code.data(pclxl::Bytes(std::string("g"))).op(op::EndChar);
+    EXPECT_NE(Verdict(Document({}, code.bytes())).find("CharCode 4000000000 is not a character code"),
+              std::string::npos)
+        << Verdict(Document({}, code.bytes()));
 
     pclxl::Writer wideEnum;
     wideEnum.uint16(1).attr(attr::ColorSpace).op(op::SetColorSpace);
