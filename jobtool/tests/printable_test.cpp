@@ -171,5 +171,39 @@ TEST(Printable, ExplainSaysNotPrintableAndFails)
     EXPECT_EQ(out2.str().find("not printable"), std::string::npos) << out2.str();
 }
 
+TEST(Printable, RunSaysWhatIsNotPrintableInThePrintedDocumentAndTheOverlayFile)
+{
+    // A document whose page gives a gray brush before its colour space:
+    // the hook passes it on as it is, and an overlay made of its page has
+    // the same fault.
+    pclxl::Writer w;
+    w.streamHeader("gray first").beginSession(600).openDataSource().beginPage();
+    w.setBrushGray(0).setColorSpaceGray().setFont("Courier         ", 48).setCursor(600, 600).text("form");
+    w.endPage(1).closeDataSource().endSession();
+    TempDir dir;
+    const std::string pxl = dir.Path("gray.pxl"), job = dir.Path("gray.kdjob"), form = dir.Path("gray.kdjob.ovl");
+    {
+        std::ofstream f(pxl, std::ios::binary);
+        f.write(reinterpret_cast<const char *>(w.bytes().data()), static_cast<std::streamsize>(w.bytes().size()));
+    }
+    std::istringstream in;
+    for (const std::vector<std::string> &options :
+         {std::vector<std::string>{}, std::vector<std::string>{"--overlay-create", form}})
+    {
+        std::vector<std::string> make = {pxl, "-o", job};
+        make.insert(make.end(), options.begin(), options.end());
+        std::ostringstream out, err;
+        ASSERT_EQ(jobtool::Make(make, out, err), 0) << err.str();
+        std::ostringstream runOut, runErr;
+        EXPECT_EQ(jobtool::Run({job, "--out", dir.Path("out"), "--answer", "ok"}, in, runOut, runErr, false), 1)
+            << runOut.str();
+        const std::string expected = options.empty() ? "well-formed PCL XL, not printable (offset "
+                                                     : "a well-formed page body, not printable (offset ";
+        EXPECT_NE(runOut.str().find(expected), std::string::npos) << runOut.str();
+        EXPECT_NE(runOut.str().find("SetBrushSource gives GrayLevel before any SetColorSpace"), std::string::npos)
+            << runOut.str();
+    }
+}
+
 } // namespace
 } // namespace jobtool_test
