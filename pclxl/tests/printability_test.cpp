@@ -367,17 +367,6 @@ TEST(Printability, ExamplesPrint)
     for (const pclxl::samples::Sample &s : pclxl::samples::all())
     {
         EXPECT_EQ(Verdict(s.bytes.copy()), "") << s.name;
-        // And in any page order once their downloads are in the job header.
-        pclxl::MemorySource in(s.bytes);
-        pclxl::VectorSink out;
-        ASSERT_TRUE(pclxl::relocateDownloads(in, out).ok) << s.name;
-        const size_t pages = pclxl::readDocument(pclxl::Bytes(out.bytes)).pages.size();
-        std::vector<size_t> reversed;
-        for (size_t k = pages; k > 0; k--)
-        {
-            reversed.push_back(k);
-        }
-        EXPECT_EQ(Verdict(fontmodel::Reordered(out.bytes, reversed)), "") << s.name;
     }
 }
 
