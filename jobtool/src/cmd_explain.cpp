@@ -86,7 +86,7 @@ int ExplainCommand(const std::vector<std::string> &argv, std::ostream &out, std:
     }
     PageMap map = Explain(*output, ref);
     out << FormatPageMap(map, outputPath);
-    return map.wellFormed ? kDone : kFailed;
+    return map.printable ? kDone : kFailed;
 }
 
 } // namespace jobtool

@@ -3,8 +3,8 @@
 #include "args.h"
 #include "cli.h"
 #include "driver.h"
-#include "jobfile.h"
 #include "fileio.h"
+#include "jobfile.h"
 
 #include <filesystem>
 #include <map>

@@ -150,7 +150,7 @@ int Run(const std::vector<std::string> &argv, std::istream &in, std::ostream &ou
         PageMap map = Explain(doc->data, ref);
         out << "document " << n << " (\"" << spoolsim::Narrow(doc->name) << "\") written to " << path << "\n";
         out << FormatPageMap(map, path);
-        failed = failed || !map.wellFormed;
+        failed = failed || !map.printable;
     }
     if (n == 0)
     {
@@ -166,11 +166,17 @@ int Run(const std::vector<std::string> &argv, std::istream &in, std::ostream &ou
         else
         {
             Commands body = ReadCommands(pclxl::Bytes(*replay.overlayFile), pclxl::Context::Page);
+            // A page body runs on a page of which it can assume nothing: it
+            // must set up what it draws with.
+            pclxl::PrintabilityOptions page;
+            page.context = pclxl::Context::Page;
+            const std::optional<pclxl::Error> refused =
+                body.ok() ? pclxl::checkPrintability(pclxl::Bytes(*replay.overlayFile), page) : std::nullopt;
             out << "overlay file " << replay.overlayPath << ": " << replay.overlayFile->size() << " bytes, "
                 << body.structure.commands.size() << " commands, "
                 << (body.ok() ? "a well-formed page body" : "NOT a well-formed page body (" + body.error() + ")")
-                << "\n";
-            failed = failed || !body.ok();
+                << (refused ? ", not printable (" + refused->message() + ")" : std::string()) << "\n";
+            failed = failed || !body.ok() || refused.has_value();
         }
     }
     return failed ? kFailed : kDone;

@@ -698,6 +698,12 @@ PageMap Explain(const Bytes &output, const Reference &ref)
     }
     map.wellFormed = !fault.has_value();
     map.error = fault ? fault->message() : std::string();
+    if (map.wellFormed)
+    {
+        const std::optional<pclxl::Error> refused = pclxl::checkPrintability(data);
+        map.printable = !refused.has_value();
+        map.refusal = refused ? refused->message() : std::string();
+    }
 
     std::map<Bytes, int> framed;
     for (size_t k = ref.pages.size(); k-- > 0;)
@@ -805,6 +811,10 @@ std::string FormatPageMap(const PageMap &map, const std::string &name)
 {
     std::string out = name + ": " + std::to_string(map.size) + " bytes, ";
     out += map.wellFormed ? "well-formed PCL XL" : "NOT well-formed PCL XL (" + map.error + ")";
+    if (map.wellFormed && !map.printable)
+    {
+        out += ", not printable (" + map.refusal + ")";
+    }
     std::vector<const Entry *> pages = map.Pages();
     out += ", " + std::to_string(pages.size()) + (pages.size() == 1 ? " page\n" : " pages\n");
     char line[96];

@@ -2,7 +2,7 @@
 // document is matched by content with the input page it came from; the
 // fragments that the hook put in (lead-ins, watermark, overlay, copy
 // command) and the booklet sheets' halves are named; and the document is
-// checked to be a well-formed PCL XL stream.
+// checked to be a well-formed PCL XL stream that a printer would print.
 #pragma once
 
 #include "prepare.h"
@@ -79,6 +79,11 @@ struct PageMap
     size_t size = 0;
     bool wellFormed = false;
     std::string error; // where and why the document is not well-formed
+    // Well-formed, and nothing in it that a printer's interpreter refuses
+    // (pclxl/printability.h); a document that is not well-formed is not
+    // printable and not looked at further.
+    bool printable = false;
+    std::string refusal; // where and why a well-formed document is not printable
     std::vector<Entry> entries;
 
     // The printed pages in order: "3" (input page 3), "?" (no input page),

@@ -32,7 +32,13 @@ const char kRun[] = R"(  run [JOB] [--out DIR] [--answer ok|cancel]... [--trace]
 const char kExplain[] = R"(  explain OUTPUT.pxl [--job JOB | --input INPUT.pxl]
       Print the page map of a document the printer received: each page with
       the input page it came from, the fragments between them, and whether
-      the document is well-formed PCL XL.
+      the document is well-formed PCL XL. A well-formed document is then
+      followed as a printer's interpreter follows it: "not printable" and
+      the reason in brackets after "well-formed PCL XL" name the first thing
+      it would refuse: a colour before any colour space on the page, text
+      before its font or characters are downloaded, a font downloaded
+      twice, a stream run before it is defined, a page drawn off its sheet.
+      A document that is not well-formed is not followed further.
 )";
 
 const char kHelp[] = R"(  help [COMMAND]
@@ -86,8 +92,8 @@ const char kRunOptions[] = R"(Run options:
 )";
 
 const char kExit[] = R"(Exit status: 0 done; 1 the hook refused the job or a printed document is not
-well-formed PCL XL, or a file could not be used or is not sound PCL XL;
-2 bad usage.
+well-formed PCL XL or not printable, or a file could not be used or is not
+sound PCL XL; 2 bad usage.
 )";
 
 } // namespace

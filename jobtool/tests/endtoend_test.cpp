@@ -320,6 +320,10 @@ TEST(EndToEnd, OverlayIsCreatedFromPage1AndPrintedUnderEveryPage)
     jobtool::Commands body = jobtool::ReadCommands(pclxl::Bytes(overlay), pclxl::Context::Page);
     EXPECT_TRUE(body.ok()) << body.error();
     EXPECT_EQ(body.structure.commands.front().op, pclxl::op::SetClipToPage) << "the watermark, without PushGS";
+    pclxl::PrintabilityOptions pageBody;
+    pageBody.context = pclxl::Context::Page;
+    const std::optional<pclxl::Error> refused = pclxl::checkPrintability(pclxl::Bytes(overlay), pageBody);
+    EXPECT_FALSE(refused) << refused->message();
 
     for (bool booklet : {false, true})
     {
@@ -337,6 +341,7 @@ TEST(EndToEnd, OverlayIsCreatedFromPage1AndPrintedUnderEveryPage)
         Outcome printed = MakeAndRun("sample.pxl", use, {IDOK});
         ASSERT_EQ(printed.maps.size(), 1u) << printed.Report();
         EXPECT_TRUE(printed.AllWellFormed()) << printed.Report();
+        EXPECT_TRUE(printed.AllPrintable()) << printed.Report();
         EXPECT_EQ(printed.Sequences()[0], booklet ? (Seq{"-|1", "2|-", "6|3", "4|5"}) : Pages({6, 5, 4, 3, 2, 1}));
         const jobtool::Fragment *embedding = printed.maps[0].entries.front().Find("overlay embedding");
         ASSERT_NE(embedding, nullptr) << printed.Report();

@@ -2,6 +2,7 @@
 // PostScript and PDF that Debian ships (with and without its glyph cache,
 // portrait, landscape, and mixed), made into jobs, run through kd7720um and
 // checked page by page as a printer would print them:
+// - every printed document is one a printer prints (pclxl/printability.h);
 // - every printed page is the input page the page map names, in the order
 //   the option gives, each one once where a booklet puts it;
 // - it draws the characters the input page drew (by a model of how a
@@ -240,6 +241,7 @@ void Check(const std::string &name)
         ASSERT_TRUE(out.made.job) << what << ": " << out.made.error;
         EXPECT_TRUE(out.replay.problems.empty()) << what << "\n" << out.Report();
         EXPECT_TRUE(out.AllWellFormed()) << what << "\n" << out.Report();
+        EXPECT_TRUE(out.AllPrintable()) << what << "\n" << out.Report();
         std::vector<const spoolsim::Document *> docs;
         for (const spoolsim::Document *d : out.replay.run.PrinterDocuments())
         {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <set>
 
 namespace jobtool_test
@@ -13,116 +14,38 @@ namespace
 namespace op = pclxl::op;
 namespace attr = pclxl::attr;
 
-// Paper sizes in millimetres, short side first, by PCL XL MediaSize.
-bool PaperMillimetres(int mediaSize, double &shortSide, double &longSide)
-{
-    struct Paper
-    {
-        int size;
-        double s, l;
-    };
-    static const Paper kPapers[] = {
-        {pclxl::val::eLetterPaper, 215.9, 279.4}, {pclxl::val::eLegalPaper, 215.9, 355.6},
-        {pclxl::val::eA4Paper, 210, 297},         {pclxl::val::eExecPaper, 184.15, 266.7},
-        {pclxl::val::eLedgerPaper, 279.4, 431.8}, {pclxl::val::eA3Paper, 297, 420},
-        {pclxl::val::eA5Paper, 148, 210},
-    };
-    for (const Paper &p : kPapers)
-    {
-        if (p.size == mediaSize)
-        {
-            shortSide = p.s;
-            longSide = p.l;
-            return true;
-        }
-    }
-    return false;
-}
-
 double UnitsPerInch(const pclxl::Document &doc)
 {
     for (const pclxl::Command &c : doc.commands)
     {
         if (c.op == op::BeginSession)
         {
-            const pclxl::Attribute *units = c.find(attr::UnitsPerMeasure);
-            const pclxl::Attribute *measure = c.find(attr::Measure);
-            const double perMeasure = units ? units->value.number(0) : 600;
-            const double m = measure ? measure->value.number() : 0;
-            return perMeasure * (m == 1 ? 25.4 : m == 2 ? 254 : 1);
+            return pclxl::unitsPerInch(c.find(attr::UnitsPerMeasure), c.find(attr::Measure));
         }
     }
     return 600;
 }
 
-// Width and height of a BeginPage's page in user units.
+// Width and height of a BeginPage's page in user units; A4 when its paper is
+// not one of a known size.
 PageSize SizeOf(const pclxl::Command &beginPage, double unitsPerInch)
 {
-    const pclxl::Attribute *orientation = beginPage.find(attr::Orientation);
-    const pclxl::Attribute *media = beginPage.find(attr::MediaSize);
-    double s = 210, l = 297;
-    if (media && media->value.shape == pclxl::Shape::Scalar)
+    if (std::optional<PageSize> size = pclxl::sheetSize(beginPage.attributes, unitsPerInch))
     {
-        PaperMillimetres(static_cast<int>(media->value.number()), s, l);
+        return *size;
     }
-    const double k = unitsPerInch / 25.4;
-    const bool landscape = orientation && (orientation->value.number() == pclxl::val::eLandscapeOrientation ||
-                                           orientation->value.number() == pclxl::val::eReverseLandscape);
-    return landscape ? PageSize{l * k, s * k} : PageSize{s * k, l * k};
-}
-
-// User space as a matrix: x' = a x + c y + e, y' = b x + d y + f.
-struct Ctm
-{
-    double a = 1, b = 0, c = 0, d = 1, e = 0, f = 0;
-
-    Point Apply(Point p) const
+    std::vector<pclxl::Attribute> a4;
+    if (const pclxl::Attribute *orientation = beginPage.find(attr::Orientation))
     {
-        return {a * p.x + c * p.y + e, b * p.x + d * p.y + f};
+        a4.push_back(*orientation);
     }
-    // The change `m` made inside the current space: the new space's points
-    // go through m first, then through this.
-    void Concat(const Ctm &m)
-    {
-        Ctm r;
-        r.a = a * m.a + c * m.b;
-        r.b = b * m.a + d * m.b;
-        r.c = a * m.c + c * m.d;
-        r.d = b * m.c + d * m.d;
-        r.e = a * m.e + c * m.f + e;
-        r.f = b * m.e + d * m.f + f;
-        *this = r;
-    }
-};
-
-Ctm Translation(double x, double y)
-{
-    Ctm m;
-    m.e = x;
-    m.f = y;
-    return m;
+    a4.emplace_back();
+    a4.back().id = attr::MediaSize;
+    a4.back().value.numbers = {pclxl::val::eA4Paper};
+    return pclxl::sheetSize(a4, unitsPerInch).value_or(PageSize{});
 }
 
-// Counterclockwise as seen on paper, with y running down: the new x axis
-// (1, 0) points to (cos, -sin).
-Ctm Rotation(double degrees)
-{
-    const double r = degrees * 3.14159265358979323846 / 180;
-    Ctm m;
-    m.a = std::cos(r);
-    m.b = -std::sin(r);
-    m.c = std::sin(r);
-    m.d = std::cos(r);
-    return m;
-}
-
-Ctm Scaling(double sx, double sy)
-{
-    Ctm m;
-    m.a = sx;
-    m.d = sy;
-    return m;
-}
+using Ctm = pclxl::PageMatrix;
 
 bool Inside(const Point &p, double x0, double y0, double x1, double y1, double tolerance)
 {
@@ -186,7 +109,7 @@ std::vector<SheetSide> PlaceBooklet(const Bytes &printed, const jobtool::Referen
                 const Point corners[4] = {{0, 0}, {size.width, 0}, {0, size.height}, {size.width, size.height}};
                 for (int j = 0; j < 4; j++)
                 {
-                    pl.corners[j] = ctm.Apply(corners[j]);
+                    pl.corners[j] = ctm.apply(corners[j]);
                 }
                 for (int h = 0; h < 2 && pl.half < 0; h++)
                 {
@@ -208,16 +131,23 @@ std::vector<SheetSide> PlaceBooklet(const Bytes &printed, const jobtool::Referen
             {
             case op::SetPageOrigin:
                 a = c.find(attr::PageOrigin);
-                ctm.Concat(Translation(a->value.number(0), a->value.number(1)));
+                if (a != nullptr)
+                {
+                    ctm.concat(Ctm::translation(a->value.number(0), a->value.number(1)));
+                }
                 break;
             case op::SetPageRotation:
-                ctm.Concat(Rotation(c.find(attr::PageAngle)->value.number()));
+                a = c.find(attr::PageAngle);
+                if (a != nullptr)
+                {
+                    ctm.concat(Ctm::rotation(a->value.number()));
+                }
                 break;
             case op::SetPageScale:
                 a = c.find(attr::PageScale);
                 if (a != nullptr)
                 {
-                    ctm.Concat(Scaling(a->value.number(0), a->value.number(1)));
+                    ctm.concat(Ctm::scaling(a->value.number(0), a->value.number(1)));
                 }
                 break;
             case op::SetPageDefaultCTM:

@@ -1,17 +1,13 @@
 // Where a booklet's pages land on the paper, computed from what the printer
 // receives as a PCL XL interpreter applies it, and which half of its sheet
 // side each page belongs in by the way a booklet is folded and read. Written
-// from the printer language's documented semantics, not from the driver's
-// arithmetic:
-// - BeginPage starts a sheet side in its Orientation and MediaSize, user
-//   space with its origin at the top left corner and y running down;
-// - SetPageOrigin, SetPageRotation and SetPageScale change user space in
-//   that order of application, each within the space the ones before it
-//   left (translate, then turn, then scale); SetPageDefaultCTM undoes them;
-// - a positive PageAngle turns user space counterclockwise as seen on paper.
+// from the printer language's documented semantics (pclxl/pagegeometry.h),
+// not from the driver's arithmetic.
 #pragma once
 
 #include "support.h"
+
+#include <pclxl/pagegeometry.h>
 
 #include <string>
 #include <vector>
@@ -19,16 +15,9 @@
 namespace jobtool_test
 {
 
-struct Point
-{
-    double x = 0, y = 0;
-};
-
+using Point = pclxl::PagePoint;
 // A page's extent in its own user space.
-struct PageSize
-{
-    double width = 0, height = 0;
-};
+using PageSize = pclxl::PageSize;
 
 // The sizes of a document's pages, by orientation and paper of their
 // BeginPage, in the document's units.

@@ -30,6 +30,12 @@ bool Outcome::AllWellFormed() const
            std::all_of(maps.begin(), maps.end(), [](const jobtool::PageMap &m) { return m.wellFormed; });
 }
 
+bool Outcome::AllPrintable() const
+{
+    return !maps.empty() &&
+           std::all_of(maps.begin(), maps.end(), [](const jobtool::PageMap &m) { return m.printable; });
+}
+
 std::string Outcome::Report() const
 {
     std::string r = made.error;

@@ -32,6 +32,7 @@ struct Outcome
     // Sequences of the printer documents, and whether every one is well-formed.
     std::vector<std::vector<std::string>> Sequences() const;
     bool AllWellFormed() const;
+    bool AllPrintable() const;
     std::string Report() const; // for failure messages
 };
 Outcome MakeAndRun(const std::string &sample, const jobtool::JobOptions &options, const std::vector<int> &answers = {});

@@ -5,6 +5,8 @@
 #include "pclxl/commandreader.h"
 #include "pclxl/describe.h"
 #include "pclxl/document.h"
+#include "pclxl/pagegeometry.h"
+#include "pclxl/printability.h"
 #include "pclxl/protocol.h"
 #include "pclxl/reader.h"
 #include "pclxl/relocate.h"
