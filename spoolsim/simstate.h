@@ -100,7 +100,8 @@ struct RunState
     // printer says so, which then belongs to this run until the call returns.
     // A template, not std::function: the common case calls in place, and a
     // hook call is the hot path of every spooled byte.
-    template <typename Call> void CallHook(Call &&call)
+    template <typename Call>
+    void CallHook(Call &&call)
     {
         if (!printer->hookThreads)
         {
