@@ -1,6 +1,8 @@
 #include "replay.h"
 
 #include "driver.h"
+#include "machineguard.h"
+#include "reasons.h"
 
 #include <cmath>
 #include <cstring>
@@ -73,11 +75,18 @@ std::string DescribeWrite(const spoolsim::Job &job, size_t writeIndex)
     return "data (" + std::to_string(d.size()) + " bytes)";
 }
 
-Replay RunJob(const spoolsim::Job &job, const Prompt &prompt)
+Replay RunJob(const spoolsim::Job &job, const Prompt &prompt, const BeforeRun &beforeRun)
 {
     Replay replay;
     std::optional<DRVDEVMODE> dm = SettingsOf(job);
     spoolsim::Machine machine;
+    if (!machine.Problem().empty())
+    {
+        replay.problems.push_back("the job could not be run");
+        replay.reasons.push_back(machine.Problem());
+        return replay;
+    }
+    MachineGuard guard(machine.HostRoot());
 
     const double units = dm && dm->dmPublic.dmYResolution > 0 ? dm->dmPublic.dmYResolution : 600;
     const Paper *found = dm ? PaperForDmPaper(dm->dmPublic.dmPaperSize) : nullptr;
@@ -110,6 +119,10 @@ Replay RunJob(const spoolsim::Job &job, const Prompt &prompt)
     spooler.model.offsetY = static_cast<int>(units / 6);
     spooler.stopAtFailedWrite = true;
     spooler.user.answer = prompt;
+    if (beforeRun)
+    {
+        beforeRun(spooler);
+    }
     replay.run = spooler.Run(job);
 
     const spoolsim::RunResult &r = replay.run;
@@ -138,6 +151,7 @@ Replay RunJob(const spoolsim::Job &job, const Prompt &prompt)
     {
         replay.overlayFile = spoolsim::Machine::ReadFileBytes(spoolsim::Widen(replay.overlayPath));
     }
+    replay.reasons = Reasons(job, r, LookAtMachine(job));
     return replay;
 }
 
