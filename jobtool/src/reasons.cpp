@@ -1,5 +1,7 @@
 #include "reasons.h"
 
+#include "driver.h"
+
 #include <cstring>
 #include <optional>
 
@@ -174,6 +176,38 @@ std::string CannotRead(const spoolsim::WString &path)
     return std::string();
 }
 
+// Why the driver folder's overlay library cannot give the overlay's data:
+// an export missing, or a size no embedding can count.
+std::string LibraryCannotGive(const std::string &overlayPath)
+{
+    typedef DWORD(WINAPI * GetOverlaySize)(LPSTR);
+    HMODULE h = LoadLibraryW(spoolsim::DriverFile(spoolsim::Widen("kd7720o.dll")).c_str());
+    if (h == nullptr)
+    {
+        return "the overlay library kd7720o.dll in the driver folder cannot be loaded";
+    }
+    std::string problem;
+    auto getSize = reinterpret_cast<GetOverlaySize>(reinterpret_cast<void *>(GetProcAddress(h, "getOverlaySize")));
+    if (getSize == nullptr || GetProcAddress(h, "ReadOverlay") == nullptr)
+    {
+        problem = std::string("the overlay library kd7720o.dll in the driver folder has no ") +
+                  (getSize == nullptr ? "getOverlaySize" : "ReadOverlay");
+    }
+    else
+    {
+        std::string name = overlayPath;
+        const DWORD cb = getSize(&name[0]);
+        // The embedding adds 76 bytes, and all must count in 32 bits.
+        if (cb > 0xFFFFFFFFUL - 76)
+        {
+            problem = "the overlay library reports " + std::to_string(cb) +
+                      " bytes for the overlay, more than a print stream can embed";
+        }
+    }
+    FreeLibrary(h);
+    return problem;
+}
+
 spoolsim::WString FolderOf(const spoolsim::WString &path)
 {
     const size_t cut = path.find_last_of(spoolsim::Widen("\\/"));
@@ -298,7 +332,16 @@ std::string TooManyPages(uint64_t pages)
 MachineState LookAtMachine(const spoolsim::Job &job)
 {
     MachineState m;
-    m.overlayLibrary = spoolsim::Machine::Exists(spoolsim::DriverFile(spoolsim::Widen("kd7720o.dll")));
+    const spoolsim::WString library = spoolsim::DriverFile(spoolsim::Widen("kd7720o.dll"));
+    m.overlayLibrary = spoolsim::Machine::Exists(library);
+    if (HMODULE h = m.overlayLibrary ? LoadLibraryW(library.c_str()) : nullptr)
+    {
+        FreeLibrary(h);
+    }
+    else
+    {
+        m.overlayLibraryLoads = false;
+    }
     const std::optional<DRVDEVMODE> dm = SettingsOf(job);
     if (dm && dm->sOverlayMode != 0)
     {
@@ -306,6 +349,10 @@ MachineState LookAtMachine(const spoolsim::Job &job)
         const spoolsim::WString path = spoolsim::Widen(m.overlayPath);
         m.overlayFileProblem = CannotRead(path);
         m.overlayFolderProblem = CannotMakeFileIn(FolderOf(path));
+        if (m.overlayLibrary && m.overlayFileProblem.empty())
+        {
+            m.overlayLibraryProblem = LibraryCannotGive(m.overlayPath);
+        }
     }
     WCHAR szTemp[MAX_PATH];
     const DWORD cch = GetTempPathW(MAX_PATH, szTemp);
@@ -352,7 +399,10 @@ std::vector<std::string> Reasons(const spoolsim::Job &job, const spoolsim::RunRe
         add(!machine.overlayLibrary
                 ? "the overlay library kd7720o.dll is not in the driver folder " + machine.driverFolder +
                       ": the hook loads it for every job and takes no job without it"
-                : "the hook could not start the job: it could not allocate its job context (out of memory)");
+            : !machine.overlayLibraryLoads
+                ? "the overlay library kd7720o.dll in the driver folder " + machine.driverFolder +
+                      " cannot be loaded: the hook takes no job without it"
+                : "the hook could not start the job: there was no memory for its job context");
         return reasons;
     }
 
@@ -435,11 +485,14 @@ std::vector<std::string> Reasons(const spoolsim::Job &job, const spoolsim::RunRe
             {
                 add(overlay + " " + machine.overlayFileProblem);
             }
+            else if (!machine.overlayLibraryProblem.empty())
+            {
+                add(machine.overlayLibraryProblem);
+            }
             else
             {
-                add("the overlay library could not give the data of " + overlay +
-                    " (it lacks getOverlaySize or ReadOverlay, or the overlay is too large), or the printer refused "
-                    "them");
+                add(dm && Spools(*dm) ? "the hook could not write the overlay of " + overlay + " into its spool file"
+                                      : "the printer refused the overlay's data");
             }
             continue;
         }
@@ -480,9 +533,10 @@ std::vector<std::string> Reasons(const spoolsim::Job &job, const spoolsim::RunRe
             add("the hook could not write " + overlay +
                 (machine.overlayFolderProblem.empty() ? std::string() : ": " + machine.overlayFolderProblem));
         }
-        else if (!machine.tempProblem.empty() && dm && dm->sPassThrough == 0)
+        else if (dm && Spools(*dm))
         {
-            add("the hook could not write its spool file: " + machine.tempProblem);
+            add("the hook could not write its spool file in " + machine.tempFolder +
+                (machine.tempProblem.empty() ? std::string() : ": " + machine.tempProblem));
         }
         else
         {

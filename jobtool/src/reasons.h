@@ -23,15 +23,17 @@ std::string TooManyPages(uint64_t pages);
 // Each "problem" is empty when all is well, else what is wrong, in words.
 struct MachineState
 {
-    std::string machineProblem;       // the machine's folder could not be made
-    bool overlayLibrary = true;       // kd7720o.dll is in the driver folder
-    std::string overlayPath;          // of the settings (Windows path); empty: none
-    std::string overlayFileProblem;   // the overlay file cannot be read
-    std::string overlayFolderProblem; // no new file can be made beside it
-    std::string tempFolder;           // the hook's temporary folder (Windows path)
-    std::string tempProblem;          // no file can be made in it
-    std::string driverFolder;         // the driver directory (Windows path)
-    std::string driverProblem;        // no file can be made in it
+    std::string machineProblem;        // the machine's folder could not be made
+    bool overlayLibrary = true;        // kd7720o.dll is in the driver folder
+    bool overlayLibraryLoads = true;   // and can be loaded
+    std::string overlayLibraryProblem; // it cannot give the settings' overlay
+    std::string overlayPath;           // of the settings (Windows path); empty: none
+    std::string overlayFileProblem;    // the overlay file cannot be read
+    std::string overlayFolderProblem;  // no new file can be made beside it
+    std::string tempFolder;            // the hook's temporary folder (Windows path)
+    std::string tempProblem;           // no file can be made in it
+    std::string driverFolder;          // the driver directory (Windows path)
+    std::string driverProblem;         // no file can be made in it
 };
 
 // Looks at the machine the job ran on (it must still exist).

@@ -8,6 +8,10 @@
 #include <cstring>
 #include <fstream>
 
+#ifndef _WIN32
+#include <w32emu.h>
+#endif
+
 namespace jobtool_test
 {
 namespace
@@ -218,6 +222,89 @@ TEST(Reasons, NothingRefusedMeansNoReason)
     Attempt r = RunWith(Made("sample.pxl", o));
     EXPECT_TRUE(r.replay.problems.empty() && r.replay.reasons.empty()) << r.Report();
 }
+
+TEST(Reasons, OverlayLibrariesThatCannotGiveTheOverlay)
+{
+    TempDir dir;
+    const std::string overlay = dir.Path("form.ovl");
+    WriteHostFile(overlay, Sample("one-page.pxl"));
+    jobtool::JobOptions use;
+    use.overlay = jobtool::ToWindowsPath(overlay);
+    const struct
+    {
+        const char *variant;
+        const char *words;
+    } variants[] = {
+        {"noread", "the overlay library kd7720o.dll in the driver folder has no ReadOverlay"},
+        {"huge", "the overlay library reports 4294967280 bytes for the overlay, more than a print stream can embed"},
+    };
+    for (const auto &v : variants)
+    {
+        Attempt r = RunWith(Made("sample.pxl", use), IDOK, [&v](spoolsim::Spooler &) {
+            ASSERT_TRUE(spoolsim::Machine::CopyFileBytes(spoolsim::BuildBinDir() +
+                                                             Widen(std::string("\\") + v.variant + "\\kd7720o.dll"),
+                                                         spoolsim::DriverFile(Widen("kd7720o.dll"))));
+        });
+        ASSERT_FALSE(r.replay.problems.empty()) << v.variant;
+        EXPECT_TRUE(r.Says(v.words)) << r.Report();
+    }
+}
+
+TEST(Reasons, PrinterTakingPartOfAWrite)
+{
+    Attempt r = RunWith(Made("sample.pxl", jobtool::JobOptions()), IDOK, [](spoolsim::Spooler &s) {
+        s.printerFault.nth = 1;
+        s.printerFault.shortWrite = true;
+        s.printerFault.cbShort = 3;
+    });
+    ASSERT_FALSE(r.replay.problems.empty());
+    EXPECT_TRUE(r.Says("the printer took only 3 of ")) << r.Report();
+}
+
+#ifndef _WIN32
+
+// Faults of the system under the hook, as the Linux build's layer injects
+// them: the refusals that only a failing disk or memory provokes.
+TEST(Reasons, FailingDiskAndMemory)
+{
+    jobtool::JobOptions collate;
+    collate.copies = 2;
+    collate.collate = true;
+    jobtool::JobOptions defer;
+    defer.deferText = true;
+    const struct
+    {
+        const char *name;
+        jobtool::JobOptions options;
+        std::vector<const char *> failing; // each fails once, from its next call
+        const char *words;
+    } cases[] = {
+        {"spool write", collate, {"WriteFile"}, "the hook could not write its spool file in C:\\TEMP"},
+        {"spool lost",
+         collate,
+         {"WriteFile", "SetFilePointer"},
+         "writing the hook's spool file failed and the file could not be put back, so it was dropped"},
+        {"text lost",
+         defer,
+         {"WriteFile", "SetFilePointer"},
+         "the deferred-text file could not be written and could not be put back"},
+        {"text read back", defer, {"ReadFile"}, "the deferred-text file could not be read back at the end of page 1"},
+        {"job context", collate, {"GlobalAlloc"}, "there was no memory for its job context"},
+    };
+    for (const auto &c : cases)
+    {
+        Attempt r = RunWith(Made("sample.pxl", c.options), IDOK, [&c](spoolsim::Spooler &) {
+            for (const char *function : c.failing)
+            {
+                W32EmuFailCall(function, 1, ERROR_DISK_FULL, 1);
+            }
+        });
+        EXPECT_TRUE(r.Says(c.words)) << c.name << "\n" << r.Report();
+        EXPECT_FALSE(r.replay.reasons.empty()) << c.name;
+    }
+}
+
+#endif
 
 } // namespace
 } // namespace jobtool_test
