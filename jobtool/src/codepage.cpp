@@ -69,6 +69,7 @@ std::string CodePoint(char32_t c)
     return sz;
 }
 
+#ifndef _WIN32
 // UTF-8 to code points; false, with the offset of the first bad byte, for
 // bytes that are not UTF-8 (overlong forms and surrogates included).
 bool DecodeUtf8(const std::string &s, std::vector<char32_t> &out, size_t &bad)
@@ -104,6 +105,8 @@ bool DecodeUtf8(const std::string &s, std::vector<char32_t> &out, size_t &bad)
     }
     return true;
 }
+
+#endif
 
 // The argument as code points, from the user's encoding.
 bool DecodeArgument(const std::string &argument, std::vector<char32_t> &out, size_t &bad)

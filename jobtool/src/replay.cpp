@@ -110,6 +110,12 @@ Replay RunJob(const spoolsim::Job &job, const Prompt &prompt, const BeforeRun &b
     {
         replay.problems.push_back("the hook library kd7720um.dll could not be loaded from " +
                                   spoolsim::Narrow(spoolsim::BuildBinDir()));
+        // The tool runs the hook of the build it belongs to.
+        replay.reasons.push_back(
+            spoolsim::Machine::Exists(spoolsim::BuildBinDir() + spoolsim::Widen("\\kd7720um.dll"))
+                ? "kd7720um.dll is there but is not a library this build can load"
+                : "kd7720um.dll is not there: the tool runs the hook of the build it was made in, so that build "
+                  "must still exist");
         return replay;
     }
     spooler.model.dpi = static_cast<int>(units);
