@@ -135,12 +135,13 @@ int Make(const std::vector<std::string> &argv, std::ostream &out, std::ostream &
         }
         else if (opt == "--overlay-create")
         {
-            o.overlayCreate = ToWindowsPath(a.Value());
+            // The hook reads the path in the printer's code page.
+            o.overlayCreate = PrinterText(ToWindowsPath(a.Value()), opt);
         }
         else if (opt == "--overlay")
         {
             overlayHostPath = a.Value();
-            o.overlay = ToWindowsPath(overlayHostPath);
+            o.overlay = PrinterText(ToWindowsPath(overlayHostPath), opt);
         }
         else if (opt == "--ask")
         {

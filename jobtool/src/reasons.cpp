@@ -1,5 +1,6 @@
 #include "reasons.h"
 
+#include "codepage.h"
 #include "driver.h"
 
 #include <cstring>
@@ -345,13 +346,15 @@ MachineState LookAtMachine(const spoolsim::Job &job)
     const std::optional<DRVDEVMODE> dm = SettingsOf(job);
     if (dm && dm->sOverlayMode != 0)
     {
-        m.overlayPath = FieldText(dm->szOverlayFile, CB_OVERLAY_FILE);
+        // The field is in the printer's code page.
+        const std::string ansiPath = FieldText(dm->szOverlayFile, CB_OVERLAY_FILE);
+        m.overlayPath = PrinterCodePageToUtf8(ansiPath);
         const spoolsim::WString path = spoolsim::Widen(m.overlayPath);
         m.overlayFileProblem = CannotRead(path);
         m.overlayFolderProblem = CannotMakeFileIn(FolderOf(path));
         if (m.overlayLibrary && m.overlayFileProblem.empty())
         {
-            m.overlayLibraryProblem = LibraryCannotGive(m.overlayPath);
+            m.overlayLibraryProblem = LibraryCannotGive(ansiPath);
         }
     }
     WCHAR szTemp[MAX_PATH];

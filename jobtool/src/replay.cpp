@@ -1,5 +1,6 @@
 #include "replay.h"
 
+#include "codepage.h"
 #include "driver.h"
 #include "machineguard.h"
 #include "reasons.h"
@@ -101,7 +102,7 @@ Replay RunJob(const spoolsim::Job &job, const Prompt &prompt, const BeforeRun &b
     {
         char path[CB_OVERLAY_FILE + 1] = {};
         std::memcpy(path, dm->szOverlayFile, CB_OVERLAY_FILE);
-        replay.overlayPath = path;
+        replay.overlayPath = PrinterCodePageToUtf8(path);
     }
 
     spoolsim::Spooler spooler;

@@ -60,8 +60,8 @@ const char kPrintOptions[] = R"(Print options (make):
   --transparency same|last   a separator sheet with each transparency: the same
                              page, or the document's last page
     --transparency-first     each pair starts with the transparency
-  --watermark TEXT           a watermark on the pages (TEXT and NAME must be
-                             in the printer's code page, Windows-1252)
+  --watermark TEXT           a watermark on the pages (TEXT, NAME and PATHs
+                             must be in the printer's code page, Windows-1252)
     --wm-size PT             font size (default 72)
     --wm-angle DEG           angle (default 45)
     --wm-outline             outlined letters

@@ -280,6 +280,31 @@ TEST(Edges, TextOptionsReachThePrinterInItsCodePage)
     EXPECT_EQ(jobtool::PrinterCodePageToUtf8("\x80\x96\xFF"), "\xE2\x82\xAC\xE2\x80\x93\xC3\xBF");
 }
 
+TEST(Edges, OverlayPathsOutsideAsciiAreFoundByTheHook)
+{
+    TempDir dir;
+    const std::string pxl = dir.Path("one.pxl");
+    Write(pxl, Sample("one-page.pxl"));
+    const std::string folder = dir.Path("formulaires \xC3\xA9t\xC3\xA9"); // "été"
+    fs::create_directories(folder);
+    const std::string overlay = (fs::path(folder) / "en-t\xC3\xAAte.ovl").string();
+    const std::string job = dir.Path("one.kdjob");
+    ASSERT_EQ(Tool({"make", pxl, "-o", job, "--overlay-create", overlay}).code, 0);
+    Result created = Tool({"run", job, "--out", dir.Path("out"), "--answer", "ok"});
+    EXPECT_EQ(created.code, 0) << created.out;
+    EXPECT_TRUE(Has(created.out, "overlay file " + jobtool::ToWindowsPath(overlay))) << created.out;
+    EXPECT_TRUE(fs::is_regular_file(overlay)) << "the overlay is where the person named it";
+
+    ASSERT_EQ(Tool({"make", pxl, "-o", job, "--overlay", overlay}).code, 0);
+    Result used = Tool({"run", job, "--out", dir.Path("out")});
+    EXPECT_EQ(used.code, 0) << used.out;
+    EXPECT_TRUE(Has(used.out, "overlay embedding")) << used.out;
+
+    Result cyrillic = Tool({"make", pxl, "-o", job, "--overlay", dir.Path("\xD0\x96.ovl")});
+    EXPECT_EQ(cyrillic.code, 2);
+    EXPECT_TRUE(Has(cyrillic.err, "--overlay holds U+0416")) << cyrillic.err;
+}
+
 TEST(Edges, DocumentTooLongToSpoolIsRefusedBeforeAnyHeavyWork)
 {
     TempDir dir;
