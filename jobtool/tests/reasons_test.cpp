@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <fstream>
+#include <functional>
 
 #ifndef _WIN32
 #include <w32emu.h>
@@ -186,12 +187,24 @@ TEST(Reasons, WatermarkThatCannotBeDrawn)
 {
     jobtool::JobOptions o;
     o.watermark = "DRAFT";
-    Attempt r = RunWith(Made("sample.pxl", o), IDOK, [](spoolsim::Spooler &s) { s.model.createDcError = 1801; });
-    ASSERT_FALSE(r.replay.problems.empty());
-    EXPECT_NE(r.replay.problems[0].find("the watermark marker"), std::string::npos) << r.Report();
-    EXPECT_TRUE(r.Says("the watermark could not be put on the page: the printer's device context for drawing the "
-                       "watermark could not be created (Windows error 1801)"))
-        << r.Report();
+    const struct
+    {
+        std::function<void(spoolsim::PrinterModel &)> fault;
+        const char *words;
+    } faults[] = {
+        {[](spoolsim::PrinterModel &m) { m.createDcError = 1801; },
+         "the printer's device context for drawing the watermark could not be created (Windows error 1801)"},
+        {[](spoolsim::PrinterModel &m) { m.startDocFails = true; },
+         "the job that draws the watermark could not be started"},
+        {[](spoolsim::PrinterModel &m) { m.textOutFailures = 1; }, "the watermark text could not be drawn"},
+    };
+    for (const auto &f : faults)
+    {
+        Attempt r = RunWith(Made("sample.pxl", o), IDOK, [&f](spoolsim::Spooler &s) { f.fault(s.model); });
+        ASSERT_FALSE(r.replay.problems.empty()) << f.words;
+        EXPECT_NE(r.replay.problems[0].find("the watermark marker"), std::string::npos) << r.Report();
+        EXPECT_TRUE(r.Says(std::string("the watermark could not be put on the page: ") + f.words)) << r.Report();
+    }
 }
 
 TEST(Reasons, PrinterAndDeferredTextRefusals)
@@ -272,6 +285,9 @@ TEST(Reasons, FailingDiskAndMemory)
     collate.collate = true;
     jobtool::JobOptions defer;
     defer.deferText = true;
+    TempDir dir;
+    jobtool::JobOptions create;
+    create.overlayCreate = jobtool::ToWindowsPath(dir.Path("form.ovl"));
     const struct
     {
         const char *name;
@@ -290,6 +306,8 @@ TEST(Reasons, FailingDiskAndMemory)
          "the deferred-text file could not be written and could not be put back"},
         {"text read back", defer, {"ReadFile"}, "the deferred-text file could not be read back at the end of page 1"},
         {"job context", collate, {"GlobalAlloc"}, "there was no memory for its job context"},
+        {"overlay write", create, {"WriteFile"}, "the hook could not write the overlay file "},
+        {"overlay put in place", create, {"MoveFileExW"}, "could not be written or put in place"},
     };
     for (const auto &c : cases)
     {
