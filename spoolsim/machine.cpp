@@ -46,7 +46,11 @@ static void MakeDirectories(const WString &path)
 
 Machine::Machine(OverlayLibrary overlay)
 {
-    m_hostRoot = platform::NewMachineRoot();
+    m_hostRoot = platform::NewMachineRoot(&m_problem);
+    if (!m_problem.empty())
+    {
+        return; // no C:\ to make folders in
+    }
     MakeDirectories(DriverDir());
     MakeDirectories(WindowsDir() + W("\\system32\\spool\\drivers\\w32x86\\3"));
     WCHAR szTemp[MAX_PATH];
@@ -65,8 +69,16 @@ Machine::Machine(OverlayLibrary overlay)
 
 Machine::~Machine()
 {
+    if (m_problem.empty())
+    {
+        CleanUp(m_hostRoot);
+    }
+}
+
+void Machine::CleanUp(const std::string &hostRoot)
+{
     platform::CleanDriverDirectory();
-    platform::DropMachineRoot(m_hostRoot);
+    platform::DropMachineRoot(hostRoot);
 }
 
 bool Machine::WriteFileBytes(const WString &path, const Bytes &data)

@@ -166,8 +166,9 @@ void StopListening()
     InterlockedExchange(&g_bListening, 0);
 }
 
-std::string NewMachineRoot()
+std::string NewMachineRoot(std::string *problem)
 {
+    (void)problem;
     return std::string();
 }
 

@@ -169,7 +169,9 @@ void RemoveRedirects();
 // thread that wrote it.
 void ListenToDebugStrings();
 void StopListening();
-std::string NewMachineRoot(); // Linux: a fresh host directory set as C:\ ; Windows: ""
+// Linux: a fresh host directory set as C:\ , or "" with the reason in
+// *problem; Windows: "".
+std::string NewMachineRoot(std::string *problem);
 void DropMachineRoot(const std::string &root);
 void CleanDriverDirectory(); // Windows: the package's files of earlier tests
 DWORD OpenHandleCount();

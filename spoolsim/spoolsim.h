@@ -94,8 +94,25 @@ class Machine
     // Spool files (VNT*.tmp) left in the temp directory.
     static int SpoolFilesLeft();
 
+    // Linux: the host folder that stands for C:\ (empty on Windows). A
+    // private folder under $TMPDIR (else /tmp) named after the process, so
+    // that folders of processes that died are removed by the next machine.
+    const std::string &HostRoot() const
+    {
+        return m_hostRoot;
+    }
+    // Empty when the machine is ready; else why its folder could not be made.
+    const std::string &Problem() const
+    {
+        return m_problem;
+    }
+    // What the destructor does, for a program that is interrupted: the
+    // package's files and spool leftovers, and the host folder.
+    static void CleanUp(const std::string &hostRoot);
+
   private:
     std::string m_hostRoot; // Linux: the temporary root, removed at the end
+    std::string m_problem;
 };
 
 // Open kernel handles of the process (files, searches), for leak checks.

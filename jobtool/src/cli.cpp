@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <filesystem>
 #include <iostream>
+#include <new>
+#include <stdexcept>
 
 namespace jobtool
 {
@@ -81,6 +83,17 @@ int Main(const std::vector<std::string> &args, std::istream &in, std::ostream &o
     {
         err << "jobtool: " << e.message << "\nTry 'jobtool --help'.\n";
         return kUsage;
+    }
+    // Whatever a command did not foresee ends it with words, never an abort.
+    catch (const std::bad_alloc &)
+    {
+        err << "jobtool: " << command << ": out of memory\n";
+        return kFailed;
+    }
+    catch (const std::exception &e)
+    {
+        err << "jobtool: " << command << ": " << e.what() << "\n";
+        return kFailed;
     }
 }
 

@@ -2,9 +2,12 @@
 
 #include "args.h"
 #include "cli.h"
+#include "codepage.h"
 #include "driver.h"
 #include "fileio.h"
 #include "jobfile.h"
+#include "outputs.h"
+#include "prescan.h"
 
 #include <filesystem>
 #include <map>
@@ -13,10 +16,28 @@
 namespace jobtool
 {
 
+namespace
+{
+
+// A text option in the printer's code page, or a usage error that names the
+// character it lacks.
+std::string PrinterText(const std::string &argument, const std::string &option)
+{
+    std::string error;
+    std::optional<std::string> ansi = ToPrinterCodePage(argument, option, error);
+    if (!ansi)
+    {
+        throw UsageError{error};
+    }
+    return *ansi;
+}
+
+} // namespace
+
 int Make(const std::vector<std::string> &argv, std::ostream &out, std::ostream &err)
 {
     Args a(argv);
-    std::string input, output;
+    std::string input, output, overlayHostPath;
     JobOptions o;
     std::set<std::string> given;
     while (a.Next())
@@ -92,7 +113,7 @@ int Make(const std::vector<std::string> &argv, std::ostream &out, std::ostream &
         }
         else if (opt == "--watermark")
         {
-            o.watermark = a.Value();
+            o.watermark = PrinterText(a.Value(), opt);
         }
         else if (opt == "--wm-size")
         {
@@ -114,11 +135,13 @@ int Make(const std::vector<std::string> &argv, std::ostream &out, std::ostream &
         }
         else if (opt == "--overlay-create")
         {
-            o.overlayCreate = ToWindowsPath(a.Value());
+            // The hook reads the path in the printer's code page.
+            o.overlayCreate = PrinterText(ToWindowsPath(a.Value()), opt);
         }
         else if (opt == "--overlay")
         {
-            o.overlay = ToWindowsPath(a.Value());
+            overlayHostPath = a.Value();
+            o.overlay = PrinterText(ToWindowsPath(overlayHostPath), opt);
         }
         else if (opt == "--ask")
         {
@@ -141,7 +164,9 @@ int Make(const std::vector<std::string> &argv, std::ostream &out, std::ostream &
         }
         else if (opt == "--name")
         {
-            o.documentName = a.Value();
+            // Held as UTF-8 (the job keeps it as UTF-16), but only in
+            // characters the printer's code page has.
+            o.documentName = PrinterCodePageToUtf8(PrinterText(a.Value(), opt));
         }
         else
         {
@@ -194,8 +219,36 @@ int Make(const std::vector<std::string> &argv, std::ostream &out, std::ostream &
     {
         output = Stem(input) + ".kdjob";
     }
+    std::string refusal = JobOutputRefusal(input, output);
+    if (!refusal.empty())
+    {
+        err << "jobtool: " << refusal << "\n";
+        return kFailed;
+    }
 
-    std::string error;
+    // What is sure to be refused is refused before any heavy work.
+    std::string error = CheckReadable(input);
+    if (!error.empty())
+    {
+        err << "jobtool: " << error << "\n";
+        return kFailed;
+    }
+    if (std::optional<uint64_t> pages = CountPages(input))
+    {
+        refusal = PageLimitRefusal(*pages, o);
+        if (!refusal.empty())
+        {
+            err << "jobtool: " << input << ": " << refusal << "\n";
+            return kFailed;
+        }
+    }
+    std::error_code ec;
+    if (!overlayHostPath.empty() && !std::filesystem::is_regular_file(overlayHostPath, ec))
+    {
+        err << "jobtool: warning: the overlay file " << overlayHostPath
+            << " does not exist here; the job will be refused on a machine where it does not exist when it runs\n";
+    }
+
     std::optional<Bytes> pxl = ReadFile(input, error);
     if (!pxl)
     {

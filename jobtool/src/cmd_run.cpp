@@ -6,11 +6,13 @@
 #include "driver.h"
 #include "fileio.h"
 #include "jobfile.h"
+#include "outputs.h"
 #include "pagemap.h"
 #include "replay.h"
 
 #include <pclxl/samples.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <functional>
 #include <iostream>
@@ -95,6 +97,28 @@ int Run(const std::vector<std::string> &argv, std::istream &in, std::ostream &ou
     }
     std::error_code ec;
     std::filesystem::create_directories(outDir, ec);
+    if (ec || !std::filesystem::is_directory(outDir, ec))
+    {
+        err << "jobtool: cannot make the folder " << outDir << ": " << (ec ? ec.message() : SystemReason(ENOTDIR))
+            << "\n";
+        return kFailed;
+    }
+    // The report names only what this run wrote.
+    std::vector<std::string> removed;
+    if (!RemoveEarlierDocuments(outDir, stem, jobPath, removed, error))
+    {
+        err << "jobtool: " << error << "\n";
+        return kFailed;
+    }
+    if (!removed.empty())
+    {
+        out << "removed the documents of an earlier run from " << outDir << ":";
+        for (const std::string &name : removed)
+        {
+            out << " " << name;
+        }
+        out << "\n";
+    }
 
     Terminal boxes(answers, in, out, !terminal);
     Replay replay = RunJob(job, std::ref(boxes));
@@ -115,6 +139,12 @@ int Run(const std::vector<std::string> &argv, std::istream &in, std::ostream &ou
     {
         out << "problem: " << p << "\n";
     }
+    for (const std::string &r : replay.reasons)
+    {
+        out << "reason: " << r << "\n";
+    }
+    failed = failed || !replay.reasons.empty();
+    const bool refused = failed;
     if (!replay.loaded)
     {
         return kFailed;
@@ -158,9 +188,12 @@ int Run(const std::vector<std::string> &argv, std::istream &in, std::ostream &ou
     }
     if (!replay.overlayPath.empty())
     {
-        if (!replay.overlayFile)
+        if (!replay.overlayFile || refused)
         {
-            out << "no overlay file at " << replay.overlayPath << "\n";
+            // A refused creation leaves an earlier overlay as it was: it is
+            // not this run's.
+            out << "no overlay was made at " << replay.overlayPath
+                << (replay.overlayFile ? " (the file there is an earlier one, left as it was)" : "") << "\n";
             failed = true;
         }
         else

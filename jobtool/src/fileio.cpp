@@ -1,24 +1,120 @@
 #include "fileio.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <memory>
+#include <system_error>
 
 namespace jobtool
 {
 
+namespace
+{
+
+namespace fs = std::filesystem;
+
+const char *KindOf(fs::file_type type)
+{
+    switch (type)
+    {
+    case fs::file_type::directory:
+        return "a folder";
+    case fs::file_type::character:
+        return "a character device";
+    case fs::file_type::block:
+        return "a block device";
+    case fs::file_type::fifo:
+        return "a FIFO (named pipe)";
+    case fs::file_type::socket:
+        return "a socket";
+    default:
+        return "not a regular file";
+    }
+}
+
+struct FileCloser
+{
+    void operator()(std::FILE *f) const
+    {
+        std::fclose(f);
+    }
+};
+
+} // namespace
+
+std::string SystemReason(int error)
+{
+    return std::generic_category().message(error);
+}
+
+std::string CheckReadable(const std::string &path)
+{
+    std::error_code ec;
+    const fs::file_status st = fs::status(path, ec);
+    if (ec)
+    {
+        return "cannot open " + path + ": " + ec.message();
+    }
+    if (st.type() == fs::file_type::not_found)
+    {
+        return "cannot open " + path + ": " + SystemReason(ENOENT);
+    }
+    if (st.type() == fs::file_type::directory)
+    {
+        return "cannot read " + path + ": " + SystemReason(EISDIR);
+    }
+    if (st.type() != fs::file_type::regular)
+    {
+        return "cannot read " + path + ": it is " + KindOf(st.type()) + ", not a file";
+    }
+    const uintmax_t size = fs::file_size(path, ec);
+    if (ec)
+    {
+        return "cannot read " + path + ": " + ec.message();
+    }
+    if (size > kMaxFileBytes)
+    {
+        return "cannot read " + path + ": it holds " + std::to_string(size) + " bytes, more than the " +
+               std::to_string(kMaxFileBytes) + " a print job can hold";
+    }
+    return std::string();
+}
+
 std::optional<Bytes> ReadFile(const std::string &path, std::string &error)
 {
-    std::ifstream f(path, std::ios::binary);
-    if (!f)
+    error = CheckReadable(path);
+    if (!error.empty())
     {
-        error = "cannot open " + path;
         return std::nullopt;
     }
-    Bytes data((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-    if (f.bad())
+    errno = 0;
+    std::unique_ptr<std::FILE, FileCloser> f(std::fopen(path.c_str(), "rb"));
+    if (!f)
     {
-        error = "cannot read " + path;
+        error = "cannot open " + path + ": " + SystemReason(errno);
+        return std::nullopt;
+    }
+    Bytes data;
+    uint8_t chunk[65536];
+    for (;;)
+    {
+        const size_t n = std::fread(chunk, 1, sizeof(chunk), f.get());
+        if (data.size() + n > kMaxFileBytes)
+        {
+            error = "cannot read " + path + ": it grew beyond " + std::to_string(kMaxFileBytes) + " bytes";
+            return std::nullopt;
+        }
+        data.insert(data.end(), chunk, chunk + n);
+        if (n < sizeof(chunk))
+        {
+            break;
+        }
+    }
+    if (std::ferror(f.get()))
+    {
+        error = "cannot read " + path + ": " + SystemReason(errno != 0 ? errno : EIO);
         return std::nullopt;
     }
     return data;
@@ -26,15 +122,35 @@ std::optional<Bytes> ReadFile(const std::string &path, std::string &error)
 
 bool WriteFile(const std::string &path, const Bytes &data, std::string &error)
 {
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    f.write(reinterpret_cast<const char *>(data.data()), static_cast<std::streamsize>(data.size()));
-    f.close();
-    if (!f)
+    errno = 0;
+    std::FILE *f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr)
     {
-        error = "cannot write " + path;
+        error = "cannot write " + path + ": " + SystemReason(errno);
+        return false;
+    }
+    const bool written = std::fwrite(data.data(), 1, data.size(), f) == data.size() && std::fflush(f) == 0;
+    const int writeError = errno;
+    const bool closed = std::fclose(f) == 0;
+    if (!written || !closed)
+    {
+        const int reason = !written ? writeError : errno;
+        error = "cannot write " + path + ": " + SystemReason(reason != 0 ? reason : EIO);
+        // A partial file would pass for a whole one; a device stays.
+        std::error_code ec;
+        if (fs::is_regular_file(path, ec))
+        {
+            fs::remove(path, ec);
+        }
         return false;
     }
     return true;
+}
+
+bool SameFile(const std::string &a, const std::string &b)
+{
+    std::error_code ec;
+    return fs::equivalent(a, b, ec) && !ec;
 }
 
 std::string Stem(const std::string &path)

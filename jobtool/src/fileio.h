@@ -1,16 +1,32 @@
-// Whole files read and written by the commands, with the reason when that fails.
+// Whole files read and written by the commands, with the system's reason
+// when that fails.
 #pragma once
 
 #include "prepare.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
 namespace jobtool
 {
 
+// The most a command reads into memory: the hook's spool offsets are 32-bit,
+// so nothing larger can be printed, and more would only exhaust memory.
+constexpr uint64_t kMaxFileBytes = uint64_t(1) << 31;
+
+// A regular file of at most kMaxFileBytes. A folder, a device or a FIFO is
+// refused before it is opened (a FIFO would wait for a writer for ever).
 std::optional<Bytes> ReadFile(const std::string &path, std::string &error);
 bool WriteFile(const std::string &path, const Bytes &data, std::string &error);
+// Why a path cannot be read as a document, before anything is done with it;
+// empty when it is a regular file of a size the tool takes.
+std::string CheckReadable(const std::string &path);
+// Both paths name one existing file (the same file by identity, whatever
+// the spelling).
+bool SameFile(const std::string &a, const std::string &b);
+// The system's words for an errno value.
+std::string SystemReason(int error);
 // The file name without folder and extension.
 std::string Stem(const std::string &path);
 

@@ -1,7 +1,9 @@
 #include "cli.h"
 
 #include <cstdio>
+#include <exception>
 #include <iostream>
+#include <new>
 
 #ifdef _WIN32
 #include <io.h>
@@ -13,6 +15,18 @@
 
 int main(int argc, char **argv)
 {
-    std::vector<std::string> args(argv + 1, argv + argc);
-    return jobtool::Main(args, std::cin, std::cout, std::cerr, isatty(fileno(stdin)) != 0);
+    try
+    {
+        std::vector<std::string> args(argv + 1, argv + argc);
+        return jobtool::Main(args, std::cin, std::cout, std::cerr, isatty(fileno(stdin)) != 0);
+    }
+    catch (const std::bad_alloc &)
+    {
+        std::fputs("jobtool: out of memory\n", stderr);
+    }
+    catch (const std::exception &e)
+    {
+        std::fprintf(stderr, "jobtool: %s\n", e.what());
+    }
+    return jobtool::kFailed;
 }

@@ -1,6 +1,9 @@
 #include "replay.h"
 
+#include "codepage.h"
 #include "driver.h"
+#include "machineguard.h"
+#include "reasons.h"
 
 #include <cmath>
 #include <cstring>
@@ -73,11 +76,18 @@ std::string DescribeWrite(const spoolsim::Job &job, size_t writeIndex)
     return "data (" + std::to_string(d.size()) + " bytes)";
 }
 
-Replay RunJob(const spoolsim::Job &job, const Prompt &prompt)
+Replay RunJob(const spoolsim::Job &job, const Prompt &prompt, const BeforeRun &beforeRun)
 {
     Replay replay;
     std::optional<DRVDEVMODE> dm = SettingsOf(job);
     spoolsim::Machine machine;
+    if (!machine.Problem().empty())
+    {
+        replay.problems.push_back("the job could not be run");
+        replay.reasons.push_back(machine.Problem());
+        return replay;
+    }
+    MachineGuard guard(machine.HostRoot());
 
     const double units = dm && dm->dmPublic.dmYResolution > 0 ? dm->dmPublic.dmYResolution : 600;
     const Paper *found = dm ? PaperForDmPaper(dm->dmPublic.dmPaperSize) : nullptr;
@@ -92,7 +102,7 @@ Replay RunJob(const spoolsim::Job &job, const Prompt &prompt)
     {
         char path[CB_OVERLAY_FILE + 1] = {};
         std::memcpy(path, dm->szOverlayFile, CB_OVERLAY_FILE);
-        replay.overlayPath = path;
+        replay.overlayPath = PrinterCodePageToUtf8(path);
     }
 
     spoolsim::Spooler spooler;
@@ -101,6 +111,12 @@ Replay RunJob(const spoolsim::Job &job, const Prompt &prompt)
     {
         replay.problems.push_back("the hook library kd7720um.dll could not be loaded from " +
                                   spoolsim::Narrow(spoolsim::BuildBinDir()));
+        // The tool runs the hook of the build it belongs to.
+        replay.reasons.push_back(
+            spoolsim::Machine::Exists(spoolsim::BuildBinDir() + spoolsim::Widen("\\kd7720um.dll"))
+                ? "kd7720um.dll is there but is not a library this build can load"
+                : "kd7720um.dll is not there: the tool runs the hook of the build it was made in, so that build "
+                  "must still exist");
         return replay;
     }
     spooler.model.dpi = static_cast<int>(units);
@@ -110,6 +126,10 @@ Replay RunJob(const spoolsim::Job &job, const Prompt &prompt)
     spooler.model.offsetY = static_cast<int>(units / 6);
     spooler.stopAtFailedWrite = true;
     spooler.user.answer = prompt;
+    if (beforeRun)
+    {
+        beforeRun(spooler);
+    }
     replay.run = spooler.Run(job);
 
     const spoolsim::RunResult &r = replay.run;
@@ -138,6 +158,7 @@ Replay RunJob(const spoolsim::Job &job, const Prompt &prompt)
     {
         replay.overlayFile = spoolsim::Machine::ReadFileBytes(spoolsim::Widen(replay.overlayPath));
     }
+    replay.reasons = Reasons(job, r, LookAtMachine(job));
     return replay;
 }
 

@@ -26,17 +26,22 @@ struct Replay
     // What went wrong, one line each: refused writes (with what they
     // carried), failed page ends, a job the hook did not start.
     std::vector<std::string> problems;
+    // Why, in words a person can act on (see reasons.h): one line each.
+    std::vector<std::string> reasons;
     // An overlay-creation job: the overlay file as the hook wrote it.
     std::string overlayPath;
     std::optional<Bytes> overlayFile;
 };
 
 using Prompt = std::function<int(const spoolsim::MessageBoxRecord &)>;
+// Called on the prepared machine just before the job runs: tests change the
+// world there (remove a file, arm a printer fault).
+using BeforeRun = std::function<void(spoolsim::Spooler &)>;
 
 // Runs the job on a fresh machine. The printer's resolution and paper are
 // those of the job's settings block, so that the watermark the printer draws
 // fits the pages.
-Replay RunJob(const spoolsim::Job &job, const Prompt &prompt);
+Replay RunJob(const spoolsim::Job &job, const Prompt &prompt, const BeforeRun &beforeRun = BeforeRun());
 
 // What a write of the job carried, for messages: "the settings block",
 // "the watermark marker", "page data (1234 bytes)", ...

@@ -18,15 +18,18 @@ real PCL XL documents through the spooler hook kd7720um.dll.
 const char kMake[] = R"(  make INPUT.pxl [-o JOB] [PRINT OPTIONS]
       Write a job file: the stream that the printer's rendering driver sends
       for INPUT.pxl with the print options below. JOB defaults to INPUT's
-      name with the extension .kdjob, in the current directory.
+      name with the extension .kdjob, in the current directory; make never
+      overwrites INPUT or a file that is not a job file. A spooled job of
+      more than 1999 pages is refused at once, as the hook would refuse it.
 )";
 
 const char kRun[] = R"(  run [JOB] [--out DIR] [--answer ok|cancel]... [--trace]
       Replay a job file through kd7720um.dll with the simulated spooler.
       Each spooler document goes to DIR/NAME-N.pxl (DIR defaults to the
-      current directory, NAME is JOB's name) and its page map is printed.
-      Without JOB: a built-in example, examples/sample.pxl (six pages) in
-      two collated copies.
+      current directory, NAME is JOB's name) and its page map is printed;
+      NAME-N.pxl of an earlier run are removed from DIR first. A refusal
+      of the hook is explained. Without JOB: a built-in example,
+      examples/sample.pxl (six pages) in two collated copies.
 )";
 
 const char kExplain[] = R"(  explain OUTPUT.pxl [--job JOB | --input INPUT.pxl]
@@ -63,7 +66,8 @@ const char kPrintOptions[] = R"(Print options (make):
   --transparency same|last   a separator sheet with each transparency: the same
                              page, or the document's last page
     --transparency-first     each pair starts with the transparency
-  --watermark TEXT           a watermark on the pages
+  --watermark TEXT           a watermark on the pages (TEXT, NAME and PATHs
+                             must be in the printer's code page, Windows-1252)
     --wm-size PT             font size (default 72)
     --wm-angle DEG           angle (default 45)
     --wm-outline             outlined letters
