@@ -73,7 +73,7 @@ std::string DescribeWrite(const spoolsim::Job &job, size_t writeIndex)
     return "data (" + std::to_string(d.size()) + " bytes)";
 }
 
-Replay RunJob(const spoolsim::Job &job, const Prompt &prompt)
+Replay RunJob(const spoolsim::Job &job, const Prompt &prompt, const DocumentEnded &ended)
 {
     Replay replay;
     std::optional<DRVDEVMODE> dm = SettingsOf(job);
@@ -110,6 +110,7 @@ Replay RunJob(const spoolsim::Job &job, const Prompt &prompt)
     spooler.model.offsetY = static_cast<int>(units / 6);
     spooler.stopAtFailedWrite = true;
     spooler.user.answer = prompt;
+    spooler.documentEnded = ended;
     replay.run = spooler.Run(job);
 
     const spoolsim::RunResult &r = replay.run;

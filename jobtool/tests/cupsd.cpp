@@ -211,7 +211,9 @@ bool CupsScheduler::Start(std::string &error)
               "ServerRoot " + d + "/conf\nRequestRoot " + d + "/spool\nTempDir " + d + "/spool/tmp\nCacheDir " + d +
                   "/cache\nStateDir " + d + "/state\nAccessLog " + d + "/log/access_log\nErrorLog " + d +
                   "/log/error_log\nPageLog " + d + "/log/page_log\nPrintcap " + d + "/state/printcap\nUser " + user +
-                  "\nGroup " + group + "\nSystemGroup " + systemGroup + "\n");
+                  "\nGroup " + group + "\nSystemGroup " + systemGroup +
+                  // A queue may print to a file: a test's stand-in for a printer.
+                  "\nFileDevice Yes\n");
 
     std::vector<std::string> args = {"cupsd", "-f", "-c", d + "/conf/cupsd.conf", "-s", d + "/conf/cups-files.conf"};
     std::vector<char *> argv;
