@@ -106,6 +106,11 @@ TEST(Cli, HelpAndBadUsage)
         {{"run", "--answer", "maybe"}, "--answer takes ok|cancel"},
         {{"explain"}, "needs the file of a printed document"},
         {{"explain", "x", "--job", "a", "--input", "b"}, "not both"},
+        {{"make", pxl, "--booklet", "printer", "--direction", "up"}, "--direction takes ltr|rtl (or 0|1), not \"up\""},
+        {{"show"}, "show needs a job file"},
+        {{"show", "a", "b"}, "show takes one job file"},
+        {{"show", "a", "--all"}, "show has no option --all"},
+        {{"help", "print"}, "no help on \"print\" (make, run, explain, show or help)"},
     };
     for (const Case &c : cases)
     {
@@ -209,6 +214,36 @@ TEST(Cli, QuestionsAreAnsweredFromTheTerminalOrFromOptions)
     EXPECT_EQ(used.code, 0) << used.out;
     EXPECT_TRUE(Has(used.out, "overlay embedding")) << used.out;
     EXPECT_TRUE(Has(used.out, "printed: 1 1\n")) << used.out;
+}
+
+// Six pages fold into two sheets of eight (pages 7 and 8 blank), each side
+// holding two pages that add up to nine. Left to right puts page 1 on the
+// right half of the cover side, as a book that opens to the left; right to
+// left the other way. 0 and 1 are the hook's own values for the same.
+TEST(Cli, BookletDirectionsByNameAndByNumber)
+{
+    TempDir dir;
+    const std::string pxl = dir.Path("sample.pxl");
+    Write(pxl, Sample("sample.pxl"));
+    const std::pair<const char *, const char *> cases[] = {
+        {"ltr", "printed: -|1 2|- 6|3 4|5\n"},
+        {"0", "printed: -|1 2|- 6|3 4|5\n"},
+        {"RTL", "printed: 1|- -|2 3|6 5|4\n"},
+        {"1", "printed: 1|- -|2 3|6 5|4\n"},
+    };
+    for (const auto &c : cases)
+    {
+        const std::string job = dir.Path(std::string("b-") + c.first + ".kdjob");
+        ASSERT_EQ(Tool({"make", pxl, "-o", job, "--booklet", "printer", "--direction", c.first}).code, 0);
+        Result run = Tool({"run", job, "--out", dir.Path("out")});
+        EXPECT_EQ(run.code, 0) << run.err;
+        EXPECT_TRUE(Has(run.out, c.second)) << c.first << "\n" << run.out;
+        EXPECT_TRUE(Has(run.out, "sheet, left page ")) << run.out;
+        // show names it as make takes it.
+        Result shown = Tool({"show", job});
+        EXPECT_EQ(Has(shown.out, "--direction rtl"), std::string(c.second).find("1|-") != std::string::npos)
+            << shown.out;
+    }
 }
 
 TEST(Cli, RunWithoutAJobPrintsTheBuiltInExample)

@@ -1,0 +1,200 @@
+// make with the documents a person has: PDF and PostScript that Debian
+// ships, through Ghostscript, into a booklet the printer folds and a job
+// printed on both sides by hand; the pages must land where a folded sheet
+// and a turned stack put them. And what make says when it cannot read one.
+#include "paper_support.h"
+
+#include "cli.h"
+
+#include <iterator>
+#include <set>
+#include <sstream>
+
+namespace jobtool_test
+{
+namespace
+{
+
+struct ToolRun
+{
+    int code;
+    std::string out, err;
+};
+
+ToolRun Tool(const std::vector<std::string> &args)
+{
+    std::ostringstream out, err;
+    const int code = jobtool::Main(args, out, err);
+    return {code, out.str(), err.str()};
+}
+
+std::vector<std::vector<std::string>> PrintedLines(const std::string &report)
+{
+    std::vector<std::vector<std::string>> docs;
+    std::istringstream in(report);
+    std::string line;
+    while (std::getline(in, line))
+    {
+        const std::string tag = "  printed:";
+        if (line.compare(0, tag.size(), tag) == 0)
+        {
+            std::istringstream words(line.substr(tag.size()));
+            docs.emplace_back(std::istream_iterator<std::string>(words), std::istream_iterator<std::string>());
+        }
+    }
+    return docs;
+}
+
+std::vector<std::string> Numbers(int from, int to, int step)
+{
+    std::vector<std::string> out;
+    for (int p = from; step > 0 ? p <= to : p >= to; p += step)
+    {
+        out.push_back(std::to_string(p));
+    }
+    return out;
+}
+
+// Skips the test when the document or Ghostscript is not on this machine.
+#define REQUIRE_DOCUMENT(path)                                                                                         \
+    if (!std::filesystem::exists(path))                                                                                \
+    {                                                                                                                  \
+        GTEST_SKIP() << (path) << " is not installed";                                                                 \
+    }
+#define SKIP_WITHOUT_GHOSTSCRIPT(made)                                                                                 \
+    if ((made).code == 1 && Contains((made).err, "install the Debian package ghostscript"))                            \
+    {                                                                                                                  \
+        GTEST_SKIP() << (made).err;                                                                                    \
+    }
+
+TEST(MakeDocuments, APdfBecomesABookletThePrinterFolds)
+{
+    REQUIRE_DOCUMENT(kMimeSpec);
+    TempDir dir;
+    ToolRun made = Tool({"make", kMimeSpec, "--booklet", "printer", "-o", dir.Path("m.kdjob")});
+    SKIP_WITHOUT_GHOSTSCRIPT(made);
+    ASSERT_EQ(made.code, 0) << made.err;
+    EXPECT_TRUE(Contains(made.out, "17 pages")) << made.out;
+    EXPECT_TRUE(Contains(made.out, "note: converted from PDF by Ghostscript at 600 dpi, each page on the paper the "
+                                   "document sets"))
+        << made.out;
+    std::error_code ec;
+    for (const auto &entry : std::filesystem::directory_iterator(dir.Path(""), ec))
+    {
+        EXPECT_EQ(entry.path().filename().string(), "m.kdjob") << "left behind";
+    }
+
+    ToolRun run = Tool({"run", dir.Path("m.kdjob"), "--out", dir.Path("out")});
+    ASSERT_EQ(run.code, 0) << run.out << run.err;
+    const std::vector<std::vector<std::string>> docs = PrintedLines(run.out);
+    ASSERT_EQ(docs.size(), 1u) << "the printer turns the sheets: one pass";
+    // 17 pages fold into 5 sheets of 20 pages: 10 sides, and on every side
+    // the two pages add up to 21, as on any folded sheet; pages 18 to 20 are
+    // blank halves.
+    ASSERT_EQ(docs[0].size(), 10u) << run.out;
+    std::multiset<int> seen;
+    for (const std::string &side : docs[0])
+    {
+        const size_t bar = side.find('|');
+        ASSERT_NE(bar, std::string::npos) << side;
+        const std::string left = side.substr(0, bar), right = side.substr(bar + 1);
+        const int a = left == "-" ? 21 - std::stoi(right) : std::stoi(left);
+        const int b = right == "-" ? 21 - a : std::stoi(right);
+        EXPECT_EQ(a + b, 21) << side;
+        EXPECT_TRUE(left != "-" || a > 17) << side;
+        EXPECT_TRUE(right != "-" || b > 17) << side;
+        seen.insert(a);
+        seen.insert(b);
+    }
+    for (int p = 1; p <= 20; p++)
+    {
+        EXPECT_EQ(seen.count(p), 1u) << "page " << p;
+    }
+    // Left to right: page 1 on the right half of the cover side.
+    EXPECT_EQ(docs[0][0], "-|1");
+
+    // The job remembers where it came from.
+    ToolRun shown = Tool({"show", dir.Path("m.kdjob")});
+    EXPECT_EQ(shown.code, 0) << shown.err;
+    EXPECT_TRUE(Contains(shown.out, std::string("made from: ") + kMimeSpec)) << shown.out;
+    EXPECT_TRUE(Contains(shown.out, std::string("as made by: jobtool make ") + kMimeSpec + " --booklet printer"))
+        << shown.out;
+}
+
+TEST(MakeDocuments, ACompressedPostScriptManualPrintsOnBothSidesByHand)
+{
+    REQUIRE_DOCUMENT(kManDbManual);
+    TempDir dir;
+    ToolRun made = Tool({"make", kManDbManual, "--manual-duplex", "--paper", "Letter", "--resolution", "300", "-o",
+                         dir.Path("man.kdjob")});
+    SKIP_WITHOUT_GHOSTSCRIPT(made);
+    ASSERT_EQ(made.code, 0) << made.err;
+    EXPECT_TRUE(Contains(made.out, "converted from PostScript by Ghostscript at 300 dpi, every page fitted to letter"))
+        << made.out;
+
+    ToolRun run = Tool({"run", dir.Path("man.kdjob"), "--out", dir.Path("out"), "--answer", "ok"});
+    ASSERT_EQ(run.code, 0) << run.out << run.err;
+    const std::vector<std::vector<std::string>> docs = PrintedLines(run.out);
+    ASSERT_EQ(docs.size(), 2u) << run.out;
+    // The backs first, the last first; then the fronts.
+    EXPECT_EQ(docs[0], Numbers(26, 2, -2));
+    EXPECT_EQ(docs[1], Numbers(1, 25, 2));
+    EXPECT_TRUE(Contains(run.out, "(portrait Letter)")) << "every page on the paper asked for";
+    EXPECT_FALSE(Contains(run.out, "add one blank sheet")) << "26 pages fill 13 sheets";
+}
+
+TEST(MakeDocuments, AnOddPdfAsksForOneMoreSheetAtTheTurn)
+{
+    REQUIRE_DOCUMENT(kMimeSpec);
+    TempDir dir;
+    ToolRun made = Tool({"make", kMimeSpec, "--manual-duplex", "--resolution", "150", "-o", dir.Path("m.kdjob")});
+    SKIP_WITHOUT_GHOSTSCRIPT(made);
+    ASSERT_EQ(made.code, 0) << made.err;
+    ToolRun run = Tool({"run", dir.Path("m.kdjob"), "--out", dir.Path("out"), "--answer", "ok"});
+    ASSERT_EQ(run.code, 0) << run.out << run.err;
+    const std::vector<std::vector<std::string>> docs = PrintedLines(run.out);
+    ASSERT_EQ(docs.size(), 2u);
+    EXPECT_EQ(docs[0], Numbers(16, 2, -2));
+    EXPECT_EQ(docs[1], Numbers(1, 17, 2));
+    EXPECT_TRUE(Contains(run.out, "the second pass needs one sheet more than the 8 sheets printed: add one blank "
+                                  "sheet"))
+        << run.out;
+}
+
+TEST(MakeDocuments, PaperAndResolutionAreForPdfAndPostScriptAndBounded)
+{
+    TempDir dir;
+    WriteBytes(dir.Path("doc.pxl"), Sample("one-page.pxl"));
+    const std::pair<std::vector<std::string>, const char *> cases[] = {
+        {{"make", dir.Path("doc.pxl"), "--paper", "a4"}, "--paper is for PDF and PostScript input; "},
+        {{"make", dir.Path("doc.pxl"), "--resolution", "300"}, "is PCL XL"},
+        {{"make", Example("one-page.ps"), "--paper", "tabloid"}, "--paper takes letter|legal|a4|"},
+        {{"make", Example("one-page.ps"), "--resolution", "71"}, "--resolution needs a number from 72 to 1200"},
+        {{"make", Example("one-page.ps"), "--resolution", "1201"}, "--resolution needs a number from 72 to 1200"},
+    };
+    for (const auto &c : cases)
+    {
+        ToolRun r = Tool(c.first);
+        EXPECT_EQ(r.code, 2) << c.second;
+        EXPECT_TRUE(Contains(r.err, c.second)) << r.err;
+    }
+}
+
+#ifndef _WIN32
+TEST(MakeDocuments, WithoutGhostscriptMakeNamesThePackageAndWritesNothing)
+{
+    TempDir dir;
+    ScopedPath path(dir.Path(""));
+    ToolRun r = Tool({"make", Example("one-page.ps"), "-o", dir.Path("x.kdjob")});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(Contains(r.err, "install the Debian package ghostscript")) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(dir.Path("x.kdjob")));
+    for (const auto &entry : std::filesystem::directory_iterator(dir.Path("")))
+    {
+        ADD_FAILURE() << "left behind: " << entry.path();
+    }
+}
+#endif
+
+} // namespace
+} // namespace jobtool_test
