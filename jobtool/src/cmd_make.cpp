@@ -252,6 +252,7 @@ int Make(const std::vector<std::string> &argv, std::ostream &out, std::ostream &
     }
     std::optional<Bytes> pxl;
     std::vector<std::string> conversionNotes;
+    std::string source; // the PDF or PostScript the job is made from
     if (convertible)
     {
         InputDocument converted = ConvertedInput(input, output, convert);
@@ -260,8 +261,15 @@ int Make(const std::vector<std::string> &argv, std::ostream &out, std::ostream &
             err << "jobtool: " << input << ": " << converted.error << "\n";
             return kFailed;
         }
+        if (converted.source == DocumentFormat::PclXl &&
+            (given.count("--paper") != 0 || given.count("--resolution") != 0))
+        {
+            throw UsageError{"--paper and --resolution are for PDF and PostScript input; " + input +
+                             " holds compressed PCL XL"};
+        }
         pxl = std::move(converted.pxl);
         conversionNotes = std::move(converted.notes);
+        source = converted.source == DocumentFormat::PclXl ? std::string() : AbsolutePath(input);
     }
     else
     {
@@ -278,10 +286,7 @@ int Make(const std::vector<std::string> &argv, std::ostream &out, std::ostream &
         err << "jobtool: " << input << ": " << made.error << "\n";
         return made.usage ? kUsage : kFailed;
     }
-    if (convertible)
-    {
-        made.job->source = AbsolutePath(input);
-    }
+    made.job->source = source;
     if (!WriteFile(output, spoolsim::SaveJob(*made.job), error))
     {
         err << "jobtool: " << error << "\n";

@@ -146,10 +146,8 @@ int Run(const std::vector<std::string> &argv, std::ostream &out, std::ostream &e
     // before the hook can ask the person to take it.
     bool failed = false;
     Delivery delivery(outDir, stem, queue);
-    const std::optional<StackTurn> turn = TurnOfJob(job);
-    PersonAtPrinter person(answers, openTerminal, turn, out);
+    PersonAtPrinter person(answers, openTerminal, TurnOfJob(job), PrintsInstructionPage(job), out);
     std::vector<PrintedDocument> printed;
-    std::optional<Delivered> firstPass;
     int n = 0;
     auto completed = [&](const spoolsim::Document &doc) {
         n++;
@@ -196,10 +194,6 @@ int Run(const std::vector<std::string> &argv, std::ostream &out, std::ostream &e
         out << FormatPageMap(map, d.path);
         out.flush();
         failed = failed || !map.wellFormed;
-        if (!firstPass)
-        {
-            firstPass = d;
-        }
         printed.push_back({"document " + std::to_string(n) + ": " + d.path +
                                (d.queueJobId.empty() ? "" : ", job " + d.queueJobId + " on queue " + d.queue),
                            map});
@@ -238,14 +232,6 @@ int Run(const std::vector<std::string> &argv, std::ostream &out, std::ostream &e
     }
     if (!picturePath.empty())
     {
-        std::vector<std::string> advice;
-        if (turn && firstPass)
-        {
-            StackTurn t = *turn;
-            t.queued = !firstPass->queueJobId.empty();
-            t.firstPass = t.queued ? "job " + firstPass->queueJobId + " on queue " + firstPass->queue : firstPass->path;
-            advice = StackAdvice(t);
-        }
         std::string why;
         std::unique_ptr<Thumbnails> thumbnails = job.source.empty() ? nullptr : SourceThumbnails(job.source, why);
         if (!job.source.empty() && !thumbnails)
@@ -254,12 +240,15 @@ int Run(const std::vector<std::string> &argv, std::ostream &out, std::ostream &e
         }
         const std::string title = "\"" + spoolsim::Narrow(job.documentName) + "\" (" +
                                   (jobPath.empty() ? std::string("the built-in example") : jobPath) + ")";
-        if (!WriteSheetPicture(picturePath, PictureOf(title, printed, advice), thumbnails.get(), error))
+        if (WriteSheetPicture(picturePath, PictureOf(title, printed, person.TurnAdvice()), thumbnails.get(), error))
+        {
+            out << "picture of the sheets: " << picturePath << "\n";
+        }
+        else
         {
             err << "jobtool: " << error << "\n";
-            return kFailed;
+            failed = true;
         }
-        out << "picture of the sheets: " << picturePath << "\n";
     }
     if (!replay.overlayPath.empty())
     {

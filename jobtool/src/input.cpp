@@ -39,6 +39,7 @@ InputDocument ConvertedInput(const std::string &input, const std::string &near, 
     InputDocument in;
     const std::string scratch = ScratchName(near);
     Conversion c = ConvertToPclXl(input, scratch, options);
+    in.source = c.source;
     if (!c.ok)
     {
         in.error = c.error;
@@ -51,6 +52,11 @@ InputDocument ConvertedInput(const std::string &input, const std::string &near, 
     if (!in.pxl)
     {
         in.error = error;
+        return in;
+    }
+    if (c.source == DocumentFormat::PclXl)
+    {
+        in.notes.push_back("unpacked: the file holds compressed PCL XL");
         return in;
     }
     in.notes.push_back(std::string("converted from ") + FormatName(c.source) + " by Ghostscript at " +

@@ -16,8 +16,9 @@ namespace jobtool
 struct InputDocument
 {
     std::optional<std::vector<uint8_t>> pxl;
-    std::vector<std::string> notes; // how it was converted, what Ghostscript warned about
-    std::string error;              // why there is no PCL XL
+    DocumentFormat source = DocumentFormat::Unknown; // what the file held (inside gzip too)
+    std::vector<std::string> notes;                  // how it was converted, what Ghostscript warned about
+    std::string error;                               // why there is no PCL XL
 };
 
 // Converts `input` into a scratch file next to `near` (removed after).

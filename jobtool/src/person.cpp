@@ -9,23 +9,44 @@
 namespace jobtool
 {
 
-std::optional<StackTurn> TurnOfJob(const spoolsim::Job &job)
+namespace
 {
-    const spoolsim::Step *first = nullptr;
+
+// The settings block the job begins with.
+std::optional<DRVDEVMODE> SettingsOf(const spoolsim::Job &job)
+{
     for (const spoolsim::Step &s : job.steps)
     {
         if (s.kind == spoolsim::StepKind::Write)
         {
-            first = &s;
-            break;
+            if (s.data.size() != DRVDEVMODE_SIZE)
+            {
+                return std::nullopt;
+            }
+            DRVDEVMODE dm;
+            std::memcpy(&dm, s.data.data(), sizeof dm);
+            return dm;
         }
     }
-    if (first == nullptr || first->data.size() != DRVDEVMODE_SIZE)
+    return std::nullopt;
+}
+
+} // namespace
+
+bool PrintsInstructionPage(const spoolsim::Job &job)
+{
+    const std::optional<DRVDEVMODE> dm = SettingsOf(job);
+    return dm && dm->sInstructionPage > 0 && TurnOfJob(job).has_value();
+}
+
+std::optional<StackTurn> TurnOfJob(const spoolsim::Job &job)
+{
+    const std::optional<DRVDEVMODE> settings = SettingsOf(job);
+    if (!settings)
     {
         return std::nullopt;
     }
-    DRVDEVMODE dm;
-    std::memcpy(&dm, first->data.data(), sizeof dm);
+    const DRVDEVMODE &dm = *settings;
     if (dm.sPassThrough != 0)
     {
         return std::nullopt;
@@ -64,8 +85,9 @@ PromptBox BoxOf(const spoolsim::MessageBoxRecord &box)
 }
 
 PersonAtPrinter::PersonAtPrinter(std::vector<int> answers, TerminalOpener open, std::optional<StackTurn> turn,
-                                 std::ostream &report)
-    : m_answers(std::move(answers)), m_open(std::move(open)), m_turn(std::move(turn)), m_report(report)
+                                 bool instructionPage, std::ostream &report)
+    : m_answers(std::move(answers)), m_open(std::move(open)), m_turn(std::move(turn)),
+      m_instructionPage(instructionPage), m_report(report)
 {
 }
 
@@ -86,7 +108,15 @@ std::vector<std::string> PersonAtPrinter::Advice()
     StackTurn turn = *m_turn;
     turn.queued = !first.queueJobId.empty();
     turn.firstPass = turn.queued ? "job " + first.queueJobId + " on queue " + first.queue : first.path;
-    return StackAdvice(turn);
+    m_advice = StackAdvice(turn);
+    if (m_instructionPage && !m_advice.empty())
+    {
+        // It comes out with the pass, on a sheet of its own, but is no back
+        // of any page: put back, it would take a front page of the document.
+        m_advice.insert(m_advice.begin() + 1, "The pass begins with the instruction page, one sheet more: read it "
+                                              "and keep it out of the stack that goes back.");
+    }
+    return m_advice;
 }
 
 int PersonAtPrinter::Answer(const spoolsim::MessageBoxRecord &record)

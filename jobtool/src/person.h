@@ -29,6 +29,8 @@ using TerminalOpener = std::function<std::unique_ptr<Terminal>(std::string &why)
 // spooler starts); nothing when the job prints in one pass. firstPass is
 // left for the run to fill in.
 std::optional<StackTurn> TurnOfJob(const spoolsim::Job &job);
+// The job's first pass begins with the driver's instruction page.
+bool PrintsInstructionPage(const spoolsim::Job &job);
 
 // A hook's message box in the tool's terms.
 PromptBox BoxOf(const spoolsim::MessageBoxRecord &box);
@@ -40,7 +42,8 @@ class PersonAtPrinter
     // the boxes are asked on the terminal that `open` gives. The report gets
     // a line per answer (never the box's text when it was asked on the
     // terminal: that is the person's, not the report's).
-    PersonAtPrinter(std::vector<int> answers, TerminalOpener open, std::optional<StackTurn> turn, std::ostream &report);
+    PersonAtPrinter(std::vector<int> answers, TerminalOpener open, std::optional<StackTurn> turn, bool instructionPage,
+                    std::ostream &report);
 
     // A printer document is complete, and where it went.
     void Completed(const Delivered &document);
@@ -56,6 +59,11 @@ class PersonAtPrinter
     {
         return m_stop;
     }
+    // What the person was told at the turn of the stack; empty before it.
+    const std::vector<std::string> &TurnAdvice() const
+    {
+        return m_advice;
+    }
 
   private:
     std::vector<std::string> Advice();
@@ -67,7 +75,9 @@ class PersonAtPrinter
     std::unique_ptr<Terminal> m_terminal;
     std::string m_noTerminal;
     std::optional<StackTurn> m_turn;
+    bool m_instructionPage = false;
     bool m_turnTold = false;
+    std::vector<std::string> m_advice;
     std::vector<Delivered> m_completed;
     std::ostream &m_report;
     std::string m_stop;

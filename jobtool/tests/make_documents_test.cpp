@@ -5,6 +5,7 @@
 #include "paper_support.h"
 
 #include "cli.h"
+#include "programs.h"
 
 #include <iterator>
 #include <set>
@@ -67,16 +68,18 @@ std::vector<std::string> Numbers(int from, int to, int step)
         GTEST_SKIP() << (made).err;                                                                                    \
     }
 
-TEST(MakeDocuments, APdfBecomesABookletThePrinterFolds)
+// A document of n pages made into a booklet the printer folds: m = n
+// rounded up to four pages a sheet, m/2 sides, and on every side two pages
+// that add up to m + 1, as on any folded sheet; pages above n are blank.
+void ExpectFoldedBooklet(const std::string &document, int n, const char *format)
 {
-    REQUIRE_DOCUMENT(kMimeSpec);
     TempDir dir;
-    ToolRun made = Tool({"make", kMimeSpec, "--booklet", "printer", "-o", dir.Path("m.kdjob")});
+    ToolRun made = Tool({"make", document, "--booklet", "printer", "-o", dir.Path("m.kdjob")});
     SKIP_WITHOUT_GHOSTSCRIPT(made);
     ASSERT_EQ(made.code, 0) << made.err;
-    EXPECT_TRUE(Contains(made.out, "17 pages")) << made.out;
-    EXPECT_TRUE(Contains(made.out, "note: converted from PDF by Ghostscript at 600 dpi, each page on the paper the "
-                                   "document sets"))
+    EXPECT_TRUE(Contains(made.out, std::to_string(n) + " pages")) << made.out;
+    EXPECT_TRUE(Contains(made.out, std::string("note: converted from ") + format +
+                                       " by Ghostscript at 600 dpi, each page on the paper the document sets"))
         << made.out;
     std::error_code ec;
     for (const auto &entry : std::filesystem::directory_iterator(dir.Path(""), ec))
@@ -88,37 +91,47 @@ TEST(MakeDocuments, APdfBecomesABookletThePrinterFolds)
     ASSERT_EQ(run.code, 0) << run.out << run.err;
     const std::vector<std::vector<std::string>> docs = PrintedLines(run.out);
     ASSERT_EQ(docs.size(), 1u) << "the printer turns the sheets: one pass";
-    // 17 pages fold into 5 sheets of 20 pages: 10 sides, and on every side
-    // the two pages add up to 21, as on any folded sheet; pages 18 to 20 are
-    // blank halves.
-    ASSERT_EQ(docs[0].size(), 10u) << run.out;
+    const int m = (n + 3) / 4 * 4;
+    ASSERT_EQ(docs[0].size(), static_cast<size_t>(m / 2)) << run.out;
     std::multiset<int> seen;
     for (const std::string &side : docs[0])
     {
         const size_t bar = side.find('|');
         ASSERT_NE(bar, std::string::npos) << side;
         const std::string left = side.substr(0, bar), right = side.substr(bar + 1);
-        const int a = left == "-" ? 21 - std::stoi(right) : std::stoi(left);
-        const int b = right == "-" ? 21 - a : std::stoi(right);
-        EXPECT_EQ(a + b, 21) << side;
-        EXPECT_TRUE(left != "-" || a > 17) << side;
-        EXPECT_TRUE(right != "-" || b > 17) << side;
+        ASSERT_FALSE(left == "-" && right == "-") << "a side with no page";
+        const int a = left == "-" ? m + 1 - std::stoi(right) : std::stoi(left);
+        const int b = right == "-" ? m + 1 - a : std::stoi(right);
+        EXPECT_EQ(a + b, m + 1) << side;
+        EXPECT_TRUE(left != "-" || a > n) << side;
+        EXPECT_TRUE(right != "-" || b > n) << side;
         seen.insert(a);
         seen.insert(b);
     }
-    for (int p = 1; p <= 20; p++)
+    for (int p = 1; p <= m; p++)
     {
         EXPECT_EQ(seen.count(p), 1u) << "page " << p;
     }
     // Left to right: page 1 on the right half of the cover side.
-    EXPECT_EQ(docs[0][0], "-|1");
+    EXPECT_EQ(docs[0][0], (m > n ? "-" : std::to_string(m)) + "|1");
 
     // The job remembers where it came from.
     ToolRun shown = Tool({"show", dir.Path("m.kdjob")});
     EXPECT_EQ(shown.code, 0) << shown.err;
-    EXPECT_TRUE(Contains(shown.out, std::string("made from: ") + kMimeSpec)) << shown.out;
-    EXPECT_TRUE(Contains(shown.out, std::string("as made by: jobtool make ") + kMimeSpec + " --booklet printer"))
-        << shown.out;
+    EXPECT_TRUE(Contains(shown.out, "made from: " + document)) << shown.out;
+    EXPECT_TRUE(Contains(shown.out, "as made by: jobtool make " + document + " --booklet printer")) << shown.out;
+}
+
+TEST(MakeDocuments, APdfBecomesABookletThePrinterFolds)
+{
+    REQUIRE_DOCUMENT(kMimeSpec);
+    ExpectFoldedBooklet(kMimeSpec, 17, "PDF");
+}
+
+TEST(MakeDocuments, ACompressedPostScriptManualBecomesABookletThePrinterFolds)
+{
+    REQUIRE_DOCUMENT(kManDbManual);
+    ExpectFoldedBooklet(kManDbManual, 26, "PostScript");
 }
 
 TEST(MakeDocuments, ACompressedPostScriptManualPrintsOnBothSidesByHand)
@@ -181,6 +194,25 @@ TEST(MakeDocuments, PaperAndResolutionAreForPdfAndPostScriptAndBounded)
 }
 
 #ifndef _WIN32
+TEST(MakeDocuments, CompressedPclXlIsOnlyUnpackedAndNamesNoSource)
+{
+    TempDir dir;
+    WriteBytes(dir.Path("sample.pxl"), Sample("sample.pxl"));
+    jobtool::ProgramRun gzip;
+    gzip.argv = {"gzip", "-c", dir.Path("sample.pxl")};
+    gzip.outputFile = dir.Path("sample.pxl.gz");
+    ASSERT_TRUE(jobtool::RunProgram(gzip).Succeeded());
+
+    ToolRun made = Tool({"make", dir.Path("sample.pxl.gz"), "-o", dir.Path("z.kdjob")});
+    ASSERT_EQ(made.code, 0) << made.err;
+    EXPECT_TRUE(Contains(made.out, "note: unpacked: the file holds compressed PCL XL")) << made.out;
+    ToolRun shown = Tool({"show", dir.Path("z.kdjob")});
+    EXPECT_FALSE(Contains(shown.out, "made from:")) << "no thumbnails can come from PCL XL: " << shown.out;
+    ToolRun paper = Tool({"make", dir.Path("sample.pxl.gz"), "--paper", "a4", "-o", dir.Path("p.kdjob")});
+    EXPECT_EQ(paper.code, 2);
+    EXPECT_TRUE(Contains(paper.err, "holds compressed PCL XL")) << paper.err;
+}
+
 TEST(MakeDocuments, WithoutGhostscriptMakeNamesThePackageAndWritesNothing)
 {
     TempDir dir;

@@ -100,6 +100,22 @@ TEST(RunWithAPerson, TheFirstPassIsCompleteOnDiskWhileTheQuestionWaits)
     }
 }
 
+TEST(RunWithAPerson, TheInstructionPageIsKeptOutOfTheStack)
+{
+    TempDir dir;
+    const std::string job = MadeJob(dir, "sample.pxl", {"--manual-duplex", "--instruction-page"});
+    Ran run = Tool({"run", job, "--out", dir.Path("out"), "--answer", "ok"}, nullptr);
+    ASSERT_EQ(run.code, 0) << run.out << run.err;
+    EXPECT_TRUE(Has(run.out, "printed: I 6 4 2\n")) << run.out;
+    EXPECT_TRUE(Has(run.out, "| * The pass begins with the instruction page, one sheet more: read it and keep it out "
+                             "of the stack that goes back.\n"))
+        << run.out;
+    // Without it, nothing is said of one.
+    const std::string plain = MadeJob(dir, "sample.pxl", {"--manual-duplex"});
+    Ran without = Tool({"run", plain, "--out", dir.Path("plain"), "--answer", "ok"}, nullptr);
+    EXPECT_FALSE(Has(without.out, "instruction page")) << without.out;
+}
+
 TEST(RunWithAPerson, CancelOrTheEndOfInputStopsTheJobBeforeTheSecondPass)
 {
     TempDir dir;
