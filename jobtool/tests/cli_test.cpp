@@ -111,6 +111,10 @@ TEST(Cli, HelpAndBadUsage)
         {{"show", "a", "b"}, "show takes one job file"},
         {{"show", "a", "--all"}, "show has no option --all"},
         {{"help", "print"}, "no help on \"print\" (make, run, explain, show or help)"},
+        {{"run", "--print", "two words"}, "--print \"two words\": a queue name has no spaces"},
+        {{"run", "--print", "-x"}, "does not begin with '-'"},
+        {{"run", "--server", "localhost:631"}, "--server needs --print"},
+        {{"run", "--print", "Q", "--server", "a/b"}, "--server takes HOST or HOST:PORT"},
     };
     for (const Case &c : cases)
     {

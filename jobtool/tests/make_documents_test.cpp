@@ -4,47 +4,15 @@
 // and a turned stack put them. And what make says when it cannot read one.
 #include "paper_support.h"
 
-#include "cli.h"
 #include "programs.h"
+#include "tool_run.h"
 
-#include <iterator>
 #include <set>
-#include <sstream>
 
 namespace jobtool_test
 {
 namespace
 {
-
-struct ToolRun
-{
-    int code;
-    std::string out, err;
-};
-
-ToolRun Tool(const std::vector<std::string> &args)
-{
-    std::ostringstream out, err;
-    const int code = jobtool::Main(args, out, err);
-    return {code, out.str(), err.str()};
-}
-
-std::vector<std::vector<std::string>> PrintedLines(const std::string &report)
-{
-    std::vector<std::vector<std::string>> docs;
-    std::istringstream in(report);
-    std::string line;
-    while (std::getline(in, line))
-    {
-        const std::string tag = "  printed:";
-        if (line.compare(0, tag.size(), tag) == 0)
-        {
-            std::istringstream words(line.substr(tag.size()));
-            docs.emplace_back(std::istream_iterator<std::string>(words), std::istream_iterator<std::string>());
-        }
-    }
-    return docs;
-}
 
 std::vector<std::string> Numbers(int from, int to, int step)
 {
@@ -154,24 +122,6 @@ TEST(MakeDocuments, ACompressedPostScriptManualPrintsOnBothSidesByHand)
     EXPECT_EQ(docs[1], Numbers(1, 25, 2));
     EXPECT_TRUE(Contains(run.out, "(portrait Letter)")) << "every page on the paper asked for";
     EXPECT_FALSE(Contains(run.out, "add one blank sheet")) << "26 pages fill 13 sheets";
-}
-
-TEST(MakeDocuments, AnOddPdfAsksForOneMoreSheetAtTheTurn)
-{
-    REQUIRE_DOCUMENT(kMimeSpec);
-    TempDir dir;
-    ToolRun made = Tool({"make", kMimeSpec, "--manual-duplex", "--resolution", "150", "-o", dir.Path("m.kdjob")});
-    SKIP_WITHOUT_GHOSTSCRIPT(made);
-    ASSERT_EQ(made.code, 0) << made.err;
-    ToolRun run = Tool({"run", dir.Path("m.kdjob"), "--out", dir.Path("out"), "--answer", "ok"});
-    ASSERT_EQ(run.code, 0) << run.out << run.err;
-    const std::vector<std::vector<std::string>> docs = PrintedLines(run.out);
-    ASSERT_EQ(docs.size(), 2u);
-    EXPECT_EQ(docs[0], Numbers(16, 2, -2));
-    EXPECT_EQ(docs[1], Numbers(1, 17, 2));
-    EXPECT_TRUE(Contains(run.out, "the second pass needs one sheet more than the 8 sheets printed: add one blank "
-                                  "sheet"))
-        << run.out;
 }
 
 TEST(MakeDocuments, PaperAndResolutionAreForPdfAndPostScriptAndBounded)

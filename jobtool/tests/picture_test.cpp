@@ -3,10 +3,10 @@
 // the turn of the stack between them, and thumbnails embedded once.
 #include "paper_support.h"
 
-#include "cli.h"
 #include "picture.h"
 #include "svgread.h"
 #include "thumbnails.h"
+#include "tool_run.h"
 
 #include <algorithm>
 #include <cmath>
@@ -483,19 +483,6 @@ TEST(Picture, AFileThatCannotBeWrittenSaysWhy)
 
 // ---- the picture as the tool draws it ------------------------------------------------
 
-struct ToolRun
-{
-    int code;
-    std::string out, err;
-};
-
-ToolRun Tool(const std::vector<std::string> &args)
-{
-    std::ostringstream out, err;
-    const int code = jobtool::Main(args, out, err);
-    return {code, out.str(), err.str()};
-}
-
 std::unique_ptr<XmlNode> ReadSvg(const std::string &path)
 {
     const Bytes data = ReadBytes(path);
@@ -503,24 +490,6 @@ std::unique_ptr<XmlNode> ReadSvg(const std::string &path)
     std::unique_ptr<XmlNode> root = ParseXml(std::string(data.begin(), data.end()), error);
     EXPECT_NE(root, nullptr) << path << ": " << error;
     return root;
-}
-
-// The "printed:" lines of a report, one per document, as words.
-std::vector<std::vector<std::string>> PrintedLines(const std::string &report)
-{
-    std::vector<std::vector<std::string>> docs;
-    std::istringstream in(report);
-    std::string line;
-    while (std::getline(in, line))
-    {
-        const std::string tag = "  printed:";
-        if (line.compare(0, tag.size(), tag) == 0)
-        {
-            std::istringstream words(line.substr(tag.size()));
-            docs.emplace_back(std::istream_iterator<std::string>(words), std::istream_iterator<std::string>());
-        }
-    }
-    return docs;
 }
 
 // Every side of the picture shows the pages that the page map names for

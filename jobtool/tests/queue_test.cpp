@@ -4,13 +4,12 @@
 // and in order.
 #include "paper_support.h"
 
-#include "cli.h"
 #include "cupsd.h"
 #include "printqueue.h"
+#include "tool_run.h"
 
 #include <random>
 #include <regex>
-#include <sstream>
 
 namespace jobtool_test
 {
@@ -119,19 +118,6 @@ TEST_F(Queue, RefusalsSayWhy)
     job = jobtool::SendToQueue(target, dir.Path("doc.pxl"), "t");
     EXPECT_FALSE(job.ok);
     EXPECT_TRUE(Contains(job.error, "lp did not take")) << job.error;
-}
-
-struct ToolRun
-{
-    int code;
-    std::string out, err;
-};
-
-ToolRun Tool(const std::vector<std::string> &args)
-{
-    std::ostringstream out, err;
-    const int code = jobtool::Main(args, out, err);
-    return {code, out.str(), err.str()};
 }
 
 // The queue's job ids that the report names for documents 1, 2, ...

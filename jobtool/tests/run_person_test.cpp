@@ -6,30 +6,16 @@
 // not exist.
 #include "support.h"
 
-#include "cli.h"
 #include "scripted_terminal.h"
+#include "tool_run.h"
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 namespace jobtool_test
 {
 namespace
 {
-
-struct Ran
-{
-    int code = 0;
-    std::string out, err;
-};
-
-Ran Tool(const std::vector<std::string> &args, Screen *screen)
-{
-    std::ostringstream out, err;
-    int code = jobtool::Main(args, out, err, screen ? OpenScripted(*screen) : jobtool::TerminalOpener());
-    return {code, out.str(), err.str()};
-}
 
 bool Has(const std::string &text, const std::string &part)
 {
@@ -52,7 +38,7 @@ std::string MadeJob(const TempDir &dir, const std::string &sample, std::vector<s
     const std::string job = dir.Path("job.kdjob");
     std::vector<std::string> args = {"make", pxl, "-o", job};
     args.insert(args.end(), options.begin(), options.end());
-    Ran made = Tool(args, nullptr);
+    ToolRun made = Tool(args);
     EXPECT_EQ(made.code, 0) << made.err;
     return job;
 }
@@ -80,7 +66,7 @@ TEST(RunWithAPerson, TheFirstPassIsCompleteOnDiskWhileTheQuestionWaits)
             EXPECT_EQ(map.Pages().size(), options[0] == "--manual-duplex" ? 3u : 2u);
             EXPECT_FALSE(Exists(second)) << "the second pass exists before the answer";
         };
-        Ran run = Tool({"run", job, "--out", dir.Path("out")}, &screen);
+        ToolRun run = Tool({"run", job, "--out", dir.Path("out")}, OpenScripted(screen));
         EXPECT_EQ(run.code, 0) << run.out << run.err;
         EXPECT_TRUE(looked) << "no question was asked";
         EXPECT_TRUE(Exists(second));
@@ -104,7 +90,7 @@ TEST(RunWithAPerson, TheInstructionPageIsKeptOutOfTheStack)
 {
     TempDir dir;
     const std::string job = MadeJob(dir, "sample.pxl", {"--manual-duplex", "--instruction-page"});
-    Ran run = Tool({"run", job, "--out", dir.Path("out"), "--answer", "ok"}, nullptr);
+    ToolRun run = Tool({"run", job, "--out", dir.Path("out"), "--answer", "ok"});
     ASSERT_EQ(run.code, 0) << run.out << run.err;
     EXPECT_TRUE(Has(run.out, "printed: I 6 4 2\n")) << run.out;
     EXPECT_TRUE(Has(run.out, "| * The pass begins with the instruction page, one sheet more: read it and keep it out "
@@ -112,7 +98,7 @@ TEST(RunWithAPerson, TheInstructionPageIsKeptOutOfTheStack)
         << run.out;
     // Without it, nothing is said of one.
     const std::string plain = MadeJob(dir, "sample.pxl", {"--manual-duplex"});
-    Ran without = Tool({"run", plain, "--out", dir.Path("plain"), "--answer", "ok"}, nullptr);
+    ToolRun without = Tool({"run", plain, "--out", dir.Path("plain"), "--answer", "ok"});
     EXPECT_FALSE(Has(without.out, "instruction page")) << without.out;
 }
 
@@ -136,7 +122,7 @@ TEST(RunWithAPerson, CancelOrTheEndOfInputStopsTheJobBeforeTheSecondPass)
         const std::string out = dir.Path("out" + std::to_string(++k));
         Screen screen;
         screen.lines = c.typed;
-        Ran run = Tool({"run", job, "--out", out}, &screen);
+        ToolRun run = Tool({"run", job, "--out", out}, OpenScripted(screen));
         EXPECT_EQ(run.code, 1) << run.out;
         EXPECT_TRUE(Has(screen.text, c.screenSays)) << screen.text;
         EXPECT_TRUE(Has(run.err, c.errSays)) << run.err;
@@ -146,7 +132,7 @@ TEST(RunWithAPerson, CancelOrTheEndOfInputStopsTheJobBeforeTheSecondPass)
     }
 
     // --answer cancel at a box that has only OK stops the job the same way.
-    Ran answered = Tool({"run", job, "--out", dir.Path("answered"), "--answer", "cancel"}, nullptr);
+    ToolRun answered = Tool({"run", job, "--out", dir.Path("answered"), "--answer", "cancel"});
     EXPECT_EQ(answered.code, 1);
     EXPECT_TRUE(Has(answered.err, "--answer cancel at the question Manual Duplex")) << answered.err;
     EXPECT_FALSE(Exists(dir.Path("answered") + "/job-2.pxl"));
@@ -158,14 +144,14 @@ TEST(RunWithAPerson, WithoutATerminalOrAnswersTheRunStopsWithAMessage)
 {
     TempDir dir;
     const std::string job = MadeJob(dir, "sample.pxl", {"--manual-duplex"});
-    Ran alone = Tool({"run", job, "--out", dir.Path("out")}, nullptr);
+    ToolRun alone = Tool({"run", job, "--out", dir.Path("out")});
     EXPECT_EQ(alone.code, 1);
     EXPECT_TRUE(Has(alone.err, "nobody can answer: no terminal; give the answer with --answer ok")) << alone.err;
     EXPECT_FALSE(Exists(dir.Path("out") + "/job-2.pxl"));
 
     // A job with no question needs no terminal.
     const std::string plain = MadeJob(dir, "sample.pxl", {"--reverse"});
-    Ran quiet = Tool({"run", plain, "--out", dir.Path("plain")}, nullptr);
+    ToolRun quiet = Tool({"run", plain, "--out", dir.Path("plain")});
     EXPECT_EQ(quiet.code, 0) << quiet.err;
     EXPECT_TRUE(Has(quiet.out, "printed: 6 5 4 3 2 1\n")) << quiet.out;
 }
@@ -179,7 +165,7 @@ TEST(RunWithAPerson, AFirstPassThatCannotBeWrittenIsNotTurned)
     std::filesystem::create_directories(dir.Path("out") + "/job-1.pxl");
     Screen screen;
     screen.lines = {""};
-    Ran run = Tool({"run", job, "--out", dir.Path("out")}, &screen);
+    ToolRun run = Tool({"run", job, "--out", dir.Path("out")}, OpenScripted(screen));
     EXPECT_EQ(run.code, 1);
     EXPECT_TRUE(Has(run.err, "document 1: cannot write ")) << run.err;
     EXPECT_TRUE(Has(run.err, "Is a directory")) << "the system's reason: " << run.err;
@@ -188,28 +174,11 @@ TEST(RunWithAPerson, AFirstPassThatCannotBeWrittenIsNotTurned)
     EXPECT_FALSE(Exists(dir.Path("out") + "/job-2.pxl"));
 
     // An output folder that cannot be made.
-    Ran noFolder = Tool({"run", job, "--out", job + "/out"}, &screen);
+    ToolRun noFolder = Tool({"run", job, "--out", job + "/out"}, OpenScripted(screen));
     EXPECT_EQ(noFolder.code, 1);
     EXPECT_TRUE(Has(noFolder.err, "cannot make the folder")) << noFolder.err;
 }
 #endif
-
-TEST(RunWithAPerson, QueueOptionsAreCheckedBeforeTheJobRuns)
-{
-    const std::pair<std::vector<std::string>, const char *> cases[] = {
-        {{"run", "--print", "two words"}, "--print \"two words\": a queue name has no spaces"},
-        {{"run", "--print", "-x"}, "does not begin with '-'"},
-        {{"run", "--server", "localhost:631"}, "--server needs --print"},
-        {{"run", "--print", "Q", "--server", "a/b"}, "--server takes HOST or HOST:PORT"},
-    };
-    for (const auto &c : cases)
-    {
-        Ran r = Tool(c.first, nullptr);
-        EXPECT_EQ(r.code, 2) << c.second;
-        EXPECT_TRUE(Has(r.err, c.second)) << r.err;
-        EXPECT_TRUE(r.out.empty()) << "the job ran: " << r.out;
-    }
-}
 
 } // namespace
 } // namespace jobtool_test
