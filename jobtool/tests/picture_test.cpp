@@ -555,8 +555,22 @@ TEST(PictureOfARun, ABookletTurnedByHandShowsEverySideAsThePageMapSaysWithTheTur
             EXPECT_EQ(p.number, p.page > 0 ? std::to_string(p.page) : "");
         }
     }
-    // The turn between the passes says how to put the stack back.
-    EXPECT_TRUE(Contains(root->AllText(), "Put the printed sheets back")) << "no turn in the picture";
+    // The turn between the passes says what the person was told, every
+    // line within the picture (SVG text does not wrap by itself).
+    std::vector<const XmlNode *> turn = root->FindClass("turn");
+    ASSERT_EQ(turn.size(), 1u);
+    const double width = root->Number("width");
+    std::string told;
+    for (const XmlNode *line : turn[0]->FindClass("turn-step"))
+    {
+        const std::string text = line->AllText();
+        EXPECT_LE(line->Number("x") + text.size() * 6.2, width) << "runs off the picture: " << text;
+        told += (told.empty() ? "" : " ") + text.substr(text.find_first_not_of(' '));
+    }
+    EXPECT_TRUE(Contains(told, "Put the printed sheets back into the multi-purpose tray, printed side up, top edge "
+                               "first, in the order they came out"))
+        << told;
+    EXPECT_TRUE(Contains(told, "The first pass is in " + dir.Path("out") + "/b-1.pxl, a complete print job")) << told;
 }
 
 TEST(PictureOfARun, ExplainDrawsOneDocumentAndPointsJobFilesToShow)
