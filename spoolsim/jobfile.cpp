@@ -5,6 +5,9 @@ namespace spoolsim
 
 static const char kMagic[8] = {'K', 'D', 'J', 'O', 'B', '\r', '\n', '\x1A'};
 static const uint32_t kVersion = 1;
+static const uint32_t kVersionWithSource = 2;
+// A path, not a document: longer than any file system takes.
+static const uint32_t kMostSource = 4096;
 
 static void PutU32(Bytes &b, uint32_t v)
 {
@@ -17,7 +20,7 @@ static void PutU32(Bytes &b, uint32_t v)
 Bytes SaveJob(const Job &job)
 {
     Bytes b(kMagic, kMagic + sizeof(kMagic));
-    PutU32(b, kVersion);
+    PutU32(b, job.source.empty() ? kVersion : kVersionWithSource);
     b.push_back(static_cast<BYTE>((job.endDoc ? 1 : 0) | (job.abort ? 2 : 0)));
     PutU32(b, static_cast<uint32_t>(job.documentName.size()));
     for (WCHAR c : job.documentName)
@@ -31,6 +34,11 @@ Bytes SaveJob(const Job &job)
         b.push_back(static_cast<BYTE>(s.kind));
         PutU32(b, static_cast<uint32_t>(s.data.size()));
         b.insert(b.end(), s.data.begin(), s.data.end());
+    }
+    if (!job.source.empty())
+    {
+        PutU32(b, static_cast<uint32_t>(job.source.size()));
+        b.insert(b.end(), job.source.begin(), job.source.end());
     }
     return b;
 }
@@ -109,9 +117,9 @@ LoadedJob LoadJob(const Bytes &bytes)
         return out;
     }
     uint32_t version = r.U32();
-    if (version != kVersion)
+    if (version != kVersion && version != kVersionWithSource)
     {
-        out.error = "offset 8: job file version " + std::to_string(version) + " is not 1";
+        out.error = "offset 8: job file version " + std::to_string(version) + " is not 1 or 2";
         return out;
     }
     BYTE flags = r.U8();
@@ -165,6 +173,32 @@ LoadedJob LoadJob(const Bytes &bytes)
         Step step{static_cast<StepKind>(kind), Bytes(r.Here(), r.Here() + cb)};
         r.Skip(cb);
         job.steps.push_back(std::move(step));
+    }
+    if (version == kVersionWithSource)
+    {
+        const size_t at = r.Offset();
+        if (!r.Take(4, "the source path length", out.error))
+        {
+            return out;
+        }
+        const uint32_t cb = r.U32();
+        if (cb == 0 || cb > kMostSource)
+        {
+            out.error = "offset " + std::to_string(at) + ": a source path of " + std::to_string(cb) + " bytes (1 to " +
+                        std::to_string(kMostSource) + ")";
+            return out;
+        }
+        if (!r.Take(cb, "the source path", out.error))
+        {
+            return out;
+        }
+        job.source.assign(reinterpret_cast<const char *>(r.Here()), cb);
+        r.Skip(cb);
+        if (job.source.find('\0') != std::string::npos)
+        {
+            out.error = "offset " + std::to_string(at + 4) + ": the source path holds a NUL byte";
+            return out;
+        }
     }
     if (!r.AtEnd())
     {

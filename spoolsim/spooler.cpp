@@ -93,6 +93,10 @@ bool RunState::EndDocument(PrinterHandle *ph, bool aborted)
     {
         Machine::WriteFileBytes(doc.outputFile, doc.data);
     }
+    if (printer->documentEnded && doc.outputFile.empty() && !doc.nested)
+    {
+        printer->documentEnded(doc);
+    }
     return true;
 }
 

@@ -220,6 +220,10 @@ struct Job
     std::vector<Step> steps;
     bool endDoc = true; // DrvSplEndDoc after the last step
     bool abort = false; // DrvSplAbort (after EndDoc when both are set)
+    // The document the job was made from when it was not PCL XL (a PDF or
+    // PostScript file's path), so that its pages can be pictured; empty
+    // otherwise. The hooks never see it.
+    std::string source;
 };
 
 struct WriteRecord
@@ -276,6 +280,11 @@ struct Printer
     // Given the bytes of every printer write that the printer accepts (not
     // those of a watermark job's file), as a port monitor passes them on.
     std::function<void(const BYTE *, DWORD)> printerSink;
+    // Called when one of the printer's documents (not an output file's, not
+    // a watermark job's) ends, finished or dropped, before the hook goes on:
+    // as the spooler despools a job while the program that prints it still
+    // runs. The document is valid for the call only.
+    std::function<void(const Document &)> documentEnded;
     // As an application does when a print call fails: a write that the hook
     // refuses (FALSE, or fewer bytes than given) ends the job there with
     // DrvSplAbort instead of DrvSplEndDoc, and the open document is dropped.

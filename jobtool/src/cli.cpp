@@ -33,7 +33,7 @@ std::string ToWindowsPath(const std::string &path)
     return p;
 }
 
-int Main(const std::vector<std::string> &args, std::istream &in, std::ostream &out, std::ostream &err, bool terminal)
+int Main(const std::vector<std::string> &args, std::ostream &out, std::ostream &err, const TerminalOpener &openTerminal)
 {
     const std::string command = args.empty() ? std::string() : args.front();
     const std::vector<std::string> rest(args.begin() + (args.empty() ? 0 : 1), args.end());
@@ -56,7 +56,8 @@ int Main(const std::vector<std::string> &args, std::istream &in, std::ostream &o
         if (!usage || (command == "help" && rest.size() > 1))
         {
             err << "jobtool: "
-                << (usage ? "help takes one command" : "no help on \"" + topic + "\" (make, run, explain or help)")
+                << (usage ? "help takes one command"
+                          : "no help on \"" + topic + "\" (make, run, explain, show or help)")
                 << "\nTry 'jobtool --help'.\n";
             return kUsage;
         }
@@ -71,13 +72,17 @@ int Main(const std::vector<std::string> &args, std::istream &in, std::ostream &o
         }
         if (command == "run")
         {
-            return Run(rest, in, out, err, terminal);
+            return Run(rest, out, err, openTerminal);
         }
         if (command == "explain")
         {
             return ExplainCommand(rest, out, err);
         }
-        throw UsageError{"no command \"" + command + "\" (make, run, explain or help)"};
+        if (command == "show")
+        {
+            return ShowCommand(rest, out, err);
+        }
+        throw UsageError{"no command \"" + command + "\" (make, run, explain, show or help)"};
     }
     catch (const UsageError &e)
     {

@@ -5,6 +5,9 @@
 #include "fileio.h"
 #include "jobfile.h"
 #include "pagemap.h"
+#include "sheetpicture.h"
+
+#include <algorithm>
 
 namespace jobtool
 {
@@ -12,7 +15,7 @@ namespace jobtool
 int ExplainCommand(const std::vector<std::string> &argv, std::ostream &out, std::ostream &err)
 {
     Args a(argv);
-    std::string outputPath, jobPath, inputPath;
+    std::string outputPath, jobPath, inputPath, picturePath, source;
     while (a.Next())
     {
         const std::string opt = a.Current();
@@ -27,6 +30,10 @@ int ExplainCommand(const std::vector<std::string> &argv, std::ostream &out, std:
         else if (opt == "--job")
         {
             jobPath = a.Value();
+        }
+        else if (opt == "--picture")
+        {
+            picturePath = a.Value();
         }
         else if (opt == "--input")
         {
@@ -52,6 +59,12 @@ int ExplainCommand(const std::vector<std::string> &argv, std::ostream &out, std:
         err << "jobtool: " << error << "\n";
         return kFailed;
     }
+    static const char kJobMagic[] = "KDJOB\r\n\x1A";
+    if (output->size() >= 8 && std::equal(kJobMagic, kJobMagic + 8, output->begin()))
+    {
+        throw UsageError{outputPath + " is a job file, not a document the printer received: 'jobtool show " +
+                         outputPath + "' shows what it holds, 'jobtool run " + outputPath + "' prints it"};
+    }
     Reference ref;
     if (!jobPath.empty())
     {
@@ -68,6 +81,7 @@ int ExplainCommand(const std::vector<std::string> &argv, std::ostream &out, std:
             return kFailed;
         }
         ref = ReferenceFromJob(*loaded.job, &error);
+        source = loaded.job->source;
     }
     else if (!inputPath.empty())
     {
@@ -86,6 +100,21 @@ int ExplainCommand(const std::vector<std::string> &argv, std::ostream &out, std:
     }
     PageMap map = Explain(*output, ref);
     out << FormatPageMap(map, outputPath);
+    if (!picturePath.empty())
+    {
+        std::string why;
+        std::unique_ptr<Thumbnails> thumbnails = source.empty() ? nullptr : SourceThumbnails(source, why);
+        if (!source.empty() && !thumbnails)
+        {
+            out << "note: the picture shows page numbers, not thumbnails: " << why << "\n";
+        }
+        if (!WriteSheetPicture(picturePath, PictureOf(outputPath, {{outputPath, map}}, {}), thumbnails.get(), error))
+        {
+            err << "jobtool: " << error << "\n";
+            return kFailed;
+        }
+        out << "picture of the sheets: " << picturePath << "\n";
+    }
     return map.printable ? kDone : kFailed;
 }
 

@@ -3,8 +3,10 @@
 #include "args.h"
 #include "cli.h"
 #include "codepage.h"
+#include "convert.h"
 #include "driver.h"
 #include "fileio.h"
+#include "input.h"
 #include "jobfile.h"
 #include "outputs.h"
 #include "prescan.h"
@@ -32,6 +34,22 @@ std::string PrinterText(const std::string &argument, const std::string &option)
     return *ansi;
 }
 
+// The booklet's reading direction: left to right (the hook's 0: page 1 on
+// the right half of the outer side) or right to left (1).
+int BookletDirection(Args &a)
+{
+    const std::string v = Lower(a.Value());
+    if (v == "ltr" || v == "0")
+    {
+        return 0;
+    }
+    if (v == "rtl" || v == "1")
+    {
+        return 1;
+    }
+    throw UsageError{"--direction takes ltr|rtl (or 0|1), not \"" + v + "\""};
+}
+
 } // namespace
 
 int Make(const std::vector<std::string> &argv, std::ostream &out, std::ostream &err)
@@ -39,6 +57,7 @@ int Make(const std::vector<std::string> &argv, std::ostream &out, std::ostream &
     Args a(argv);
     std::string input, output, overlayHostPath;
     JobOptions o;
+    ConvertOptions convert;
     std::set<std::string> given;
     while (a.Next())
     {
@@ -100,7 +119,24 @@ int Make(const std::vector<std::string> &argv, std::ostream &out, std::ostream &
         }
         else if (opt == "--direction")
         {
-            o.direction = a.Number(0, 1);
+            o.direction = BookletDirection(a);
+        }
+        else if (opt == "--paper")
+        {
+            convert.paper = Lower(a.Value());
+            if (!IsPaperName(convert.paper))
+            {
+                std::string names;
+                for (const std::string &n : PaperNames())
+                {
+                    names += (names.empty() ? "" : "|") + n;
+                }
+                throw UsageError{"--paper takes " + names + ", not \"" + convert.paper + "\""};
+            }
+        }
+        else if (opt == "--resolution")
+        {
+            convert.resolution = a.Number(kMinResolution, kMaxResolution);
         }
         else if (opt == "--transparency")
         {
@@ -175,7 +211,7 @@ int Make(const std::vector<std::string> &argv, std::ostream &out, std::ostream &
     }
     if (input.empty())
     {
-        throw UsageError{"make needs an input PCL XL file"};
+        throw UsageError{"make needs an input document (PCL XL, PDF or PostScript)"};
     }
     // Options that only refine another one.
     const std::pair<const char *, bool> refinements[] = {
@@ -249,11 +285,48 @@ int Make(const std::vector<std::string> &argv, std::ostream &out, std::ostream &
             << " does not exist here; the job will be refused on a machine where it does not exist when it runs\n";
     }
 
-    std::optional<Bytes> pxl = ReadFile(input, error);
-    if (!pxl)
+    const FormatFound format = DetectFileFormat(input);
+    if (!format.error.empty())
     {
-        err << "jobtool: " << error << "\n";
+        err << "jobtool: " << format.error << "\n";
         return kFailed;
+    }
+    const bool convertible = format.format == DocumentFormat::Pdf || format.format == DocumentFormat::PostScript ||
+                             format.format == DocumentFormat::Gzip;
+    if (!convertible && (given.count("--paper") != 0 || given.count("--resolution") != 0))
+    {
+        throw UsageError{std::string(given.count("--paper") != 0 ? "--paper" : "--resolution") +
+                         " is for PDF and PostScript input; " + input + " is " + FormatName(format.format)};
+    }
+    std::optional<Bytes> pxl;
+    std::vector<std::string> conversionNotes;
+    std::string source; // the PDF or PostScript the job is made from
+    if (convertible)
+    {
+        InputDocument converted = ConvertedInput(input, output, convert);
+        if (!converted.error.empty())
+        {
+            err << "jobtool: " << input << ": " << converted.error << "\n";
+            return kFailed;
+        }
+        if (converted.source == DocumentFormat::PclXl &&
+            (given.count("--paper") != 0 || given.count("--resolution") != 0))
+        {
+            throw UsageError{"--paper and --resolution are for PDF and PostScript input; " + input +
+                             " holds compressed PCL XL"};
+        }
+        pxl = std::move(converted.pxl);
+        conversionNotes = std::move(converted.notes);
+        source = converted.source == DocumentFormat::PclXl ? std::string() : AbsolutePath(input);
+    }
+    else
+    {
+        pxl = ReadFile(input, error);
+        if (!pxl)
+        {
+            err << "jobtool: " << error << "\n";
+            return kFailed;
+        }
     }
     MadeJob made = MakeJob(*pxl, o);
     if (!made.job)
@@ -261,12 +334,17 @@ int Make(const std::vector<std::string> &argv, std::ostream &out, std::ostream &
         err << "jobtool: " << input << ": " << made.error << "\n";
         return made.usage ? kUsage : kFailed;
     }
+    made.job->source = source;
     if (!WriteFile(output, spoolsim::SaveJob(*made.job), error))
     {
         err << "jobtool: " << error << "\n";
         return kFailed;
     }
     out << output << ": " << made.job->steps.size() << " steps, " << made.summary << "\n";
+    for (const std::string &note : conversionNotes)
+    {
+        out << "  note: " << note << "\n";
+    }
     for (const std::string &note : made.notes)
     {
         out << "  note: " << note << "\n";

@@ -1,31 +1,34 @@
 #include "commands.h"
 
 #include "args.h"
-#include "boxes.h"
 #include "cli.h"
+#include "delivery.h"
 #include "driver.h"
 #include "fileio.h"
 #include "jobfile.h"
 #include "outputs.h"
 #include "pagemap.h"
+#include "person.h"
 #include "replay.h"
+#include "sheetpicture.h"
 
 #include <pclxl/samples.h>
 
 #include <cerrno>
 #include <filesystem>
-#include <functional>
 #include <iostream>
 
 namespace jobtool
 {
 
-int Run(const std::vector<std::string> &argv, std::istream &in, std::ostream &out, std::ostream &err, bool terminal)
+int Run(const std::vector<std::string> &argv, std::ostream &out, std::ostream &err, const TerminalOpener &openTerminal)
 {
     Args a(argv);
     std::string jobPath, outDir = ".";
     std::vector<int> answers;
     bool trace = false;
+    std::optional<QueueTarget> queue;
+    std::string server, picturePath;
     while (a.Next())
     {
         const std::string opt = a.Current();
@@ -50,10 +53,41 @@ int Run(const std::vector<std::string> &argv, std::istream &in, std::ostream &ou
             a.NoValue();
             trace = true;
         }
+        else if (opt == "--print")
+        {
+            const std::string name = a.Value();
+            const std::string bad = CheckQueueName(name);
+            if (!bad.empty())
+            {
+                throw UsageError{"--print \"" + name + "\": " + bad};
+            }
+            queue = QueueTarget{name, std::string()};
+        }
+        else if (opt == "--picture")
+        {
+            picturePath = a.Value();
+        }
+        else if (opt == "--server")
+        {
+            server = a.Value();
+            if (server.empty() || server.size() > 255 || server[0] == '-' ||
+                server.find_first_of(" \t\r\n/") != std::string::npos)
+            {
+                throw UsageError{"--server takes HOST or HOST:PORT, not \"" + server + "\""};
+            }
+        }
         else
         {
             throw UsageError{"run has no option " + opt};
         }
+    }
+    if (!server.empty())
+    {
+        if (!queue)
+        {
+            throw UsageError{"--server needs --print"};
+        }
+        queue->server = server;
     }
 
     spoolsim::Job job;
@@ -120,8 +154,71 @@ int Run(const std::vector<std::string> &argv, std::istream &in, std::ostream &ou
         out << "\n";
     }
 
-    Terminal boxes(answers, in, out, !terminal);
-    Replay replay = RunJob(job, std::ref(boxes));
+    std::string refError;
+    Reference ref = ReferenceFromJob(job, &refError);
+    if (!refError.empty())
+    {
+        out << "note: the pages cannot be matched with the input: " << refError << "\n";
+    }
+
+    // Each document is written (and queued) the moment the hook ends it,
+    // before the hook can ask the person to take it.
+    bool failed = false;
+    Delivery delivery(outDir, stem, queue);
+    PersonAtPrinter person(answers, openTerminal, TurnOfJob(job), PrintsInstructionPage(job), out);
+    std::vector<PrintedDocument> printed;
+    int n = 0;
+    auto completed = [&](const spoolsim::Document &doc) {
+        n++;
+        if (doc.data.empty())
+        {
+            out << "document " << n << ": empty, nothing reached the printer\n";
+            return;
+        }
+        if (!doc.ended)
+        {
+            out << "document " << n << ": " << doc.data.size()
+                << " bytes, cancelled: the spooler drops it and nothing is printed\n";
+            return;
+        }
+        if (person.Stopped())
+        {
+            out << "document " << n << ": not written or printed, the job was stopped\n";
+            failed = true;
+            return;
+        }
+        const std::string name = spoolsim::Narrow(doc.name);
+        Delivered d = delivery.Deliver(n, doc.data, name + " (" + std::to_string(n) + ")");
+        person.Completed(d);
+        if (d.path.empty())
+        {
+            err << "jobtool: document " << n << ": " << d.error << "\n";
+            failed = true;
+            return;
+        }
+        out << "document " << n << " (\"" << name << "\") written to " << d.path << "\n";
+        if (queue)
+        {
+            if (d.queueJobId.empty())
+            {
+                err << "jobtool: document " << n << ": " << d.error << "\n";
+                failed = true;
+            }
+            else
+            {
+                out << "document " << n << " sent to queue " << queue->queue << " as job " << d.queueJobId << "\n";
+            }
+        }
+        PageMap map = Explain(doc.data, ref);
+        out << FormatPageMap(map, d.path);
+        out.flush();
+        failed = failed || !map.printable;
+        printed.push_back({"document " + std::to_string(n) + ": " + d.path +
+                               (d.queueJobId.empty() ? "" : ", job " + d.queueJobId + " on queue " + d.queue),
+                           map});
+    };
+    Replay replay = RunJob(
+        job, [&person](const spoolsim::MessageBoxRecord &box) { return person.Answer(box); }, completed);
     if (trace)
     {
         for (const spoolsim::WString &t : replay.run.traces)
@@ -134,7 +231,7 @@ int Run(const std::vector<std::string> &argv, std::istream &in, std::ostream &ou
             out << "trace: " << line << "\n";
         }
     }
-    bool failed = !replay.problems.empty();
+    failed = failed || !replay.problems.empty();
     for (const std::string &p : replay.problems)
     {
         out << "problem: " << p << "\n";
@@ -143,48 +240,40 @@ int Run(const std::vector<std::string> &argv, std::istream &in, std::ostream &ou
     {
         out << "reason: " << r << "\n";
     }
-    failed = failed || !replay.reasons.empty();
-    const bool refused = failed;
+    const bool refused = !replay.problems.empty() || !replay.reasons.empty();
+    failed = failed || refused;
     if (!replay.loaded)
     {
         return kFailed;
     }
-
-    std::string refError;
-    Reference ref = ReferenceFromJob(job, &refError);
-    if (!refError.empty())
-    {
-        out << "note: the pages cannot be matched with the input: " << refError << "\n";
-    }
-    size_t n = 0;
-    for (const spoolsim::Document *doc : replay.run.PrinterDocuments())
-    {
-        n++;
-        if (doc->data.empty())
-        {
-            out << "document " << n << ": empty, nothing reached the printer\n";
-            continue;
-        }
-        if (!doc->ended)
-        {
-            out << "document " << n << ": " << doc->data.size()
-                << " bytes, cancelled: the spooler drops it and nothing is printed\n";
-            continue;
-        }
-        std::string path = (std::filesystem::path(outDir) / (stem + "-" + std::to_string(n) + ".pxl")).string();
-        if (!WriteFile(path, doc->data, error))
-        {
-            err << "jobtool: " << error << "\n";
-            return kFailed;
-        }
-        PageMap map = Explain(doc->data, ref);
-        out << "document " << n << " (\"" << spoolsim::Narrow(doc->name) << "\") written to " << path << "\n";
-        out << FormatPageMap(map, path);
-        failed = failed || !map.printable;
-    }
     if (n == 0)
     {
         out << "no document went to the printer\n";
+    }
+    if (person.Stopped())
+    {
+        err << "jobtool: " << person.StopReason() << "\n";
+        failed = true;
+    }
+    if (!picturePath.empty())
+    {
+        std::string why;
+        std::unique_ptr<Thumbnails> thumbnails = job.source.empty() ? nullptr : SourceThumbnails(job.source, why);
+        if (!job.source.empty() && !thumbnails)
+        {
+            out << "note: the picture shows page numbers, not thumbnails: " << why << "\n";
+        }
+        const std::string title = "\"" + spoolsim::Narrow(job.documentName) + "\" (" +
+                                  (jobPath.empty() ? std::string("the built-in example") : jobPath) + ")";
+        if (WriteSheetPicture(picturePath, PictureOf(title, printed, person.TurnAdvice()), thumbnails.get(), error))
+        {
+            out << "picture of the sheets: " << picturePath << "\n";
+        }
+        else
+        {
+            err << "jobtool: " << error << "\n";
+            failed = true;
+        }
     }
     if (!replay.overlayPath.empty())
     {

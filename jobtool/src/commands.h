@@ -2,6 +2,8 @@
 // name). They throw UsageError for a command line that cannot be used.
 #pragma once
 
+#include "person.h"
+
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -10,7 +12,10 @@ namespace jobtool
 {
 
 int Make(const std::vector<std::string> &argv, std::ostream &out, std::ostream &err);
-int Run(const std::vector<std::string> &argv, std::istream &in, std::ostream &out, std::ostream &err, bool terminal);
+// Questions go to the terminal that `openTerminal` gives (none: nobody can be
+// asked, unless --answer answers them).
+int Run(const std::vector<std::string> &argv, std::ostream &out, std::ostream &err, const TerminalOpener &openTerminal);
 int ExplainCommand(const std::vector<std::string> &argv, std::ostream &out, std::ostream &err);
+int ShowCommand(const std::vector<std::string> &argv, std::ostream &out, std::ostream &err);
 
 } // namespace jobtool

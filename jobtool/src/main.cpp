@@ -5,20 +5,12 @@
 #include <iostream>
 #include <new>
 
-#ifdef _WIN32
-#include <io.h>
-#define isatty _isatty
-#define fileno _fileno
-#else
-#include <unistd.h>
-#endif
-
 int main(int argc, char **argv)
 {
     try
     {
         std::vector<std::string> args(argv + 1, argv + argc);
-        return jobtool::Main(args, std::cin, std::cout, std::cerr, isatty(fileno(stdin)) != 0);
+        return jobtool::Main(args, std::cout, std::cerr, jobtool::OpenTerminal);
     }
     catch (const std::bad_alloc &)
     {

@@ -840,7 +840,8 @@ std::string FormatPageMap(const PageMap &map, const std::string &name)
             what = "page " + std::to_string(++printed) + ": instruction page";
             break;
         case EntryKind::Sheet:
-            what = "page " + std::to_string(++printed) + ": sheet, first half " + page(e.halves[0]) + ", second half " +
+            // As the reader sees the sheet side opened out.
+            what = "page " + std::to_string(++printed) + ": sheet, left page " + page(e.halves[0]) + ", right page " +
                    page(e.halves[1]);
             break;
         case EntryKind::Page:

@@ -22,6 +22,9 @@ const double kMargin = 20;
 const double kGap = 24;   // between sides
 const double kLabel = 20; // room above a side for its label
 const double kLine = 16;  // a line of text
+// The width the turn's 11-pixel text takes per character, a little more
+// than a sans-serif face's average, so that a wrapped line fits.
+const double kTurnCharPx = 6.2;
 const size_t kColumns = 6;
 
 std::string Escape(const std::string &text)
@@ -121,12 +124,37 @@ std::vector<std::string> SideMarks(const PictureSide &side)
     return marks;
 }
 
+// The turn's lines broken at spaces to fit the picture's width, as an SVG
+// text element does not wrap by itself; a continued line is indented.
+std::vector<std::string> Wrapped(const std::vector<std::string> &lines, double widthPx)
+{
+    const size_t most = std::max<size_t>(24, static_cast<size_t>(widthPx / kTurnCharPx));
+    std::vector<std::string> out;
+    for (const std::string &line : lines)
+    {
+        std::string rest = line;
+        std::string indent;
+        while (rest.size() + indent.size() > most)
+        {
+            const size_t room = most - indent.size();
+            size_t cut = rest.rfind(' ', room);
+            cut = cut == std::string::npos || cut == 0 ? room : cut;
+            out.push_back(indent + rest.substr(0, cut));
+            rest.erase(0, rest[cut] == ' ' ? cut + 1 : cut);
+            indent = "  ";
+        }
+        out.push_back(indent + rest);
+    }
+    return out;
+}
+
 struct Layout
 {
     double cellW = 0, cellH = 0;
     double width = 0, height = 0;
     size_t columns = 1;
     size_t markLines = 0;
+    std::vector<std::string> turn; // the turn's lines as drawn
 };
 
 Layout Measure(const Picture &picture)
@@ -155,7 +183,8 @@ Layout Measure(const Picture &picture)
         l.height += 2 * kLine + std::max<size_t>(rows, 1) * l.cellH;
         if (i == 0 && picture.documents.size() > 1 && !picture.turn.empty())
         {
-            l.height += (picture.turn.size() + 2) * kLine + kGap;
+            l.turn = Wrapped(picture.turn, l.width - 2 * kMargin - 20);
+            l.height += (l.turn.size() + 2) * kLine + kGap;
         }
     }
     l.height += kMargin;
@@ -388,16 +417,16 @@ void DrawPicture(std::ostream &out, const Picture &picture, const ThumbnailSourc
         out << "</g>\n";
         if (d == 0 && picture.documents.size() > 1 && !picture.turn.empty())
         {
-            const double h = (picture.turn.size() + 2) * kLine;
+            const double h = (l.turn.size() + 2) * kLine;
             out << "<g class=\"turn\">\n<rect x=\"" << Num(kMargin) << "\" y=\"" << Num(y) << "\" width=\""
                 << Num(l.width - 2 * kMargin) << "\" height=\"" << Num(h)
                 << "\" fill=\"#fff3e0\" stroke=\"#e80\" rx=\"6\"/>\n"
                 << "<text x=\"" << Num(kMargin + 10) << "\" y=\"" << Num(y + kLine)
                 << "\" font-size=\"12\" font-weight=\"bold\">&#x21BB; turn of the stack</text>\n";
-            for (size_t i = 0; i < picture.turn.size(); i++)
+            for (size_t i = 0; i < l.turn.size(); i++)
             {
                 out << "<text class=\"turn-step\" x=\"" << Num(kMargin + 10) << "\" y=\"" << Num(y + (i + 2) * kLine)
-                    << "\" font-size=\"11\">" << Escape(picture.turn[i]) << "</text>\n";
+                    << "\" font-size=\"11\">" << Escape(l.turn[i]) << "</text>\n";
             }
             out << "</g>\n";
             y += h + kGap;

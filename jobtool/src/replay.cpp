@@ -76,7 +76,7 @@ std::string DescribeWrite(const spoolsim::Job &job, size_t writeIndex)
     return "data (" + std::to_string(d.size()) + " bytes)";
 }
 
-Replay RunJob(const spoolsim::Job &job, const Prompt &prompt, const BeforeRun &beforeRun)
+Replay RunJob(const spoolsim::Job &job, const Prompt &prompt, const DocumentEnded &ended, const BeforeRun &beforeRun)
 {
     Replay replay;
     std::optional<DRVDEVMODE> dm = SettingsOf(job);
@@ -126,6 +126,7 @@ Replay RunJob(const spoolsim::Job &job, const Prompt &prompt, const BeforeRun &b
     spooler.model.offsetY = static_cast<int>(units / 6);
     spooler.stopAtFailedWrite = true;
     spooler.user.answer = prompt;
+    spooler.documentEnded = ended;
     if (beforeRun)
     {
         beforeRun(spooler);

@@ -37,11 +37,14 @@ using Prompt = std::function<int(const spoolsim::MessageBoxRecord &)>;
 // Called on the prepared machine just before the job runs: tests change the
 // world there (remove a file, arm a printer fault).
 using BeforeRun = std::function<void(spoolsim::Spooler &)>;
+// Told of each printer document as it ends, before the hook goes on.
+using DocumentEnded = std::function<void(const spoolsim::Document &)>;
 
 // Runs the job on a fresh machine. The printer's resolution and paper are
 // those of the job's settings block, so that the watermark the printer draws
 // fits the pages.
-Replay RunJob(const spoolsim::Job &job, const Prompt &prompt, const BeforeRun &beforeRun = BeforeRun());
+Replay RunJob(const spoolsim::Job &job, const Prompt &prompt, const DocumentEnded &ended = nullptr,
+              const BeforeRun &beforeRun = BeforeRun());
 
 // What a write of the job carried, for messages: "the settings block",
 // "the watermark marker", "page data (1234 bytes)", ...

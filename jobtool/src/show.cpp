@@ -301,9 +301,14 @@ ShownJob ShowJob(const spoolsim::Job &job)
         {
             other.push_back("a booklet that neither the printer nor the person turns (no booklet routine runs)");
         }
-        if (d.sBookletOption != 0)
+        if (d.sBookletOption == 1)
         {
-            o.insert(o.end(), {"--direction", std::to_string(d.sBookletOption)});
+            o.insert(o.end(), {"--direction", "rtl"});
+        }
+        else if (d.sBookletOption != 0)
+        {
+            other.push_back("booklet reading direction " + std::to_string(d.sBookletOption) +
+                            " (the hook reads it as left to right)");
         }
     }
     else if (d.sManualDuplex != 0)
@@ -456,12 +461,17 @@ std::string FormatShownJob(const ShownJob &shown, const spoolsim::Job &job, cons
         {
             words += " " + ShellWord(w);
         }
-        out += "  as made by: jobtool make INPUT" + words + "\n";
+        out += "  as made by: jobtool make " + (job.source.empty() ? std::string("INPUT") : ShellWord(job.source)) +
+               words + "\n";
         out += "  settings: " + shown.paper + "\n";
         for (const std::string &o : shown.others)
         {
             out += "  also set (make has no option for it): " + o + "\n";
         }
+    }
+    if (!job.source.empty())
+    {
+        out += "  made from: " + job.source + " (through Ghostscript)\n";
     }
     out += "  pages: " + std::to_string(shown.pages);
     if (shown.pageStarts != shown.pages)

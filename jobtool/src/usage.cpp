@@ -11,28 +11,35 @@ namespace
 const char kIntro[] = R"(Usage: jobtool COMMAND [ARGUMENTS]
 
 Makes, replays and explains print jobs of the KD7720 PCL6 driver package:
-real PCL XL documents through the spooler hook kd7720um.dll.
+PCL XL, PDF and PostScript documents through the spooler hook kd7720um.dll,
+and onto paper through a print queue.
 
 )";
 
-const char kMake[] = R"(  make INPUT.pxl [-o JOB] [PRINT OPTIONS]
+const char kMake[] = R"(  make INPUT [-o JOB] [PRINT OPTIONS]
       Write a job file: the stream that the printer's rendering driver sends
-      for INPUT.pxl with the print options below. JOB defaults to INPUT's
-      name with the extension .kdjob, in the current directory; make never
-      overwrites INPUT or a file that is not a job file. A spooled job of
-      more than 1999 pages is refused at once, as the hook would refuse it.
+      for INPUT with the print options below. INPUT is PCL XL, or PDF or
+      PostScript (gzip-compressed too), told apart by their content; PDF and
+      PostScript go through Ghostscript (Debian package ghostscript) first.
+      JOB defaults to INPUT's name with the extension .kdjob, in the current
+      directory; make never overwrites INPUT or a file that is not a job
+      file. A spooled job of more than 1999 pages is refused at once, as the
+      hook would refuse it.
 )";
 
-const char kRun[] = R"(  run [JOB] [--out DIR] [--answer ok|cancel]... [--trace]
+const char kRun[] = R"(  run [JOB] [--out DIR] [--print QUEUE [--server HOST[:PORT]]]
+      [--answer ok|cancel]... [--picture FILE.svg] [--trace]
       Replay a job file through kd7720um.dll with the simulated spooler.
-      Each spooler document goes to DIR/NAME-N.pxl (DIR defaults to the
-      current directory, NAME is JOB's name) and its page map is printed;
-      NAME-N.pxl of an earlier run are removed from DIR first. A refusal
-      of the hook is explained. Without JOB: a built-in example,
+      Each spooler document goes to DIR/NAME-N.pxl as soon as the hook ends
+      it, before any question that follows (DIR defaults to the current
+      directory, NAME is JOB's name), and its page map is printed; NAME-N.pxl
+      of an earlier run are removed from DIR first. Questions are asked on
+      the terminal. A refusal of the hook is explained. Without JOB: a
+      built-in example,
       examples/sample.pxl (six pages) in two collated copies.
 )";
 
-const char kExplain[] = R"(  explain OUTPUT.pxl [--job JOB | --input INPUT.pxl]
+const char kExplain[] = R"(  explain OUTPUT.pxl [--job JOB | --input INPUT.pxl] [--picture FILE.svg]
       Print the page map of a document the printer received: each page with
       the input page it came from, the fragments between them, and whether
       the document is well-formed PCL XL. A well-formed document is then
@@ -42,6 +49,11 @@ const char kExplain[] = R"(  explain OUTPUT.pxl [--job JOB | --input INPUT.pxl]
       before its font or characters are downloaded, a font downloaded
       twice, a stream run before it is defined, a page drawn off its sheet.
       A document that is not well-formed is not followed further.
+)";
+
+const char kShow[] = R"(  show JOB
+      A job file's settings in the words of make's options, its pages, and
+      each step the spooler takes.
 )";
 
 const char kHelp[] = R"(  help [COMMAND]
@@ -62,7 +74,8 @@ const char kPrintOptions[] = R"(Print options (make):
     --instruction-page       print the instruction page before the first pass
   --booklet printer|manual   two pages on each sheet side, imposed for folding;
                              the printer or the user turns the sheets
-    --direction 0|1          reading direction of the booklet
+    --direction ltr|rtl      reading direction of the booklet: left to right
+                             (default) or right to left; 0 and 1 say the same
   --transparency same|last   a separator sheet with each transparency: the same
                              page, or the document's last page
     --transparency-first     each pair starts with the transparency
@@ -82,30 +95,42 @@ const char kPrintOptions[] = R"(Print options (make):
                              orientation of the settings (default: the first
                              page's)
   --name NAME                document name (default: INPUT's file name)
+  --paper NAME               PDF and PostScript: every page fitted to this
+                             paper (letter, legal, a4, executive, ledger, a3,
+                             a5, jisb5); default: the paper the document sets
+  --resolution DPI           PDF and PostScript: 72 to 1200 (default 600)
 
 )";
 
 const char kRunOptions[] = R"(Run options:
   --out DIR                  where the printed documents go
-  --answer ok|cancel         answers the next question box; repeat it for more
-                             boxes, the last one answers the rest. Without it
-                             the boxes are shown and answered on the terminal
-                             (standard input).
+  --print QUEUE              send each document, as soon as it is complete, to
+                             the CUPS print queue QUEUE as raw data (lp -o raw)
+    --server HOST[:PORT]     the queue's scheduler (default: the user's)
+  --answer ok|cancel         answers the next message box of the hook; repeat
+                             it for more boxes, the last one answers the rest.
+                             Without it the boxes are asked on the terminal
+                             (not standard input or output), with what to do
+                             between the passes of a two-pass job; Enter is
+                             OK, "cancel" or the end of input (Ctrl-D) stops
+                             the job. Without a terminal the run stops.
+  --picture FILE.svg         draw the sheets as they come out (also explain)
   --trace                    print the hook's debug trace
 
 )";
 
 const char kExit[] = R"(Exit status: 0 done; 1 the hook refused the job or a printed document is not
 well-formed PCL XL or not printable, or a file could not be used or is not
-sound PCL XL; 2 bad usage.
+sound PCL XL, or a document could not be queued, or the job was stopped at a
+question (Cancel, end of input, nobody to ask); 2 bad usage.
 )";
 
 } // namespace
 
 std::string UsageText()
 {
-    return std::string(kIntro) + "Commands:\n" + kMake + kRun + kExplain + kHelp + "\n" + kPrintOptions + kRunOptions +
-           kExit;
+    return std::string(kIntro) + "Commands:\n" + kMake + kRun + kExplain + kShow + kHelp + "\n" + kPrintOptions +
+           kRunOptions + kExit;
 }
 
 std::optional<std::string> CommandUsage(const std::string &command)
@@ -127,6 +152,10 @@ std::optional<std::string> CommandUsage(const std::string &command)
     if (command == "explain")
     {
         return usage(kExplain, "");
+    }
+    if (command == "show")
+    {
+        return usage(kShow, "");
     }
     if (command == "help")
     {

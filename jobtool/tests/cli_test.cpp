@@ -3,6 +3,7 @@
 #include "support.h"
 
 #include "cli.h"
+#include "scripted_terminal.h"
 
 #include <filesystem>
 #include <fstream>
@@ -17,14 +18,26 @@ struct Result
 {
     int code;
     std::string out, err;
+    std::string screen; // what the terminal showed
 };
 
-Result Tool(const std::vector<std::string> &args, const std::string &input = std::string())
+// The tool with no terminal, or (when lines are given) a terminal where
+// the person types them.
+Result Tool(const std::vector<std::string> &args, const std::vector<std::string> *typed = nullptr)
 {
-    std::istringstream in(input);
     std::ostringstream out, err;
-    int code = jobtool::Main(args, in, out, err);
-    return {code, out.str(), err.str()};
+    Screen screen;
+    if (typed != nullptr)
+    {
+        screen.lines = *typed;
+    }
+    int code = jobtool::Main(args, out, err, typed != nullptr ? OpenScripted(screen) : jobtool::TerminalOpener());
+    return {code, out.str(), err.str(), screen.text};
+}
+
+Result Tool(const std::vector<std::string> &args, const std::vector<std::string> &typed)
+{
+    return Tool(args, &typed);
 }
 
 void Write(const std::string &path, const Bytes &data)
@@ -93,6 +106,15 @@ TEST(Cli, HelpAndBadUsage)
         {{"run", "--answer", "maybe"}, "--answer takes ok|cancel"},
         {{"explain"}, "needs the file of a printed document"},
         {{"explain", "x", "--job", "a", "--input", "b"}, "not both"},
+        {{"make", pxl, "--booklet", "printer", "--direction", "up"}, "--direction takes ltr|rtl (or 0|1), not \"up\""},
+        {{"show"}, "show needs a job file"},
+        {{"show", "a", "b"}, "show takes one job file"},
+        {{"show", "a", "--all"}, "show has no option --all"},
+        {{"help", "print"}, "no help on \"print\" (make, run, explain, show or help)"},
+        {{"run", "--print", "two words"}, "--print \"two words\": a queue name has no spaces"},
+        {{"run", "--print", "-x"}, "does not begin with '-'"},
+        {{"run", "--server", "localhost:631"}, "--server needs --print"},
+        {{"run", "--print", "Q", "--server", "a/b"}, "--server takes HOST or HOST:PORT"},
     };
     for (const Case &c : cases)
     {
@@ -143,11 +165,11 @@ TEST(Cli, MakeRunExplainThroughFiles)
     EXPECT_TRUE(Has(made.out, "spooled by the hook")) << made.out;
 
     // The prompt is shown on the terminal and answered there.
-    Result run = Tool({"run", job, "--out", dir.Path("out"), "--trace"}, "\n");
+    Result run = Tool({"run", job, "--out", dir.Path("out"), "--trace"}, {""});
     ASSERT_EQ(run.code, 0) << run.out << run.err;
-    EXPECT_TRUE(
-        Has(run.out, "+-- warning box: Manual Duplex\n| Re-insert the sheets into Multi-purpose tray\n| [OK]\n"))
-        << run.out;
+    EXPECT_TRUE(Has(run.screen, "+-- Manual Duplex\n| Re-insert the sheets into Multi-purpose tray\n")) << run.screen;
+    EXPECT_FALSE(Has(run.out, "Re-insert the sheets")) << "the question is the person's, not the report's";
+    EXPECT_TRUE(Has(run.out, "question Manual Duplex: answered OK on the terminal")) << run.out;
     EXPECT_TRUE(Has(run.out, "trace: QVXLUMPD: DrvSplStartDoc")) << run.out;
     EXPECT_TRUE(Has(run.out, "printed: 6 4 2\n")) << run.out;
     EXPECT_TRUE(Has(run.out, "printed: 5 3 1\n")) << run.out;
@@ -171,13 +193,20 @@ TEST(Cli, QuestionsAreAnsweredFromTheTerminalOrFromOptions)
     // An overlay-creation job asks first; its overlay is then printed with.
     const std::string overlay = dir.Path("form.ovl");
     ASSERT_EQ(Tool({"make", pxl, "-o", job, "--overlay-create", overlay}).code, 0);
-    Result refused = Tool({"run", job, "--out", dir.Path("out")}, "maybe\ncancel\n");
+    Result refused = Tool({"run", job, "--out", dir.Path("out")}, {"maybe", "cancel"});
     EXPECT_EQ(refused.code, 1);
-    EXPECT_TRUE(Has(
-        refused.out,
-        "| Create Page Overlay ?\n| [OK] [Cancel]\n+-- answer ok or cancel: maybe\n+-- answer ok or cancel: cancel\n"))
-        << refused.out;
+    EXPECT_TRUE(Has(refused.screen,
+                    "| Create Page Overlay ?\n| [OK] [Cancel]\n+-- Enter for OK, or type cancel: maybe\n"
+                    "| (answer ok, or just Enter, or cancel)\n+-- Enter for OK, or type cancel: cancel\n"))
+        << refused.screen;
     EXPECT_TRUE(Has(refused.out, "refused by the hook")) << refused.out;
+
+    // Nobody to ask: the run stops with a message, and nothing is created.
+    Result alone = Tool({"run", job, "--out", dir.Path("alone")});
+    EXPECT_EQ(alone.code, 1);
+    EXPECT_TRUE(Has(alone.err, "nobody can answer: no terminal; give the answer with --answer ok or --answer cancel"))
+        << alone.err;
+    EXPECT_FALSE(std::filesystem::exists(overlay));
 
     Result created = Tool({"run", job, "--out", dir.Path("out"), "--answer", "ok"});
     EXPECT_EQ(created.code, 0) << created.out;
@@ -185,10 +214,40 @@ TEST(Cli, QuestionsAreAnsweredFromTheTerminalOrFromOptions)
     EXPECT_TRUE(Has(created.out, "a well-formed page body")) << created.out;
 
     ASSERT_EQ(Tool({"make", pxl, "-o", job, "--overlay", overlay, "--ask", "--copies=2", "--collate"}).code, 0);
-    Result used = Tool({"run", job, "--out", dir.Path("out")}, "ok\n");
+    Result used = Tool({"run", job, "--out", dir.Path("out")}, {"ok"});
     EXPECT_EQ(used.code, 0) << used.out;
     EXPECT_TRUE(Has(used.out, "overlay embedding")) << used.out;
     EXPECT_TRUE(Has(used.out, "printed: 1 1\n")) << used.out;
+}
+
+// Six pages fold into two sheets of eight (pages 7 and 8 blank), each side
+// holding two pages that add up to nine. Left to right puts page 1 on the
+// right half of the cover side, as a book that opens to the left; right to
+// left the other way. 0 and 1 are the hook's own values for the same.
+TEST(Cli, BookletDirectionsByNameAndByNumber)
+{
+    TempDir dir;
+    const std::string pxl = dir.Path("sample.pxl");
+    Write(pxl, Sample("sample.pxl"));
+    const std::pair<const char *, const char *> cases[] = {
+        {"ltr", "printed: -|1 2|- 6|3 4|5\n"},
+        {"0", "printed: -|1 2|- 6|3 4|5\n"},
+        {"RTL", "printed: 1|- -|2 3|6 5|4\n"},
+        {"1", "printed: 1|- -|2 3|6 5|4\n"},
+    };
+    for (const auto &c : cases)
+    {
+        const std::string job = dir.Path(std::string("b-") + c.first + ".kdjob");
+        ASSERT_EQ(Tool({"make", pxl, "-o", job, "--booklet", "printer", "--direction", c.first}).code, 0);
+        Result run = Tool({"run", job, "--out", dir.Path("out")});
+        EXPECT_EQ(run.code, 0) << run.err;
+        EXPECT_TRUE(Has(run.out, c.second)) << c.first << "\n" << run.out;
+        EXPECT_TRUE(Has(run.out, "sheet, left page ")) << run.out;
+        // show names it as make takes it.
+        Result shown = Tool({"show", job});
+        EXPECT_EQ(Has(shown.out, "--direction rtl"), std::string(c.second).find("1|-") != std::string::npos)
+            << shown.out;
+    }
 }
 
 TEST(Cli, RunWithoutAJobPrintsTheBuiltInExample)

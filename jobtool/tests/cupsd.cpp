@@ -17,6 +17,7 @@
 #include <random>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -172,6 +173,75 @@ CupsScheduler::CupsScheduler(const std::string &parent)
     m_dir.clear();
 }
 
+FilePrinter::FilePrinter(const std::string &path) : m_path(path)
+{
+    if (::mkfifo(path.c_str(), 0666) != 0)
+    {
+        m_error = "mkfifo " + path + ": " + std::strerror(errno);
+        return;
+    }
+    // Open for reading and writing: the open does not wait for a writer,
+    // and the reader sees no end of file between the scheduler's jobs.
+    m_fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (m_fd < 0)
+    {
+        m_error = "open " + path + ": " + std::strerror(errno);
+        return;
+    }
+    m_thread = std::thread([this] { Read(); });
+}
+
+FilePrinter::~FilePrinter()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stop = true;
+    }
+    if (m_thread.joinable())
+    {
+        m_thread.join();
+    }
+    if (m_fd >= 0)
+    {
+        ::close(m_fd);
+    }
+    ::unlink(m_path.c_str());
+}
+
+void FilePrinter::Read()
+{
+    uint8_t buffer[65536];
+    for (;;)
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (m_stop)
+            {
+                return;
+            }
+        }
+        pollfd p = {m_fd, POLLIN, 0};
+        if (::poll(&p, 1, 100) <= 0)
+        {
+            continue;
+        }
+        const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
+        if (n > 0)
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_data.insert(m_data.end(), buffer, buffer + n);
+            m_more.notify_all();
+        }
+    }
+}
+
+std::vector<uint8_t> FilePrinter::Received(size_t cb, int seconds)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_more.wait_for(lock, std::chrono::seconds(seconds), [&] { return m_data.size() >= cb; });
+    return m_data;
+}
+
 bool CupsScheduler::Start(std::string &error)
 {
     const int probe = ListenAnywhere(m_port);
@@ -211,7 +281,9 @@ bool CupsScheduler::Start(std::string &error)
               "ServerRoot " + d + "/conf\nRequestRoot " + d + "/spool\nTempDir " + d + "/spool/tmp\nCacheDir " + d +
                   "/cache\nStateDir " + d + "/state\nAccessLog " + d + "/log/access_log\nErrorLog " + d +
                   "/log/error_log\nPageLog " + d + "/log/page_log\nPrintcap " + d + "/state/printcap\nUser " + user +
-                  "\nGroup " + group + "\nSystemGroup " + systemGroup + "\n");
+                  "\nGroup " + group + "\nSystemGroup " + systemGroup +
+                  // A queue may print to a file: a test's stand-in for a printer.
+                  "\nFileDevice Yes\n");
 
     std::vector<std::string> args = {"cupsd", "-f", "-c", d + "/conf/cupsd.conf", "-s", d + "/conf/cups-files.conf"};
     std::vector<char *> argv;
@@ -290,6 +362,30 @@ bool CupsScheduler::AddRawQueue(const std::string &name, const std::string &devi
 {
     jobtool::ProgramRun run;
     run.argv = {"lpadmin", "-h", Server(), "-p", name, "-v", deviceUri, "-E"};
+    jobtool::ProgramResult r = jobtool::RunProgram(run);
+    if (!r.Succeeded())
+    {
+        error = "lpadmin: " + (r.failure.empty() ? r.errors + r.output : r.failure) + "\n" + LogTail();
+        return false;
+    }
+    return true;
+}
+
+bool CupsScheduler::AddFileQueue(const std::string &name, const std::string &path, std::string &error)
+{
+    const std::string ppd = m_dir + "/conf/" + name + "-file.ppd";
+    WriteText(ppd, "*PPD-Adobe: \"4.3\"\n*FormatVersion: \"4.3\"\n*FileVersion: \"1.0\"\n"
+                   "*LanguageVersion: English\n*LanguageEncoding: ISOLatin1\n*PCFileName: \"KDFILE.PPD\"\n"
+                   "*Manufacturer: \"Test\"\n*Product: \"(File)\"\n*ModelName: \"File\"\n"
+                   "*ShortNickName: \"File\"\n*NickName: \"File\"\n*PSVersion: \"(3010.000) 0\"\n"
+                   "*LanguageLevel: \"3\"\n*ColorDevice: False\n*DefaultColorSpace: Gray\n*FileSystem: False\n"
+                   "*Throughput: \"1\"\n*cupsFilter: \"application/vnd.cups-raw 0 gziptoany\"\n"
+                   "*OpenUI *PageSize: PickOne\n*DefaultPageSize: A4\n*PageSize A4: \"\"\n*CloseUI: *PageSize\n"
+                   "*DefaultPageRegion: A4\n*PageRegion A4: \"\"\n*DefaultImageableArea: A4\n"
+                   "*ImageableArea A4: \"0 0 595 842\"\n*DefaultPaperDimension: A4\n"
+                   "*PaperDimension A4: \"595 842\"\n");
+    jobtool::ProgramRun run;
+    run.argv = {"lpadmin", "-h", Server(), "-p", name, "-v", "file://" + path, "-P", ppd, "-E"};
     jobtool::ProgramResult r = jobtool::RunProgram(run);
     if (!r.Succeeded())
     {

@@ -42,6 +42,34 @@ class RawPrinter
     std::thread m_thread;
 };
 
+// A printer that is a file: a named pipe for a queue whose device is
+// file://PATH, read as the scheduler writes, keeping all that arrives.
+class FilePrinter
+{
+  public:
+    explicit FilePrinter(const std::string &path);
+    ~FilePrinter();
+    FilePrinter(const FilePrinter &) = delete;
+    FilePrinter &operator=(const FilePrinter &) = delete;
+    const std::string &Error() const
+    {
+        return m_error;
+    }
+    // All bytes so far, after waiting up to `seconds` for at least `cb`.
+    std::vector<uint8_t> Received(size_t cb, int seconds);
+
+  private:
+    void Read();
+    std::string m_path;
+    std::string m_error;
+    int m_fd = -1;
+    bool m_stop = false;
+    std::mutex m_mutex;
+    std::condition_variable m_more;
+    std::vector<uint8_t> m_data;
+    std::thread m_thread;
+};
+
 class CupsScheduler
 {
   public:
@@ -61,6 +89,11 @@ class CupsScheduler
     std::string Server() const; // "127.0.0.1:PORT"
     // A raw queue (no filters, no PPD) printing to the device URI.
     bool AddRawQueue(const std::string &name, const std::string &deviceUri, std::string &error);
+    // A queue whose device is the file (or named pipe) at `path`. The
+    // scheduler writes a file device only through a filter, so the queue has
+    // one filter that passes the job's bytes on unchanged (gziptoany, which
+    // copies data that is not compressed as it is).
+    bool AddFileQueue(const std::string &name, const std::string &path, std::string &error);
     std::string LogTail() const;
 
   private:

@@ -19,6 +19,7 @@
 #ifndef _WIN32
 #include <csignal>
 #include <fcntl.h>
+#include <pty.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -37,11 +38,10 @@ struct Result
     std::string out, err;
 };
 
-Result Tool(const std::vector<std::string> &args, const std::string &input = std::string())
+Result Tool(const std::vector<std::string> &args)
 {
-    std::istringstream in(input);
     std::ostringstream out, err;
-    int code = jobtool::Main(args, in, out, err);
+    int code = jobtool::Main(args, out, err);
     return {code, out.str(), err.str()};
 }
 
@@ -453,30 +453,24 @@ TEST(Edges, InterruptedAtAPromptTheToolLeavesNoMachineBehind)
 
     for (int signal : {SIGINT, SIGTERM})
     {
-        int toTool[2], fromTool[2];
-        ASSERT_EQ(pipe(toTool), 0);
-        ASSERT_EQ(pipe(fromTool), 0);
-        const pid_t pid = fork();
+        // The question goes to the controlling terminal: the tool gets one
+        // of its own, a pseudo-terminal whose other side the test reads.
+        int master = -1;
+        const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
         if (pid == 0)
         {
-            dup2(toTool[0], 0);
-            dup2(fromTool[1], 1);
-            close(toTool[1]);
-            close(fromTool[0]);
             setenv("TMPDIR", tmp.c_str(), 1);
             execl(JOBTOOL_EXE, JOBTOOL_EXE, "run", job.c_str(), "--out", dir.Path("out").c_str(),
                   static_cast<char *>(nullptr));
             _exit(127);
         }
         ASSERT_GT(pid, 0);
-        close(toTool[0]);
-        close(fromTool[1]);
         // Waits for the question: the tool then reads the answer.
         std::string shown;
         char buffer[256];
         ssize_t n;
-        while (shown.find("answer ok or cancel") == std::string::npos &&
-               (n = read(fromTool[0], buffer, sizeof(buffer))) > 0)
+        while (shown.find("Create Page Overlay ?") == std::string::npos &&
+               (n = read(master, buffer, sizeof(buffer))) > 0)
         {
             shown.append(buffer, static_cast<size_t>(n));
         }
@@ -485,8 +479,7 @@ TEST(Edges, InterruptedAtAPromptTheToolLeavesNoMachineBehind)
         kill(pid, signal);
         int status = 0;
         ASSERT_EQ(waitpid(pid, &status, 0), pid);
-        close(toTool[1]);
-        close(fromTool[0]);
+        close(master);
         EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << "ends as the signal ends it: " << status;
         EXPECT_TRUE(Machines(tmp).empty()) << "signal " << signal;
     }

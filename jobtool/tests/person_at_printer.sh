@@ -8,12 +8,15 @@
 #
 #   person_at_printer.sh JOBTOOL DOCUMENT.pdf PAGES
 #
-# Exit 0 when all holds; 77 (skipped) without tmux.
+# Exit 0 when all holds; 77 (skipped) without tmux, Ghostscript or the
+# document.
 set -eu
 jobtool=$1
 document=$2
 pages=$3
 command -v tmux >/dev/null 2>&1 || { echo "tmux is not installed (tools/setup-machine)"; exit 77; }
+command -v gs >/dev/null 2>&1 || { echo "Ghostscript is not installed (tools/setup-machine)"; exit 77; }
+[ -r "$document" ] || { echo "$document is not installed (tools/setup-machine)"; exit 77; }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/person-at-printer.XXXXXX")
 socket="kd-person-$$"
@@ -40,9 +43,14 @@ wait_for() {
     done
 }
 
-# Starts a shell line in a fresh tmux session on a terminal of 200 columns.
+# Starts a shell line in a fresh tmux session on a terminal of 200 columns,
+# on a server of its own: a new server on the socket of one just killed may
+# find it still going away, and exit.
+runs=0
 start() {
     tmux -L "$socket" kill-server 2>/dev/null || true
+    runs=$((runs + 1))
+    socket="kd-person-$$-$runs"
     tmux -L "$socket" -f /dev/null new-session -d -s person -x 200 -y 60 \
         "cd '$work' && $1; echo \"EXIT=\$?\"; sleep 600"
 }

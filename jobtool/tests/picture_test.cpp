@@ -6,8 +6,11 @@
 #include "picture.h"
 #include "svgread.h"
 #include "thumbnails.h"
+#include "tool_run.h"
 
+#include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <sstream>
 
 namespace jobtool_test
@@ -476,6 +479,167 @@ TEST(Picture, AFileThatCannotBeWrittenSaysWhy)
     std::unique_ptr<XmlNode> root = ParseXml(std::string(svg.begin(), svg.end()), error);
     ASSERT_NE(root, nullptr) << error;
     EXPECT_TRUE(Sides(*root).empty());
+}
+
+// ---- the picture as the tool draws it ------------------------------------------------
+
+std::unique_ptr<XmlNode> ReadSvg(const std::string &path)
+{
+    const Bytes data = ReadBytes(path);
+    std::string error;
+    std::unique_ptr<XmlNode> root = ParseXml(std::string(data.begin(), data.end()), error);
+    EXPECT_NE(root, nullptr) << path << ": " << error;
+    return root;
+}
+
+// Every side of the picture shows the pages that the page map names for
+// that printed page, in the halves it names (left|right), and nothing else.
+void ExpectSidesFollowThePageMaps(const std::vector<DrawnSide> &sides,
+                                  const std::vector<std::vector<std::string>> &maps)
+{
+    size_t expected = 0;
+    for (const auto &m : maps)
+    {
+        expected += m.size();
+    }
+    ASSERT_EQ(sides.size(), expected);
+    for (const DrawnSide &side : sides)
+    {
+        ASSERT_GE(side.document, 1);
+        ASSERT_LE(static_cast<size_t>(side.document), maps.size());
+        const std::vector<std::string> &map = maps[static_cast<size_t>(side.document) - 1];
+        ASSERT_GE(side.number, 1);
+        ASSERT_LE(static_cast<size_t>(side.number), map.size());
+        const std::string named = map[static_cast<size_t>(side.number) - 1];
+        SCOPED_TRACE("document " + std::to_string(side.document) + " side " + std::to_string(side.number) + ": " +
+                     named);
+        const size_t bar = named.find('|');
+        if (bar == std::string::npos)
+        {
+            ASSERT_EQ(side.pages.size(), 1u);
+            EXPECT_EQ(std::to_string(side.pages[0].page), named);
+            EXPECT_EQ(side.pages[0].slot, "whole");
+            continue;
+        }
+        ASSERT_EQ(side.pages.size(), 2u);
+        const std::string halves[2] = {named.substr(0, bar), named.substr(bar + 1)};
+        for (const DrawnPage &p : side.pages)
+        {
+            ASSERT_TRUE(p.slot == "left" || p.slot == "right") << p.slot;
+            const std::string &want = halves[p.slot == "left" ? 0 : 1];
+            EXPECT_EQ(p.page == 0 ? std::string("-") : std::to_string(p.page), want) << p.slot;
+            EXPECT_TRUE(p.area.Inside(SlotBox(side.sheet, p.slot), 0.05)) << "page " << p.page << " leaves its half";
+        }
+    }
+}
+
+TEST(PictureOfARun, ABookletTurnedByHandShowsEverySideAsThePageMapSaysWithTheTurn)
+{
+    TempDir dir;
+    WriteBytes(dir.Path("sample.pxl"), Sample("sample.pxl"));
+    ASSERT_EQ(Tool({"make", dir.Path("sample.pxl"), "--booklet", "manual", "-o", dir.Path("b.kdjob")}).code, 0);
+    ToolRun run =
+        Tool({"run", dir.Path("b.kdjob"), "--out", dir.Path("out"), "--answer", "ok", "--picture", dir.Path("b.svg")});
+    ASSERT_EQ(run.code, 0) << run.out << run.err;
+    EXPECT_TRUE(Contains(run.out, "picture of the sheets: " + dir.Path("b.svg"))) << run.out;
+    const std::vector<std::vector<std::string>> maps = PrintedLines(run.out);
+    ASSERT_EQ(maps.size(), 2u) << run.out;
+    std::unique_ptr<XmlNode> root = ReadSvg(dir.Path("b.svg"));
+    ASSERT_NE(root, nullptr);
+    ExpectSidesFollowThePageMaps(Sides(*root), maps);
+    // Pages drawn as numbers: a PCL XL job has no source to take thumbnails from.
+    for (const DrawnSide &side : Sides(*root))
+    {
+        for (const DrawnPage &p : side.pages)
+        {
+            EXPECT_EQ(p.number, p.page > 0 ? std::to_string(p.page) : "");
+        }
+    }
+    // The turn between the passes says what the person was told, every
+    // line within the picture (SVG text does not wrap by itself).
+    std::vector<const XmlNode *> turn = root->FindClass("turn");
+    ASSERT_EQ(turn.size(), 1u);
+    const double width = root->Number("width");
+    std::string told;
+    for (const XmlNode *line : turn[0]->FindClass("turn-step"))
+    {
+        const std::string text = line->AllText();
+        EXPECT_LE(line->Number("x") + text.size() * 6.2, width) << "runs off the picture: " << text;
+        told += (told.empty() ? "" : " ") + text.substr(text.find_first_not_of(' '));
+    }
+    EXPECT_TRUE(Contains(told, "Put the printed sheets back into the multi-purpose tray, printed side up, top edge "
+                               "first, in the order they came out"))
+        << told;
+    EXPECT_TRUE(Contains(told, "The first pass is in " + dir.Path("out") + "/b-1.pxl, a complete print job")) << told;
+}
+
+TEST(PictureOfARun, ExplainDrawsOneDocumentAndPointsJobFilesToShow)
+{
+    TempDir dir;
+    WriteBytes(dir.Path("sample.pxl"), Sample("sample.pxl"));
+    ASSERT_EQ(
+        Tool({"make", dir.Path("sample.pxl"), "--reverse", "--watermark", "DRAFT", "-o", dir.Path("r.kdjob")}).code, 0);
+    ASSERT_EQ(Tool({"run", dir.Path("r.kdjob"), "--out", dir.Path("out")}).code, 0);
+    const std::string printed = dir.Path("out") + "/r-1.pxl";
+    ToolRun explained = Tool({"explain", printed, "--job", dir.Path("r.kdjob"), "--picture", dir.Path("r.svg")});
+    ASSERT_EQ(explained.code, 0) << explained.err;
+    std::unique_ptr<XmlNode> root = ReadSvg(dir.Path("r.svg"));
+    ASSERT_NE(root, nullptr);
+    const std::vector<DrawnSide> sides = Sides(*root);
+    ExpectSidesFollowThePageMaps(sides, PrintedLines(explained.out));
+    ASSERT_EQ(sides.size(), 6u);
+    EXPECT_EQ(sides.front().pages[0].page, 6) << "reverse order starts with the last page";
+    for (const DrawnSide &side : sides)
+    {
+        EXPECT_TRUE(std::find(side.marks.begin(), side.marks.end(), "watermark: DRAFT") != side.marks.end())
+            << "side " << side.number;
+    }
+
+    // A job file is not a printed document: the person is sent to show.
+    ToolRun wrong = Tool({"explain", dir.Path("r.kdjob")});
+    EXPECT_EQ(wrong.code, 2);
+    EXPECT_TRUE(Contains(wrong.err, "is a job file, not a document the printer received: 'jobtool show ")) << wrong.err;
+    ToolRun shown = Tool({"show", dir.Path("r.kdjob")});
+    EXPECT_EQ(shown.code, 0) << shown.err;
+    EXPECT_TRUE(Contains(shown.out, "as made by: jobtool make INPUT --reverse --watermark DRAFT")) << shown.out;
+    // A picture that cannot be written says why, and fails.
+    ToolRun unwritable = Tool({"explain", printed, "--picture", dir.Path("no/such/dir/r.svg")});
+    EXPECT_EQ(unwritable.code, 1);
+    EXPECT_TRUE(Contains(unwritable.err, "no/such/dir/r.svg")) << unwritable.err;
+}
+
+TEST(PictureOfARun, APdfJobShowsThumbnailsOfItsSourcePages)
+{
+    if (!std::filesystem::exists(kMimeSpec))
+    {
+        GTEST_SKIP() << kMimeSpec << " is not installed";
+    }
+    TempDir dir;
+    ToolRun made = Tool({"make", kMimeSpec, "--booklet", "printer", "-o", dir.Path("m.kdjob")});
+    if (made.code == 1 && Contains(made.err, "install the Debian package ghostscript"))
+    {
+        GTEST_SKIP() << made.err;
+    }
+    ASSERT_EQ(made.code, 0) << made.err;
+    ToolRun run = Tool({"run", dir.Path("m.kdjob"), "--out", dir.Path("out"), "--picture", dir.Path("m.svg")});
+    ASSERT_EQ(run.code, 0) << run.out << run.err;
+    std::unique_ptr<XmlNode> root = ReadSvg(dir.Path("m.svg"));
+    ASSERT_NE(root, nullptr);
+    const std::vector<DrawnSide> sides = Sides(*root);
+    ExpectSidesFollowThePageMaps(sides, PrintedLines(run.out));
+    // Each of the 17 pages has its thumbnail, embedded once.
+    std::vector<const XmlNode *> images = root->Find([](const XmlNode &n) { return n.name == "image"; });
+    EXPECT_EQ(images.size(), 17u);
+    for (const DrawnSide &side : sides)
+    {
+        for (const DrawnPage &p : side.pages)
+        {
+            if (p.page > 0)
+            {
+                EXPECT_EQ(p.number, "") << "page " << p.page << " shows a number, not its thumbnail";
+            }
+        }
+    }
 }
 
 } // namespace

@@ -186,7 +186,6 @@ TEST(Printable, RunSaysWhatIsNotPrintableInThePrintedDocumentAndTheOverlayFile)
         std::ofstream f(pxl, std::ios::binary);
         f.write(reinterpret_cast<const char *>(w.bytes().data()), static_cast<std::streamsize>(w.bytes().size()));
     }
-    std::istringstream in;
     for (const std::vector<std::string> &options :
          {std::vector<std::string>{}, std::vector<std::string>{"--overlay-create", form}})
     {
@@ -195,7 +194,7 @@ TEST(Printable, RunSaysWhatIsNotPrintableInThePrintedDocumentAndTheOverlayFile)
         std::ostringstream out, err;
         ASSERT_EQ(jobtool::Make(make, out, err), 0) << err.str();
         std::ostringstream runOut, runErr;
-        EXPECT_EQ(jobtool::Run({job, "--out", dir.Path("out"), "--answer", "ok"}, in, runOut, runErr, false), 1)
+        EXPECT_EQ(jobtool::Run({job, "--out", dir.Path("out"), "--answer", "ok"}, runOut, runErr, nullptr), 1)
             << runOut.str();
         const std::string expected = options.empty() ? "well-formed PCL XL, not printable (offset "
                                                      : "a well-formed page body, not printable (offset ";

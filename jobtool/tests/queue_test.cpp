@@ -6,8 +6,10 @@
 
 #include "cupsd.h"
 #include "printqueue.h"
+#include "tool_run.h"
 
 #include <random>
+#include <regex>
 
 namespace jobtool_test
 {
@@ -116,6 +118,80 @@ TEST_F(Queue, RefusalsSayWhy)
     job = jobtool::SendToQueue(target, dir.Path("doc.pxl"), "t");
     EXPECT_FALSE(job.ok);
     EXPECT_TRUE(Contains(job.error, "lp did not take")) << job.error;
+}
+
+// The queue's job ids that the report names for documents 1, 2, ...
+std::vector<int> QueuedIds(const std::string &report)
+{
+    std::vector<int> ids;
+    const std::regex line("document ([0-9]+) sent to queue KD7720 as job KD7720-([0-9]+)\n");
+    for (auto m = std::sregex_iterator(report.begin(), report.end(), line); m != std::sregex_iterator(); ++m)
+    {
+        EXPECT_EQ(std::stoul((*m)[1].str()), ids.size() + 1) << "documents reported out of order";
+        ids.push_back(std::stoi((*m)[2].str()));
+    }
+    return ids;
+}
+
+// The whole way: make a manual-duplex job, run it with --print; the queue
+// prints to a file, where the documents must arrive whole and in order -
+// the even pages, the last first, then the odd ones.
+TEST(QueueRun, ATwoPassJobReachesAFilePrinterDocumentByDocument)
+{
+    TempDir dir;
+    FilePrinter printer(dir.Path("printer"));
+    ASSERT_EQ(printer.Error(), "");
+    CupsScheduler scheduler(Here());
+    ASSERT_TRUE(scheduler.Running()) << scheduler.Error();
+    std::string error;
+    ASSERT_TRUE(scheduler.AddFileQueue("KD7720", dir.Path("printer"), error)) << error;
+
+    WriteBytes(dir.Path("sample.pxl"), Sample("sample.pxl"));
+    ToolRun made = Tool({"make", dir.Path("sample.pxl"), "--manual-duplex", "-o", dir.Path("sample.kdjob")});
+    ASSERT_EQ(made.code, 0) << made.err;
+    ToolRun run = Tool({"run", dir.Path("sample.kdjob"), "--out", dir.Path("out"), "--print", "KD7720", "--server",
+                        scheduler.Server(), "--answer", "ok"});
+    ASSERT_EQ(run.code, 0) << run.out << run.err << scheduler.LogTail();
+
+    const std::vector<int> ids = QueuedIds(run.out);
+    ASSERT_EQ(ids.size(), 2u) << run.out;
+    EXPECT_LT(ids[0], ids[1]);
+    // The turn names the queue job of the first pass, not a file.
+    EXPECT_TRUE(Contains(run.out, "The first pass went to the printer as job KD7720-" + std::to_string(ids[0]) +
+                                      " on queue KD7720"))
+        << run.out;
+    // Each document is queued before the question that follows it.
+    EXPECT_LT(run.out.find("document 1 sent to queue"), run.out.find("+-- Manual Duplex")) << run.out;
+
+    const Bytes first = ReadBytes(dir.Path("out") + "/sample-1.pxl");
+    const Bytes second = ReadBytes(dir.Path("out") + "/sample-2.pxl");
+    ASSERT_FALSE(first.empty());
+    ASSERT_FALSE(second.empty());
+    Bytes sent = first;
+    sent.insert(sent.end(), second.begin(), second.end());
+    const Bytes arrived = printer.Received(sent.size(), 60);
+    ASSERT_EQ(arrived.size(), sent.size()) << scheduler.LogTail();
+    EXPECT_TRUE(arrived == sent) << "the documents changed on their way, or came out of order";
+    const jobtool::PageMap firstOut = jobtool::Explain(Bytes(arrived.begin(), arrived.begin() + first.size()), {});
+    EXPECT_TRUE(firstOut.wellFormed) << firstOut.error;
+    EXPECT_EQ(firstOut.Pages().size(), 3u);
+}
+
+TEST(QueueRun, AQueueThatRefusesStopsTheJobBeforeTheTurn)
+{
+    TempDir dir;
+    CupsScheduler scheduler(Here());
+    ASSERT_TRUE(scheduler.Running()) << scheduler.Error();
+    WriteBytes(dir.Path("sample.pxl"), Sample("sample.pxl"));
+    ASSERT_EQ(Tool({"make", dir.Path("sample.pxl"), "--manual-duplex", "-o", dir.Path("job.kdjob")}).code, 0);
+    ToolRun run = Tool({"run", dir.Path("job.kdjob"), "--out", dir.Path("out"), "--print", "NoSuchQueue", "--server",
+                        scheduler.Server(), "--answer", "ok"});
+    EXPECT_EQ(run.code, 1) << run.out;
+    EXPECT_TRUE(Contains(run.err, "document 1: lp did not take")) << run.err;
+    EXPECT_TRUE(Contains(run.err, "so the job stops at the question Manual Duplex")) << run.err;
+    EXPECT_FALSE(Contains(run.out, "sent to queue")) << run.out;
+    std::error_code ec;
+    EXPECT_FALSE(std::filesystem::exists(dir.Path("out") + "/job-2.pxl", ec));
 }
 
 TEST(QueueClient, WithoutLpTheMessageNamesThePackage)

@@ -53,7 +53,7 @@ Attempt RunWith(const spoolsim::Job &job, int answer = IDOK, const jobtool::Befo
 {
     Attempt r;
     r.replay = jobtool::RunJob(
-        job, [answer](const spoolsim::MessageBoxRecord &) { return answer; }, before);
+        job, [answer](const spoolsim::MessageBoxRecord &) { return answer; }, nullptr, before);
     return r;
 }
 

@@ -20,9 +20,8 @@ spoolsim::Job MadeWith(const TempDir &dir, const std::string &sample, const std:
     WriteBytes(dir.Path(sample), Sample(sample));
     std::vector<std::string> args = {"make", dir.Path(sample), "-o", dir.Path("job.kdjob")};
     args.insert(args.end(), options.begin(), options.end());
-    std::istringstream in;
     std::ostringstream out, err;
-    EXPECT_EQ(jobtool::Main(args, in, out, err), 0) << ::testing::PrintToString(options) << err.str();
+    EXPECT_EQ(jobtool::Main(args, out, err), 0) << ::testing::PrintToString(options) << err.str();
     spoolsim::LoadedJob loaded = spoolsim::LoadJob(ReadBytes(dir.Path("job.kdjob")));
     EXPECT_TRUE(loaded.job) << loaded.error;
     return loaded.job ? *loaded.job : spoolsim::Job();
@@ -43,7 +42,7 @@ TEST(Show, AJobShowsTheOptionsItWasMadeWith)
         {"--manual-duplex"},
         {"--manual-duplex", "--order", "desc", "--instruction-page"},
         {"--booklet", "printer"},
-        {"--booklet", "printer", "--direction", "1"},
+        {"--booklet", "printer", "--direction", "rtl"},
         {"--booklet", "manual", "--order", "desc"},
         {"--transparency", "same"},
         {"--transparency", "last", "--transparency-first"},

@@ -1,0 +1,51 @@
+#include "commands.h"
+
+#include "args.h"
+#include "cli.h"
+#include "fileio.h"
+#include "jobfile.h"
+#include "show.h"
+
+#include <ostream>
+
+namespace jobtool
+{
+
+int ShowCommand(const std::vector<std::string> &argv, std::ostream &out, std::ostream &err)
+{
+    Args a(argv);
+    std::string jobPath;
+    while (a.Next())
+    {
+        if (a.IsOption())
+        {
+            throw UsageError{"show has no option " + a.Current()};
+        }
+        if (!jobPath.empty())
+        {
+            throw UsageError{"show takes one job file, not also \"" + a.Current() + "\""};
+        }
+        jobPath = a.Current();
+    }
+    if (jobPath.empty())
+    {
+        throw UsageError{"show needs a job file"};
+    }
+    std::string error;
+    std::optional<Bytes> data = ReadFile(jobPath, error);
+    if (!data)
+    {
+        err << "jobtool: " << error << "\n";
+        return kFailed;
+    }
+    spoolsim::LoadedJob loaded = spoolsim::LoadJob(*data);
+    if (!loaded.job)
+    {
+        err << "jobtool: " << jobPath << ": not a job file: " << loaded.error << "\n";
+        return kFailed;
+    }
+    out << FormatShownJob(ShowJob(*loaded.job), *loaded.job, jobPath);
+    return kDone;
+}
+
+} // namespace jobtool

@@ -1,0 +1,95 @@
+#include "delivery.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace jobtool
+{
+
+namespace
+{
+
+// Flushes what the system holds of the file to the disk.
+bool SyncToDisk(std::FILE *f)
+{
+#ifdef _WIN32
+    return _commit(_fileno(f)) == 0;
+#else
+    return ::fsync(::fileno(f)) == 0;
+#endif
+}
+
+} // namespace
+
+bool WriteDurably(const std::string &path, const std::vector<uint8_t> &data, std::string &error)
+{
+    std::FILE *f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr)
+    {
+        error = "cannot write " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    bool ok = data.empty() || std::fwrite(data.data(), 1, data.size(), f) == data.size();
+    int why = errno;
+    if (ok && std::fflush(f) != 0)
+    {
+        ok = false;
+        why = errno;
+    }
+    if (ok && !SyncToDisk(f))
+    {
+        ok = false;
+        why = errno;
+    }
+    if (std::fclose(f) != 0 && ok)
+    {
+        ok = false;
+        why = errno;
+    }
+    if (!ok)
+    {
+        error = "cannot write " + path + ": " + std::strerror(why);
+        std::error_code ec;
+        std::filesystem::remove(path, ec);
+    }
+    return ok;
+}
+
+Delivery::Delivery(std::string dir, std::string stem, std::optional<QueueTarget> queue)
+    : m_dir(std::move(dir)), m_stem(std::move(stem)), m_queue(std::move(queue))
+{
+}
+
+Delivered Delivery::Deliver(int number, const std::vector<uint8_t> &data, const std::string &title)
+{
+    Delivered d;
+    d.number = number;
+    const std::string path = (std::filesystem::path(m_dir) / (m_stem + "-" + std::to_string(number) + ".pxl")).string();
+    if (!WriteDurably(path, data, d.error))
+    {
+        return d;
+    }
+    d.path = path;
+    if (m_queue)
+    {
+        d.queue = m_queue->queue;
+        QueuedJob job = SendToQueue(*m_queue, path, title);
+        if (!job.ok)
+        {
+            d.error = job.error;
+            return d;
+        }
+        d.queueJobId = job.jobId;
+    }
+    return d;
+}
+
+} // namespace jobtool
