@@ -81,6 +81,7 @@ struct Outcome
     Bytes printed; // every printer document, in order
     std::vector<spoolsim::MessageBoxRecord> boxes;
     bool anyFailureReported = false; // a hook returned FALSE or NULL
+    bool readBackFailed = false;     // the output routine could not read its spool file back
     DWORD cPrinterWrites = 0;
     DWORD cFileWrites = 0;
 };
@@ -188,6 +189,8 @@ Outcome RunScenario(const Scenario &s, const Injection &inj, const std::vector<i
             std::any_of(jo.run.writes.begin(), jo.run.writes.end(),
                         [](const spoolsim::WriteRecord &w) { return !w.result; }) ||
             std::any_of(jo.run.endPageResults.begin(), jo.run.endPageResults.end(), [](BOOL b) { return !b; });
+        out.readBackFailed =
+            out.readBackFailed || !jo.run.TracesStartingWith(W("QVXLUMPD: spool file read back failed")).empty();
         out.jobs.push_back(std::move(jo));
     }
     out.cFileWrites = W32EmuCallCount("WriteFile");
@@ -388,7 +391,7 @@ std::vector<std::string> Check(const Scenario &s, const Outcome &base, const Inj
 
     // Where the injected call fell: while the job was taken in, or in the
     // output routines of DrvSplEndDoc (whose seeks, reads and printer writes
-    // are not examined).
+    // are examined only for the gap a failed read back leaves).
     bool bOutputPhase = false;
     if (inj.kind == Injection::Call || inj.kind == Injection::ShortFileWrite)
     {
@@ -459,11 +462,28 @@ std::vector<std::string> Check(const Scenario &s, const Outcome &base, const Inj
         {
             problems.push_back("the printer received bytes the job does not hold");
         }
+        // A seek or read of the spool file that fails ends what is sent from
+        // it: the printer gets less than the job holds, and nothing else.
+        if (out.readBackFailed &&
+            (out.printed.size() >= base.printed.size() || !IsSubsequence(out.printed, base.printed)))
+        {
+            problems.push_back("the printer received more than what came before a failed read back");
+        }
+        const bool bRoutineReports = s.name.compare(0, 7, "collate") == 0 || s.name.compare(0, 7, "reverse") == 0 ||
+                                     s.name == "watermark_spooled" || s.name == "overlay_spooled";
+        const bool bShownAny = std::any_of(out.boxes.begin(), out.boxes.end(), [](const spoolsim::MessageBoxRecord &b) {
+            const std::string text = Narrow(b.text);
+            return text == "Failed in collation printing" || text == "Failed to print in reverse order";
+        });
+        if (out.readBackFailed && bRoutineReports && !bShownAny)
+        {
+            problems.push_back("a failed read back that collation or reverse order does not report");
+        }
         for (const spoolsim::MessageBoxRecord &box : out.boxes)
         {
             std::string text = Narrow(box.text);
             if ((text == "Failed in collation printing" || text == "Failed to print in reverse order") &&
-                !(inj.kind == Injection::Call && inj.function == "GlobalAlloc"))
+                !(inj.kind == Injection::Call && inj.function == "GlobalAlloc") && !out.readBackFailed)
             {
                 problems.push_back("\"" + text + "\" for a failure the routine does not examine");
             }

@@ -251,7 +251,7 @@ void DoBooklet(PSPLDATA pData, HANDLE hPrinter, DWORD JobId)
     {
         PrintInstructionPage(pData, hPrinter);
     }
-    WriteLeadIn(hPrinter, TRUE, &pData->dwLeadIn1);
+    WriteLeadIn(pData, hPrinter, TRUE, &pData->dwLeadIn1);
     if (N > 1)
     {
         for (k = 2 * S; k >= 2; k -= 2)
@@ -265,7 +265,7 @@ void DoBooklet(PSPLDATA pData, HANDLE hPrinter, DWORD JobId)
         NotifySpooler(pData, hPrinter, 0, JobId);
 
         SendSpoolRange(pData, hPrinter, pBuffer, 0, pData->file_info.dwPage[0]);
-        WriteLeadIn(hPrinter, TRUE, &pData->dwLeadIn2);
+        WriteLeadIn(pData, hPrinter, TRUE, &pData->dwLeadIn2);
         if (pData->DevMode.sManualDuplexOrder == 1)
         {
             for (k = 2 * S - 1; k >= 1; k -= 2)

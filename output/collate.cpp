@@ -54,18 +54,18 @@ BOOL DoReverseCollatePrn(PSPLDATA pData, HANDLE hPrinter, DWORD dwFlags)
     {
         if (!bSeveral)
         {
-            WriteLeadIn(hPrinter, bLeadIns, &pData->dwLeadIn1);
+            WriteLeadIn(pData, hPrinter, bLeadIns, &pData->dwLeadIn1);
             SendPage(pData, hPrinter, pBuffer, iFirst);
             continue;
         }
         p = iFirst;
         if (pData->DevMode.sReverseLeadIn != 0)
         {
-            WriteLeadIn(hPrinter, bLeadIns, &pData->dwLeadIn1);
+            WriteLeadIn(pData, hPrinter, bLeadIns, &pData->dwLeadIn1);
             SendPage(pData, hPrinter, pBuffer, p);
             p += iStep;
         }
-        WriteLeadIn(hPrinter, bLeadIns, &pData->dwLeadIn2);
+        WriteLeadIn(pData, hPrinter, bLeadIns, &pData->dwLeadIn2);
         for (; p != iStop && p >= 1 && p <= N; p += iStep)
         {
             SendPage(pData, hPrinter, pBuffer, p);
@@ -75,7 +75,7 @@ BOOL DoReverseCollatePrn(PSPLDATA pData, HANDLE hPrinter, DWORD dwFlags)
 
 Cleanup:
     GlobalFree(pBuffer);
-    return TRUE;
+    return (pData->dwFlags & JF_READBACK_FAILED) ? FALSE : TRUE;
 }
 
 BOOL DoCollatePrinting(PSPLDATA pData, HANDLE hPrinter)
@@ -112,5 +112,5 @@ BOOL DoCollatePrinting(PSPLDATA pData, HANDLE hPrinter)
 
 Cleanup:
     GlobalFree(pBuffer);
-    return TRUE;
+    return (pData->dwFlags & JF_READBACK_FAILED) ? FALSE : TRUE;
 }

@@ -139,7 +139,7 @@ void DoManualDuplex(PSPLDATA pData, HANDLE hPrinter, DWORD JobId)
 
     if (N == 1)
     {
-        WriteLeadIn(hPrinter, bLeadIns, &pData->dwLeadIn1);
+        WriteLeadIn(pData, hPrinter, bLeadIns, &pData->dwLeadIn1);
         SendPage(pData, hPrinter, pBuffer, 1);
         SendTrailer(pData, hPrinter, pBuffer);
         goto Cleanup;
@@ -149,7 +149,7 @@ void DoManualDuplex(PSPLDATA pData, HANDLE hPrinter, DWORD JobId)
     {
         PrintInstructionPage(pData, hPrinter);
     }
-    WriteLeadIn(hPrinter, bLeadIns, &pData->dwLeadIn1);
+    WriteLeadIn(pData, hPrinter, bLeadIns, &pData->dwLeadIn1);
     SendEveryOtherPage(pData, hPrinter, pBuffer, iLastEven, -2, N);
     SendTrailer(pData, hPrinter, pBuffer);
 
@@ -158,7 +158,7 @@ void DoManualDuplex(PSPLDATA pData, HANDLE hPrinter, DWORD JobId)
     NotifySpooler(pData, hPrinter, 0, JobId);
 
     SendSpoolRange(pData, hPrinter, pBuffer, 0, cbHeader);
-    WriteLeadIn(hPrinter, bLeadIns, &pData->dwLeadIn2);
+    WriteLeadIn(pData, hPrinter, bLeadIns, &pData->dwLeadIn2);
     if (pData->DevMode.sManualDuplexOrder == 1)
     {
         // The fronts of the re-inserted sheets, highest first, then an odd

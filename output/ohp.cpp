@@ -43,7 +43,7 @@ void DoOhpPrinting(PSPLDATA pData, HANDLE hPrinter, DWORD dwFlags)
             {
                 p = iTransparency;
                 iTransparency += iStep;
-                WriteLeadIn(hPrinter, bLeadIns, &pData->dwLeadIn2);
+                WriteLeadIn(pData, hPrinter, bLeadIns, &pData->dwLeadIn2);
             }
             else
             {
@@ -56,7 +56,7 @@ void DoOhpPrinting(PSPLDATA pData, HANDLE hPrinter, DWORD dwFlags)
                 {
                     p = N;
                 }
-                WriteLeadIn(hPrinter, bLeadIns, &pData->dwLeadIn1);
+                WriteLeadIn(pData, hPrinter, bLeadIns, &pData->dwLeadIn1);
             }
             SendPage(pData, hPrinter, pBuffer, p);
         }

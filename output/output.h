@@ -20,7 +20,7 @@ DWORD ShortHeaderEnd(PSPLDATA pData);
 // Reads the lead-in fragments into dwLeadIn1 and dwLeadIn2; FALSE when the
 // header holds none or they cannot be read (nothing is written for them then).
 BOOL ReadLeadIns(PSPLDATA pData, LPBYTE pBuffer);
-void WriteLeadIn(HANDLE hPrinter, BOOL bLeadIns, const DWORD *pdwLeadIn);
+void WriteLeadIn(PSPLDATA pData, HANDLE hPrinter, BOOL bLeadIns, const DWORD *pdwLeadIn);
 // Sends the job header [0, cbHeader), with the copy-command fragment at
 // dwCopyPos when bCopyCommand and more than one copy is asked for.
 void SendJobHeader(PSPLDATA pData, HANDLE hPrinter, LPBYTE pBuffer, DWORD cbHeader, BOOL bCopyCommand);

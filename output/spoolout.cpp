@@ -8,10 +8,16 @@ void SendSpoolRange(PSPLDATA pData, HANDLE hPrinter, LPBYTE pBuffer, DWORD dwFro
     {
         return;
     }
-    if (SeekSpoolFile(pData, dwFrom))
+    if (pData->dwFlags & JF_READBACK_FAILED)
     {
-        SendPageData(pData, hPrinter, pBuffer, dwTo - dwFrom);
+        return;
     }
+    if (!SeekSpoolFile(pData, dwFrom))
+    {
+        LoseReadBack(pData);
+        return;
+    }
+    SendPageData(pData, hPrinter, pBuffer, dwTo - dwFrom);
 }
 
 // A job without a page start has no page to order or repeat: what it spooled
@@ -54,6 +60,7 @@ BOOL ReadLeadIns(PSPLDATA pData, LPBYTE pBuffer)
     }
     if (!SeekSpoolFile(pData, dwFirstPage - 8) || !ReadFile(pData->hTempFile, pBuffer, 8, &cbRead, NULL) || cbRead != 8)
     {
+        LoseReadBack(pData);
         return FALSE;
     }
     CopyMemory(&pData->dwLeadIn1, pBuffer, 4);
@@ -61,9 +68,10 @@ BOOL ReadLeadIns(PSPLDATA pData, LPBYTE pBuffer)
     return TRUE;
 }
 
-void WriteLeadIn(HANDLE hPrinter, BOOL bLeadIns, const DWORD *pdwLeadIn)
+// After a gap in what was read back, not even a lead-in follows.
+void WriteLeadIn(PSPLDATA pData, HANDLE hPrinter, BOOL bLeadIns, const DWORD *pdwLeadIn)
 {
-    if (bLeadIns)
+    if (bLeadIns && !(pData->dwFlags & JF_READBACK_FAILED))
     {
         WritePrinterAll(hPrinter, pdwLeadIn, 4);
     }

@@ -59,6 +59,7 @@ BOOL WriteToFile(PSPLDATA pData, LPVOID pBuf, DWORD cbBuf, LPDWORD pcWritten);
 void CheckOrientationArray(PSPLDATA pData);
 void FreeOrientationList(PSPLDATA pData);
 void SendPageData(PSPLDATA pData, HANDLE hPrinter, LPBYTE pBuffer, DWORD cbCount);
+void LoseReadBack(PSPLDATA pData);
 BOOL SeekSpoolFile(PSPLDATA pData, DWORD dwOffset);
 // Seeks to an unsigned 32-bit offset: with a high part of 0 the whole range
 // up to 4 GiB is reachable, where a lone LONG would stop at 2 GiB.

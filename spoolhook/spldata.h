@@ -44,6 +44,9 @@
 // The deferred-text capture lost bytes it had taken (a failed write could
 // not be undone): the rest of the job is refused.
 #define JF_CAPTURE_FAILED 0x800
+// Reading the spool file back failed at the end of the document: what was
+// sent stops at the gap, and the output routine reports a failure.
+#define JF_READBACK_FAILED 0x1000
 
 // Transfer buffer of every copy from a file to the printer.
 #define PRINT_BUF_SIZE 8192

@@ -413,23 +413,38 @@ BOOL WriteToFile(PSPLDATA pData, LPVOID pBuf, DWORD cbBuf, LPDWORD pcWritten)
     return TRUE;
 }
 
+// A spool file that cannot be read back leaves a gap in the document:
+// nothing more is sent after it, so that no page goes out without what came
+// before it, and the output routine reports the failure.
+void LoseReadBack(PSPLDATA pData)
+{
+    if (!(pData->dwFlags & JF_READBACK_FAILED))
+    {
+        pData->dwFlags |= JF_READBACK_FAILED;
+        OutputDebugStringW(W("QVXLUMPD: spool file read back failed, the document is incomplete\n"));
+    }
+}
+
 // Copies cbCount bytes from the spool file's current position to the
-// printer. Only bytes actually read are sent: a short read ends the copy
-// rather than sending what a previous chunk left in the buffer.
+// printer. Only bytes actually read are sent; a read that fails or comes
+// short (the bytes lie within what was spooled) ends the copy and the
+// document's output.
 void SendPageData(PSPLDATA pData, HANDLE hPrinter, LPBYTE pBuffer, DWORD cbCount)
 {
-    while (cbCount > 0)
+    while (cbCount > 0 && !(pData->dwFlags & JF_READBACK_FAILED))
     {
         DWORD cbChunk = cbCount > PRINT_BUF_SIZE ? PRINT_BUF_SIZE : cbCount;
         DWORD cbRead = 0;
 
         if (!ReadFile(pData->hTempFile, pBuffer, cbChunk, &cbRead, NULL) || cbRead == 0)
         {
+            LoseReadBack(pData);
             return;
         }
         WritePrinterAll(hPrinter, pBuffer, cbRead);
         if (cbRead < cbChunk)
         {
+            LoseReadBack(pData);
             return;
         }
         cbCount -= cbChunk;

@@ -19,6 +19,7 @@ const char kTraceBookletRefused[] = "QVXLUMPD: booklet record refused";
 const char kTraceSpoolFileLost[] = "QVXLUMPD: spool file lost";
 const char kTraceNoSpoolFile[] = "Could not create temporary file.";
 const char kTraceSpoolIncomplete[] = "QVXLUMPD: spooled data incomplete, nothing sent";
+const char kTraceReadBackFailed[] = "QVXLUMPD: spool file read back failed, the document is incomplete";
 const char kTraceTextLost[] = "QVXLUMPD: deferred text lost, job refused";
 const char kBoxNoTempFile[] = "Could not create temporary file.";
 const char kBoxOverlayCreateFailed[] = "Failed to CreateFile in Create Overlay";
@@ -577,7 +578,13 @@ std::vector<std::string> Reasons(const spoolsim::Job &job, const spoolsim::RunRe
     {
         add("part of the job was refused, so the hook sent none of it to the printer");
     }
-    if (e.Box(kBoxCollation) != nullptr || e.Box(kBoxReverse) != nullptr)
+    if (e.Traced(kTraceReadBackFailed))
+    {
+        add("the hook could not read the job back from its spool file: the printed document stops where the "
+            "reading failed" +
+            (machine.tempProblem.empty() ? std::string() : " (" + machine.tempProblem + ")"));
+    }
+    else if (e.Box(kBoxCollation) != nullptr || e.Box(kBoxReverse) != nullptr)
     {
         add("the hook could not read the job back from its spool file to print it" +
             (machine.tempProblem.empty() ? std::string() : ": " + machine.tempProblem));

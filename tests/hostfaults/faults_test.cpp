@@ -136,6 +136,34 @@ TEST_F(HostFaults, OutputRoutineWithoutItsBufferIsReported)
     ExpectNothingLeft();
 }
 
+// A spool file that cannot be read back at the end leaves a gap: the printer
+// gets what came before it and nothing after (no page without the header or
+// the pages before it), and the routine reports the failure.
+TEST_F(HostFaults, SpoolFileThatCannotBeReadBackIsReported)
+{
+    for (short reverse : {0, 1})
+    {
+        DocumentJob job(Collated(2, reverse), 3);
+        Job built = job.Build();
+        spooler->beforeStep = nullptr;
+        const Bytes whole = Run(built).PrinterDocument(0).data;
+        for (DWORD nth : {1, 2, 3})
+        {
+            FailAt(built.steps.size(), "ReadFile", nth, ERROR_READ_FAULT);
+            RunResult r = Run(built);
+            const Bytes &sent = r.PrinterDocument(0).data;
+            EXPECT_LT(sent.size(), whole.size()) << reverse << " " << nth;
+            EXPECT_TRUE(std::equal(sent.begin(), sent.end(), whole.begin())) << "not a prefix: " << reverse << nth;
+            EXPECT_EQ(r.TracesStartingWith(W("QVXLUMPD: spool file read back failed")).size(), 1u);
+            EXPECT_EQ(Texts(r),
+                      std::vector<std::string>{
+                          Box(reverse ? "Failed to print in reverse order" : "Failed in collation printing", MB_OK)});
+        }
+    }
+    spooler->beforeStep = nullptr;
+    ExpectNothingLeft();
+}
+
 // Without a spool file the job keeps taking its markers, refuses its data,
 // and sends nothing at its end.
 TEST_F(HostFaults, SpoolFileThatCannotBeCreated)
