@@ -166,9 +166,20 @@ void StopListening()
     InterlockedExchange(&g_bListening, 0);
 }
 
+// The Windows build's machine is the Windows it runs on: its driver folder is
+// emptied before and after every run. That is only sound in a Wine prefix
+// made for the purpose, never on a Windows with printer drivers installed.
 std::string NewMachineRoot(std::string *problem)
 {
-    (void)problem;
+    HMODULE hNtdll = GetModuleHandleW(W("ntdll.dll"));
+    if (hNtdll == nullptr || GetProcAddress(hNtdll, "wine_get_version") == nullptr)
+    {
+        if (problem != nullptr)
+        {
+            *problem = "the simulated machine runs only under Wine: on Windows it would empty this system's printer "
+                       "driver folder";
+        }
+    }
     return std::string();
 }
 
