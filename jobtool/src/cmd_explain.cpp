@@ -6,10 +6,15 @@
 #include "jobfile.h"
 #include "pagemap.h"
 
+#include <new>
+
 namespace jobtool
 {
 
-int ExplainCommand(const std::vector<std::string> &argv, std::ostream &out, std::ostream &err)
+namespace
+{
+
+int Explained(const std::vector<std::string> &argv, std::ostream &out, std::ostream &err)
 {
     Args a(argv);
     std::string outputPath, jobPath, inputPath;
@@ -46,10 +51,10 @@ int ExplainCommand(const std::vector<std::string> &argv, std::ostream &out, std:
         throw UsageError{"explain takes --job or --input, not both"};
     }
     std::string error;
-    std::optional<Bytes> output = ReadFile(outputPath, error);
-    if (!output)
+    pclxl::FileSource output(outputPath);
+    if (!output.ok())
     {
-        err << "jobtool: " << error << "\n";
+        err << "jobtool: " << output.error() << "\n";
         return kFailed;
     }
     Reference ref;
@@ -84,9 +89,32 @@ int ExplainCommand(const std::vector<std::string> &argv, std::ostream &out, std:
         err << "jobtool: " << (jobPath.empty() ? inputPath : jobPath) << ": " << error << "\n";
         return kFailed;
     }
-    PageMap map = Explain(*output, ref);
+    Progress progress("explain " + outputPath, output.size());
+    ExplainHooks hooks;
+    hooks.progress = &progress;
+    PageMap map = Explain(output, ref, hooks);
+    if (!output.error().empty())
+    {
+        err << "jobtool: " << output.error() << "\n";
+        return kFailed;
+    }
     out << FormatPageMap(map, outputPath);
     return map.wellFormed ? kDone : kFailed;
+}
+
+} // namespace
+
+int ExplainCommand(const std::vector<std::string> &argv, std::ostream &out, std::ostream &err)
+{
+    try
+    {
+        return Explained(argv, out, err);
+    }
+    catch (const std::bad_alloc &)
+    {
+        err << "jobtool: out of memory: the page map could not be made\n";
+        return kFailed;
+    }
 }
 
 } // namespace jobtool

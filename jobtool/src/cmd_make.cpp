@@ -3,17 +3,22 @@
 #include "args.h"
 #include "cli.h"
 #include "driver.h"
-#include "jobfile.h"
+#include "faultpoint.h"
 #include "fileio.h"
+#include "jobfile.h"
 
 #include <filesystem>
 #include <map>
+#include <new>
 #include <set>
 
 namespace jobtool
 {
 
-int Make(const std::vector<std::string> &argv, std::ostream &out, std::ostream &err)
+namespace
+{
+
+int MakeCommand(const std::vector<std::string> &argv, std::ostream &out, std::ostream &err)
 {
     Args a(argv);
     std::string input, output;
@@ -202,6 +207,7 @@ int Make(const std::vector<std::string> &argv, std::ostream &out, std::ostream &
         err << "jobtool: " << error << "\n";
         return kFailed;
     }
+    FaultPoint("make");
     MadeJob made = MakeJob(*pxl, o);
     if (!made.job)
     {
@@ -219,6 +225,21 @@ int Make(const std::vector<std::string> &argv, std::ostream &out, std::ostream &
         out << "  note: " << note << "\n";
     }
     return kDone;
+}
+
+} // namespace
+
+int Make(const std::vector<std::string> &argv, std::ostream &out, std::ostream &err)
+{
+    try
+    {
+        return MakeCommand(argv, out, err);
+    }
+    catch (const std::bad_alloc &)
+    {
+        err << "jobtool: out of memory: no job file was written\n";
+        return kFailed;
+    }
 }
 
 } // namespace jobtool

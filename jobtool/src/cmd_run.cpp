@@ -7,6 +7,7 @@
 #include "fileio.h"
 #include "jobfile.h"
 #include "pagemap.h"
+#include "printedfiles.h"
 #include "replay.h"
 
 #include <pclxl/samples.h>
@@ -14,11 +15,17 @@
 #include <filesystem>
 #include <functional>
 #include <iostream>
+#include <memory>
+#include <new>
 
 namespace jobtool
 {
 
-int Run(const std::vector<std::string> &argv, std::istream &in, std::ostream &out, std::ostream &err, bool terminal)
+namespace
+{
+
+int RunCommand(const std::vector<std::string> &argv, std::istream &in, std::ostream &out, std::ostream &err,
+               bool terminal, std::unique_ptr<PrintedFiles> &files)
 {
     Args a(argv);
     std::string jobPath, outDir = ".";
@@ -97,7 +104,15 @@ int Run(const std::vector<std::string> &argv, std::istream &in, std::ostream &ou
     std::filesystem::create_directories(outDir, ec);
 
     Terminal boxes(answers, in, out, !terminal);
-    Replay replay = RunJob(job, std::ref(boxes));
+    files = std::make_unique<PrintedFiles>(outDir, stem);
+    PrintedFiles &printer = *files;
+    Replay replay = RunJob(job, std::ref(boxes), [&printer](size_t doc, const BYTE *data, DWORD size) {
+        return printer.Write(doc, data, size);
+    });
+    if (printer.OutOfMemory())
+    {
+        throw std::bad_alloc();
+    }
     if (trace)
     {
         for (const spoolsim::WString &t : replay.run.traces)
@@ -126,30 +141,39 @@ int Run(const std::vector<std::string> &argv, std::istream &in, std::ostream &ou
     {
         out << "note: the pages cannot be matched with the input: " << refError << "\n";
     }
+    std::vector<PrintedFiles::Printed> printed;
+    if (!printer.Finish(replay.run, printed))
+    {
+        err << "jobtool: " << printer.error() << "\n";
+        return kFailed;
+    }
     size_t n = 0;
-    for (const spoolsim::Document *doc : replay.run.PrinterDocuments())
+    for (const PrintedFiles::Printed &p : printed)
     {
         n++;
-        if (doc->data.empty())
+        if (p.size == 0)
         {
             out << "document " << n << ": empty, nothing reached the printer\n";
             continue;
         }
-        if (!doc->ended)
+        if (p.path.empty())
         {
-            out << "document " << n << ": " << doc->data.size()
+            out << "document " << n << ": " << p.size
                 << " bytes, cancelled: the spooler drops it and nothing is printed\n";
             continue;
         }
-        std::string path = (std::filesystem::path(outDir) / (stem + "-" + std::to_string(n) + ".pxl")).string();
-        if (!WriteFile(path, doc->data, error))
+        pclxl::FileSource source(p.path);
+        Progress progress("explain " + p.path, source.size());
+        ExplainHooks hooks;
+        hooks.progress = &progress;
+        PageMap map = Explain(source, ref, hooks);
+        if (!source.error().empty())
         {
-            err << "jobtool: " << error << "\n";
+            err << "jobtool: " << source.error() << "\n";
             return kFailed;
         }
-        PageMap map = Explain(doc->data, ref);
-        out << "document " << n << " (\"" << spoolsim::Narrow(doc->name) << "\") written to " << path << "\n";
-        out << FormatPageMap(map, path);
+        out << "document " << n << " (\"" << spoolsim::Narrow(p.doc->name) << "\") written to " << p.path << "\n";
+        out << FormatPageMap(map, p.path);
         failed = failed || !map.wellFormed;
     }
     if (n == 0)
@@ -174,6 +198,32 @@ int Run(const std::vector<std::string> &argv, std::istream &in, std::ostream &ou
         }
     }
     return failed ? kFailed : kDone;
+}
+
+} // namespace
+
+int Run(const std::vector<std::string> &argv, std::istream &in, std::ostream &out, std::ostream &err, bool terminal)
+{
+    std::unique_ptr<PrintedFiles> files;
+    try
+    {
+        return RunCommand(argv, in, out, err, terminal, files);
+    }
+    catch (const std::bad_alloc &)
+    {
+        err << "jobtool: out of memory: the run stops here";
+        const std::vector<std::string> written = files ? files->Written() : std::vector<std::string>();
+        if (written.empty())
+        {
+            err << "; no document was written\n";
+        }
+        for (size_t i = 0; i < written.size(); i++)
+        {
+            err << (i == 0 ? "; the documents written so far are kept (the last one may be cut short):\n" : "") << "  "
+                << written[i] << "\n";
+        }
+        return kFailed;
+    }
 }
 
 } // namespace jobtool

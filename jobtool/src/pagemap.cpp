@@ -1,12 +1,17 @@
 #include "pagemap.h"
 
+#include "digest.h"
 #include "driver.h"
+#include "faultpoint.h"
+
+#include "pclxl/documentstream.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <map>
 #include <set>
+#include <unordered_map>
 
 namespace jobtool
 {
@@ -277,119 +282,10 @@ bool FindHalves(const Bytes &sheet, const Reference &ref, Entry &entry)
     return true;
 }
 
-// "BeginSession, OpenDataSource, 1 font, 233 characters" for a range of commands.
-std::string Summarise(const std::vector<pclxl::Command> &cmds, size_t begin, size_t end)
-{
-    std::vector<std::string> parts;
-    size_t fonts = 0, chars = 0;
-    std::string last;
-    for (const pclxl::Command &c : cmds)
-    {
-        if (c.begin < begin || c.begin >= end)
-        {
-            continue;
-        }
-        std::string name = c.name() ? c.name() : "?";
-        if (c.op == op::BeginFontHeader)
-        {
-            fonts++;
-        }
-        else if (c.op == op::ReadChar)
-        {
-            chars++; // a BeginChar may download many
-        }
-        else if (c.op == op::BeginStream)
-        {
-            const pclxl::Attribute *a = c.find(attr::StreamName);
-            parts.push_back("stream \"" + (a ? a->value.text() : std::string()) + "\"");
-        }
-        else if (c.op == op::ReadFontHeader || c.op == op::EndFontHeader || c.op == op::BeginChar ||
-                 c.op == op::EndChar || c.op == op::ReadStream || c.op == op::EndStream)
-        {
-        }
-        else if (name != last)
-        {
-            parts.push_back(name);
-        }
-        last = name;
-    }
-    if (fonts > 0)
-    {
-        parts.push_back(std::to_string(fonts) + (fonts == 1 ? " font" : " fonts"));
-    }
-    if (chars > 0)
-    {
-        parts.push_back(std::to_string(chars) + (chars == 1 ? " character" : " characters"));
-    }
-    std::string out;
-    for (const std::string &p : parts)
-    {
-        out += (out.empty() ? "" : ", ") + p;
-    }
-    return out;
-}
-
-std::optional<pclxl::Error> DuplicateAttribute(const std::vector<pclxl::Command> &cmds)
-{
-    for (const pclxl::Command &c : cmds)
-    {
-        std::set<uint16_t> seen;
-        for (const pclxl::Attribute &a : c.attributes)
-        {
-            if (!seen.insert(a.id).second)
-            {
-                return pclxl::Error{a.offset, std::string(c.name() ? c.name() : "operator") + " has attribute " +
-                                                  pclxl::describeAttributeId(a.id) + " twice"};
-            }
-        }
-    }
-    return std::nullopt;
-}
-
-bool IsWhitespace(pclxl::Bytes data, size_t begin, size_t end)
-{
-    for (size_t i = begin; i < end; i++)
-    {
-        if (!pclxl::isWhitespace(data[i]))
-        {
-            return false;
-        }
-    }
-    return true;
-}
-
 uint32_t U32(const uint8_t *p)
 {
     return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
            static_cast<uint32_t>(p[3]) << 24;
-}
-
-// The hook's overlay embedding: uint32 N, StreamDataLength, ReadStream and N
-// bytes of data whose stream header is the hook's.
-void FindEmbeddings(pclxl::Bytes data, const pclxl::Document &doc, size_t end, Entry &entry)
-{
-    static const char kHeader[] = ") HP-PCL XL;2;0;Comment ";
-    for (const pclxl::StreamDefinition &s : doc.streams)
-    {
-        for (size_t i : s.read_commands)
-        {
-            const pclxl::Command &c = doc.commands[i];
-            if (c.begin >= end || c.end - c.begin < 15 + 60 + 1)
-            {
-                continue;
-            }
-            const uint8_t *p = data.data + c.begin;
-            const uint32_t n = U32(p + 1);
-            if (p[0] == pclxl::dt::UInt32 && p[5] == 0xF8 && p[6] == attr::StreamDataLength && p[7] == op::ReadStream &&
-                p[8] == pclxl::tag::DataLength && U32(p + 9) == n &&
-                std::memcmp(p + 13, kHeader, sizeof(kHeader) - 1) == 0)
-            {
-                entry.fragments.push_back(
-                    {"overlay embedding", c.begin, c.end - c.begin,
-                     "stream \"" + s.name + "\", " + std::to_string(n - 63) + " bytes of overlay data"});
-            }
-        }
-    }
 }
 
 } // namespace
@@ -616,17 +512,30 @@ Reference ReferenceFromJob(const spoolsim::Job &job, std::string *error)
         ref.bodies = bodies;
         return ref;
     }
-    pclxl::Document doc = pclxl::readDocument(pclxl::Bytes(printable));
-    if (!doc.ok())
+    // One page at a time: the stream is as large as the document.
+    class Pages : public pclxl::DocumentHandler
     {
-        *error = "the job's stream is not sound PCL XL: " + doc.error->message();
+      public:
+        explicit Pages(const Reference &r) : ref(r)
+        {
+        }
+        void onPage(const pclxl::Page &p, const uint8_t *bytes) override
+        {
+            pages.push_back({Normalise(pclxl::Bytes(bytes, p.range.size()), 0, ref).bytes});
+        }
+        const Reference &ref;
+        std::vector<std::vector<Bytes>> pages;
+    } pages(ref);
+    pclxl::MemorySource source{pclxl::Bytes(printable)};
+    pclxl::DocumentStream stream(source);
+    stream.keepPages(true);
+    const pclxl::DocumentSummary summary = stream.run(pages);
+    if (!summary.ok())
+    {
+        *error = "the job's stream is not sound PCL XL: " + summary.error->message();
         return ref;
     }
-    for (const pclxl::Page &p : doc.pages)
-    {
-        pclxl::Bytes range = pclxl::Bytes(printable).sub(p.range.begin, p.range.size());
-        ref.pages.push_back({Normalise(range, 0, ref).bytes});
-    }
+    ref.pages = std::move(pages.pages);
     return ref;
 }
 
@@ -681,98 +590,215 @@ Reference ReferenceFromInput(const Bytes &pxl, std::string *error)
     return ref;
 }
 
-PageMap Explain(const Bytes &output, const Reference &ref)
+namespace
 {
-    PageMap map;
-    map.size = output.size();
-    const pclxl::Bytes data(output);
-    pclxl::Document doc = pclxl::readDocument(data);
-    std::optional<pclxl::Error> fault = doc.error;
-    if (!fault)
-    {
-        fault = DuplicateAttribute(doc.commands);
-        for (const pclxl::StreamDefinition &s : doc.streams)
-        {
-            fault = fault ? fault : DuplicateAttribute(s.body_commands);
-        }
-    }
-    map.wellFormed = !fault.has_value();
-    map.error = fault ? fault->message() : std::string();
 
-    std::map<Bytes, int> framed;
-    for (size_t k = ref.pages.size(); k-- > 0;)
+// Summarise's words for the commands of a stretch of the document, gathered
+// as the commands come.
+class Summary
+{
+  public:
+    void Add(uint8_t o, const std::string &streamName)
     {
-        for (const Bytes &form : ref.pages[k])
+        const char *n = pclxl::operatorName(o);
+        std::string name = n ? n : "?";
+        if (o == op::BeginFontHeader)
         {
-            framed[form] = static_cast<int>(k + 1);
+            fonts_++;
         }
+        else if (o == op::ReadChar)
+        {
+            chars_++; // a BeginChar may download many
+        }
+        else if (o == op::BeginStream)
+        {
+            parts_.push_back("stream \"" + streamName + "\"");
+        }
+        else if (o == op::ReadFontHeader || o == op::EndFontHeader || o == op::BeginChar || o == op::EndChar ||
+                 o == op::ReadStream || o == op::EndStream)
+        {
+        }
+        else if (name != last_)
+        {
+            parts_.push_back(name);
+        }
+        last_ = name;
     }
 
-    Entry header;
-    header.kind = EntryKind::Header;
-    header.size = doc.pages.empty() ? output.size() : doc.pages.front().range.begin;
-    size_t pjlLines = 0;
-    for (const pclxl::Token &t : doc.tokens)
+    std::string Text() const
     {
-        if (t.kind == pclxl::TokenKind::Pjl && t.offset < header.size)
+        std::vector<std::string> parts = parts_;
+        if (fonts_ > 0)
         {
-            pjlLines += static_cast<size_t>(std::count(t.text.begin(), t.text.end(), '\n'));
+            parts.push_back(std::to_string(fonts_) + (fonts_ == 1 ? " font" : " fonts"));
+        }
+        if (chars_ > 0)
+        {
+            parts.push_back(std::to_string(chars_) + (chars_ == 1 ? " character" : " characters"));
+        }
+        std::string out;
+        for (const std::string &p : parts)
+        {
+            out += (out.empty() ? "" : ", ") + p;
+        }
+        return out;
+    }
+
+  private:
+    std::vector<std::string> parts_;
+    size_t fonts_ = 0, chars_ = 0;
+    std::string last_;
+};
+
+std::string StreamNameOf(const pclxl::Command &c)
+{
+    const pclxl::Attribute *a = c.find(attr::StreamName);
+    return a ? a->value.text() : std::string();
+}
+
+std::optional<pclxl::Error> DuplicateAttribute(const pclxl::Command &c)
+{
+    std::set<uint16_t> seen;
+    for (const pclxl::Attribute &a : c.attributes)
+    {
+        if (!seen.insert(a.id).second)
+        {
+            return pclxl::Error{a.offset, std::string(c.name() ? c.name() : "operator") + " has attribute " +
+                                              pclxl::describeAttributeId(a.id) + " twice"};
         }
     }
-    header.detail = (pjlLines > 0 ? "PJL (" + std::to_string(pjlLines) + " lines)" : std::string("no PJL"));
-    std::string ops = Summarise(doc.commands, 0, header.size);
-    if (!ops.empty())
+    return std::nullopt;
+}
+
+// The page map built in one pass over the printed document: each page is
+// matched when its EndPage arrives, and the stretches between pages are
+// summarised as their commands pass.
+class MapBuilder : public pclxl::DocumentHandler
+{
+  public:
+    MapBuilder(const Reference &ref, const ExplainHooks &hooks) : ref_(ref), hooks_(hooks)
     {
-        header.detail += ", " + ops;
-    }
-    if (!ref.copyCommand.empty())
-    {
-        auto it = std::search(output.begin(), output.begin() + static_cast<long>(header.size), ref.copyCommand.begin(),
-                              ref.copyCommand.end());
-        if (it != output.begin() + static_cast<long>(header.size))
+        for (size_t k = 0; k < ref.pages.size(); k++)
         {
-            std::string text(ref.copyCommand.begin(), ref.copyCommand.end());
-            while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+            for (const Bytes &form : ref.pages[k])
             {
-                text.pop_back();
+                framed_[Digest(form.data(), form.size())].push_back({static_cast<int>(k + 1), &form});
             }
-            header.fragments.push_back({"copy command", static_cast<size_t>(it - output.begin()),
-                                        ref.copyCommand.size(), spoolsim::Printable(spoolsim::ToBytes(text))});
         }
     }
-    FindEmbeddings(data, doc, header.size, header);
-    map.entries.push_back(header);
 
-    for (size_t i = 0; i < doc.pages.size(); i++)
+    void onToken(const pclxl::Token &t, const uint8_t *) override
     {
-        const pclxl::Page &page = doc.pages[i];
-        if (i > 0 && !IsWhitespace(data, doc.pages[i - 1].range.end, page.range.begin))
+        if (t.kind == pclxl::TokenKind::Pjl)
+        {
+            pjl_.push_back({t.offset, static_cast<size_t>(std::count(t.text.begin(), t.text.end(), '\n'))});
+        }
+        else if (t.kind == pclxl::TokenKind::UniversalExit)
+        {
+            exits_.push_back(t.offset);
+        }
+        if (t.kind != pclxl::TokenKind::Whitespace && pages_ > 0 && firstAfterPage_ == kNone)
+        {
+            firstAfterPage_ = t.offset;
+        }
+    }
+
+    // Every command of the printed document passes here, in order: what
+    // checks the commands one at a time plugs in through hooks_.command.
+    void onCommand(const pclxl::Command &c, const uint8_t *bytes) override
+    {
+        if (hooks_.command)
+        {
+            hooks_.command(c, bytes);
+        }
+        if (!duplicate_)
+        {
+            duplicate_ = DuplicateAttribute(c);
+        }
+        if (c.op == op::BeginStream)
+        {
+            stream_ = StreamNameOf(c);
+        }
+        else if (c.op == op::ReadStream && pages_ == 0)
+        {
+            FindEmbedding(c, bytes);
+        }
+        // Commands of a page that is still open count for the stretch they
+        // lie in only if the page never ends (as a page of findPages).
+        if (c.op == op::BeginPage)
+        {
+            FlushOpenPage();
+            pageOpen_ = true;
+        }
+        if (pageOpen_)
+        {
+            openOps_.push_back(static_cast<char>(c.op));
+            if (c.op == op::BeginStream)
+            {
+                openStreams_.push_back(stream_);
+            }
+            if (c.op == op::EndPage)
+            {
+                openOps_.clear();
+                openStreams_.clear();
+                pageOpen_ = false;
+            }
+            return;
+        }
+        stretch_.Add(c.op, stream_);
+    }
+
+    void onStream(const pclxl::StreamDefinition &s) override
+    {
+        for (const pclxl::Command &c : s.body_commands)
+        {
+            if (!streamDuplicate_)
+            {
+                streamDuplicate_ = DuplicateAttribute(c);
+            }
+        }
+    }
+
+    void onPage(const pclxl::Page &page, const uint8_t *bytes) override
+    {
+        FaultPoint("explain page");
+        if (pages_ == 0)
+        {
+            headerEnd_ = page.range.begin;
+            headerDetail_ = stretch_.Text();
+        }
+        else if (firstAfterPage_ < page.range.begin)
         {
             Entry between;
             between.kind = EntryKind::Between;
-            between.offset = doc.pages[i - 1].range.end;
+            between.offset = lastPageEnd_;
             between.size = page.range.begin - between.offset;
-            between.detail = Summarise(doc.commands, between.offset, page.range.begin);
-            map.entries.push_back(between);
+            between.detail = stretch_.Text();
+            entries_.push_back(between);
         }
+        stretch_ = Summary();
+        pages_++;
+        lastPageEnd_ = page.range.end;
+        firstAfterPage_ = kNone;
+
         Entry e;
         e.offset = page.range.begin;
         e.size = page.range.size();
-        Normalised n = Normalise(data.sub(page.range.begin, page.range.size()), page.range.begin, ref);
+        Normalised n = Normalise(pclxl::Bytes(bytes, page.range.size()), page.range.begin, ref_);
         e.fragments = n.fragments;
         e.detail = n.detail;
-        auto found = framed.find(n.bytes);
-        if (found != framed.end())
+        const int input = Match(n.bytes);
+        if (input > 0)
         {
             e.kind = EntryKind::Page;
-            e.inputPage = found->second;
+            e.inputPage = input;
         }
-        else if (std::find(ref.instructionPages.begin(), ref.instructionPages.end(), n.bytes) !=
-                 ref.instructionPages.end())
+        else if (std::find(ref_.instructionPages.begin(), ref_.instructionPages.end(), n.bytes) !=
+                 ref_.instructionPages.end())
         {
             e.kind = EntryKind::InstructionPage;
         }
-        else if (!ref.bodies.empty() && FindHalves(n.bytes, ref, e))
+        else if (!ref_.bodies.empty() && FindHalves(n.bytes, ref_, e))
         {
             e.kind = EntryKind::Sheet;
         }
@@ -780,25 +806,194 @@ PageMap Explain(const Bytes &output, const Reference &ref)
         {
             e.kind = EntryKind::Page;
         }
-        map.entries.push_back(e);
+        entries_.push_back(std::move(e));
     }
-    if (!doc.pages.empty())
+
+    void onBytes(uint64_t offset, const uint8_t *bytes, size_t size) override
     {
-        Entry trailer;
-        trailer.kind = EntryKind::Trailer;
-        trailer.offset = doc.pages.back().range.end;
-        trailer.size = output.size() - trailer.offset;
-        trailer.detail = Summarise(doc.commands, trailer.offset, output.size());
-        for (const pclxl::Token &t : doc.tokens)
+        if (hooks_.progress)
         {
-            if (t.kind == pclxl::TokenKind::UniversalExit && t.offset >= trailer.offset)
+            hooks_.progress->Update(offset + size, pages_);
+        }
+        const Bytes &want = ref_.copyCommand;
+        if (want.empty() || copyAt_ != kNone || (pages_ > 0 && offset >= headerEnd_))
+        {
+            return;
+        }
+        // The first place of the copy command, across the pieces the bytes come in.
+        Bytes seen = carry_;
+        seen.insert(seen.end(), bytes, bytes + size);
+        auto it = std::search(seen.begin(), seen.end(), want.begin(), want.end());
+        const size_t seenBegin = static_cast<size_t>(offset) - carry_.size();
+        if (it != seen.end())
+        {
+            copyAt_ = seenBegin + static_cast<size_t>(it - seen.begin());
+            return;
+        }
+        const size_t keep = std::min(seen.size(), want.size() - 1);
+        carry_.assign(seen.end() - static_cast<long>(keep), seen.end());
+    }
+
+    PageMap Finish(const pclxl::DocumentSummary &s)
+    {
+        FlushOpenPage();
+        PageMap map;
+        map.size = s.size;
+        std::optional<pclxl::Error> fault = s.error;
+        if (!fault)
+        {
+            fault = duplicate_ ? duplicate_ : streamDuplicate_;
+        }
+        map.wellFormed = !fault.has_value();
+        map.error = fault ? fault->message() : std::string();
+
+        Entry header;
+        header.kind = EntryKind::Header;
+        header.size = pages_ == 0 ? s.size : headerEnd_;
+        size_t pjlLines = 0;
+        for (const auto &[offset, lines] : pjl_)
+        {
+            pjlLines += offset < header.size ? lines : 0;
+        }
+        header.detail = (pjlLines > 0 ? "PJL (" + std::to_string(pjlLines) + " lines)" : std::string("no PJL"));
+        const std::string ops = pages_ == 0 ? stretch_.Text() : headerDetail_;
+        if (!ops.empty())
+        {
+            header.detail += ", " + ops;
+        }
+        if (copyAt_ != kNone && copyAt_ + ref_.copyCommand.size() <= header.size)
+        {
+            std::string text(ref_.copyCommand.begin(), ref_.copyCommand.end());
+            while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
             {
-                trailer.detail += (trailer.detail.empty() ? "" : ", ") + std::string("universal exit");
+                text.pop_back();
+            }
+            header.fragments.push_back(
+                {"copy command", copyAt_, ref_.copyCommand.size(), spoolsim::Printable(spoolsim::ToBytes(text))});
+        }
+        for (const Fragment &f : embeddings_)
+        {
+            if (f.offset < header.size)
+            {
+                header.fragments.push_back(f);
             }
         }
-        map.entries.push_back(trailer);
+        map.entries.push_back(std::move(header));
+        for (Entry &e : entries_)
+        {
+            map.entries.push_back(std::move(e));
+        }
+        if (pages_ > 0)
+        {
+            Entry trailer;
+            trailer.kind = EntryKind::Trailer;
+            trailer.offset = lastPageEnd_;
+            trailer.size = s.size - trailer.offset;
+            trailer.detail = stretch_.Text();
+            for (size_t at : exits_)
+            {
+                if (at >= trailer.offset)
+                {
+                    trailer.detail += (trailer.detail.empty() ? "" : ", ") + std::string("universal exit");
+                }
+            }
+            map.entries.push_back(std::move(trailer));
+        }
+        return map;
     }
-    return map;
+
+  private:
+    static constexpr size_t kNone = static_cast<size_t>(-1);
+
+    // The first input page (of those that print this way) with these bytes.
+    int Match(const Bytes &page) const
+    {
+        auto found = framed_.find(Digest(page.data(), page.size()));
+        if (found == framed_.end())
+        {
+            return 0;
+        }
+        int best = 0;
+        for (const auto &[k, form] : found->second)
+        {
+            if (*form == page && (best == 0 || k < best))
+            {
+                best = k;
+            }
+        }
+        return best;
+    }
+
+    // A BeginPage that another BeginPage (or the end) leaves unended: its
+    // commands belong to the stretch after the last page.
+    void FlushOpenPage()
+    {
+        size_t s = 0;
+        for (char o : openOps_)
+        {
+            const uint8_t code = static_cast<uint8_t>(o);
+            stretch_.Add(code, code == op::BeginStream && s < openStreams_.size() ? openStreams_[s++] : std::string());
+        }
+        openOps_.clear();
+        openStreams_.clear();
+        pageOpen_ = false;
+    }
+
+    // The hook's overlay embedding: uint32 N, StreamDataLength, ReadStream and
+    // N bytes of data whose stream header is the hook's.
+    void FindEmbedding(const pclxl::Command &c, const uint8_t *p)
+    {
+        static const char kHeader[] = ") HP-PCL XL;2;0;Comment ";
+        if (c.end - c.begin < 15 + 60 + 1)
+        {
+            return;
+        }
+        const uint32_t n = U32(p + 1);
+        if (p[0] == pclxl::dt::UInt32 && p[5] == 0xF8 && p[6] == attr::StreamDataLength && p[7] == op::ReadStream &&
+            p[8] == pclxl::tag::DataLength && U32(p + 9) == n && std::memcmp(p + 13, kHeader, sizeof(kHeader) - 1) == 0)
+        {
+            embeddings_.push_back({"overlay embedding", c.begin, c.end - c.begin,
+                                   "stream \"" + stream_ + "\", " + std::to_string(n - 63) + " bytes of overlay data"});
+        }
+    }
+
+    const Reference &ref_;
+    const ExplainHooks &hooks_;
+    std::unordered_map<uint64_t, std::vector<std::pair<int, const Bytes *>>> framed_;
+    std::vector<std::pair<size_t, size_t>> pjl_; // offset, lines
+    std::vector<size_t> exits_;
+    std::vector<Entry> entries_;
+    std::vector<Fragment> embeddings_;
+    std::optional<pclxl::Error> duplicate_, streamDuplicate_;
+    std::string stream_;
+    Summary stretch_; // since the last page (or the start)
+    std::string headerDetail_;
+    bool pageOpen_ = false;
+    std::string openOps_;
+    std::vector<std::string> openStreams_;
+    size_t pages_ = 0;
+    size_t headerEnd_ = 0;
+    size_t lastPageEnd_ = 0;
+    size_t firstAfterPage_ = kNone; // the first token after the last page that is not whitespace
+    size_t copyAt_ = kNone;
+    Bytes carry_;
+};
+
+} // namespace
+
+PageMap Explain(pclxl::ByteSource &output, const Reference &ref, const ExplainHooks &hooks)
+{
+    MapBuilder builder(ref, hooks);
+    pclxl::DocumentStream stream(output);
+    stream.keepPages(true);
+    const pclxl::DocumentSummary summary = stream.run(builder);
+    return builder.Finish(summary);
+}
+
+PageMap Explain(const Bytes &output, const Reference &ref)
+{
+    pclxl::MemorySource source{pclxl::Bytes(output)};
+    return Explain(source, ref, ExplainHooks());
 }
 
 std::string FormatPageMap(const PageMap &map, const std::string &name)

@@ -6,9 +6,14 @@
 #pragma once
 
 #include "prepare.h"
+#include "progress.h"
 
 #include "spoolsim.h"
 
+#include "pclxl/bytesource.h"
+#include "pclxl/structure.h"
+
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -88,6 +93,18 @@ struct PageMap
     std::vector<const Entry *> Pages() const;
 };
 
+// What a caller of Explain may add to its pass over the document.
+struct ExplainHooks
+{
+    // Called with every command of the document, in order, with its bytes
+    // (command.begin to command.end), until the first fault of structure.
+    std::function<void(const pclxl::Command &, const uint8_t *)> command;
+    // Told of the bytes read and pages found as the pass goes.
+    Progress *progress = nullptr;
+};
+
+// Reads the printed document once, holding one page at a time.
+PageMap Explain(pclxl::ByteSource &output, const Reference &reference, const ExplainHooks &hooks);
 PageMap Explain(const Bytes &output, const Reference &reference);
 std::string FormatPageMap(const PageMap &map, const std::string &name);
 

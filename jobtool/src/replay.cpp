@@ -73,7 +73,8 @@ std::string DescribeWrite(const spoolsim::Job &job, size_t writeIndex)
     return "data (" + std::to_string(d.size()) + " bytes)";
 }
 
-Replay RunJob(const spoolsim::Job &job, const Prompt &prompt)
+Replay RunJob(const spoolsim::Job &job, const Prompt &prompt,
+              const std::function<bool(size_t, const BYTE *, DWORD)> &documentSink)
 {
     Replay replay;
     std::optional<DRVDEVMODE> dm = SettingsOf(job);
@@ -110,6 +111,11 @@ Replay RunJob(const spoolsim::Job &job, const Prompt &prompt)
     spooler.model.offsetY = static_cast<int>(units / 6);
     spooler.stopAtFailedWrite = true;
     spooler.user.answer = prompt;
+    if (documentSink)
+    {
+        spooler.keepData = false;
+        spooler.documentSink = documentSink;
+    }
     replay.run = spooler.Run(job);
 
     const spoolsim::RunResult &r = replay.run;

@@ -36,7 +36,10 @@ using Prompt = std::function<int(const spoolsim::MessageBoxRecord &)>;
 // Runs the job on a fresh machine. The printer's resolution and paper are
 // those of the job's settings block, so that the watermark the printer draws
 // fits the pages.
-Replay RunJob(const spoolsim::Job &job, const Prompt &prompt);
+// With a documentSink, the printer's documents are not kept in the result
+// (their bytes go to the sink as they come; Document::cbTotal counts them).
+Replay RunJob(const spoolsim::Job &job, const Prompt &prompt,
+              const std::function<bool(size_t, const BYTE *, DWORD)> &documentSink = nullptr);
 
 // What a write of the job carried, for messages: "the settings block",
 // "the watermark marker", "page data (1234 bytes)", ...

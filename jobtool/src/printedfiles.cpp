@@ -1,0 +1,119 @@
+#include "printedfiles.h"
+
+#include "faultpoint.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <new>
+
+namespace jobtool
+{
+
+PrintedFiles::PrintedFiles(const std::string &folder, const std::string &stem) : folder_(folder), stem_(stem)
+{
+}
+
+PrintedFiles::~PrintedFiles() = default;
+
+// A document's number among the printer's documents is known only when the
+// run is over (a watermark job's file comes in between): it is written under
+// its index and renamed then.
+std::string PrintedFiles::PartPath(size_t document) const
+{
+    return (std::filesystem::path(folder_) / (stem_ + "-document" + std::to_string(document) + ".part")).string();
+}
+
+std::function<void(const char *)> g_faultPoint;
+
+bool PrintedFiles::Write(size_t document, const BYTE *data, DWORD size)
+{
+    if (outOfMemory_)
+    {
+        return false; // the document has a gap from here: nothing more goes in
+    }
+    try
+    {
+        FaultPoint("printed write");
+        Open &f = files_[document];
+        if (!f.sink)
+        {
+            f.path = PartPath(document);
+            f.sink = std::make_unique<pclxl::FileSink>(f.path);
+        }
+        if (!f.sink->write(data, size))
+        {
+            error_ = error_.empty() ? f.sink->error() : error_;
+            return false;
+        }
+        f.size += size;
+        return true;
+    }
+    catch (const std::bad_alloc &)
+    {
+        outOfMemory_ = true;
+        return false;
+    }
+}
+
+bool PrintedFiles::Finish(const spoolsim::RunResult &run, std::vector<Printed> &printed)
+{
+    size_t n = 0;
+    for (size_t i = 0; i < run.documents.size(); i++)
+    {
+        const spoolsim::Document &doc = run.documents[i];
+        if (!doc.outputFile.empty() || doc.nested)
+        {
+            continue;
+        }
+        n++;
+        Printed p;
+        p.doc = &doc;
+        auto it = files_.find(i);
+        if (it == files_.end())
+        {
+            printed.push_back(p);
+            continue;
+        }
+        Open &f = it->second;
+        p.size = f.size;
+        if (!f.sink->close() && error_.empty())
+        {
+            error_ = f.sink->error();
+        }
+        f.sink.reset();
+        if (doc.ended && error_.empty())
+        {
+            p.path = (std::filesystem::path(folder_) / (stem_ + "-" + std::to_string(n) + ".pxl")).string();
+            errno = 0;
+            if (std::rename(f.path.c_str(), p.path.c_str()) != 0)
+            {
+                error_ = "cannot rename " + f.path + " to " + p.path + ": " + std::strerror(errno);
+            }
+            f.path = p.path;
+        }
+        else
+        {
+            std::remove(f.path.c_str()); // cancelled: the spooler drops it
+            f.path.clear();
+        }
+        printed.push_back(p);
+    }
+    return error_.empty();
+}
+
+std::vector<std::string> PrintedFiles::Written() const
+{
+    std::vector<std::string> paths;
+    for (const auto &[index, f] : files_)
+    {
+        if (!f.path.empty())
+        {
+            paths.push_back(f.path);
+        }
+    }
+    return paths;
+}
+
+} // namespace jobtool

@@ -1,0 +1,204 @@
+// The commands on documents they do not hold: run writes each printed
+// document to its file as the printer receives it (the same bytes the
+// printer got), explain reads it back one page at a time, and memory that
+// runs out in the middle ends a command with a message, exit 1 and the
+// documents already written kept and named.
+#include "support.h"
+
+#include "cli.h"
+#include "faultpoint.h"
+#include "jobfile.h"
+#include "pagemap.h"
+#include "progress.h"
+#include "replay.h"
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <new>
+#include <sstream>
+
+namespace jobtool_test
+{
+namespace
+{
+
+struct Result
+{
+    int code;
+    std::string out, err;
+};
+
+Result Tool(const std::vector<std::string> &args)
+{
+    std::istringstream in;
+    std::ostringstream out, err;
+    int code = jobtool::Main(args, in, out, err);
+    return {code, out.str(), err.str()};
+}
+
+Bytes ReadAll(const std::string &path)
+{
+    std::ifstream f(path, std::ios::binary);
+    return Bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+}
+
+bool Has(const std::string &text, const std::string &part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+// Memory runs out at the nth time a place is passed.
+class OutOfMemoryAt
+{
+  public:
+    OutOfMemoryAt(const char *where, int nth)
+    {
+        jobtool::g_faultPoint = [where, nth, count = 0](const char *at) mutable {
+            if (std::string(at) == where && ++count == nth)
+            {
+                throw std::bad_alloc();
+            }
+        };
+    }
+    ~OutOfMemoryAt()
+    {
+        jobtool::g_faultPoint = nullptr;
+    }
+};
+
+// The sample in three collated copies, as a job file.
+std::string MakeJobFile(const TempDir &dir, const std::vector<std::string> &options = {})
+{
+    const std::string input = dir.Path("sample.pxl");
+    const Bytes sample = Sample("sample.pxl");
+    std::ofstream(input, std::ios::binary)
+        .write(reinterpret_cast<const char *>(sample.data()), static_cast<std::streamsize>(sample.size()));
+    const std::string job = dir.Path("sample.kdjob");
+    std::vector<std::string> args = {"make", input, "-o", job};
+    args.insert(args.end(), options.begin(), options.end());
+    Result made = Tool(args);
+    EXPECT_EQ(made.code, 0) << made.err;
+    return job;
+}
+
+TEST(Streaming, RunWritesEachDocumentAsThePrinterReceivedIt)
+{
+    for (const std::vector<std::string> &options :
+         {std::vector<std::string>{"--copies", "3", "--collate"}, {"--booklet", "printer"}, {"--reverse"}})
+    {
+        TempDir dir;
+        const std::string job = MakeJobFile(dir, options);
+        Result run = Tool({"run", job, "--out", dir.Path("out")});
+        EXPECT_EQ(run.code, 0) << run.out << run.err;
+
+        // The same job kept in memory by the simulated printer: the oracle.
+        spoolsim::LoadedJob loaded = spoolsim::LoadJob(ReadAll(job));
+        ASSERT_TRUE(loaded.job) << loaded.error;
+        jobtool::Replay kept = jobtool::RunJob(*loaded.job, [](const spoolsim::MessageBoxRecord &) { return IDOK; });
+        size_t n = 0;
+        for (const spoolsim::Document *doc : kept.run.PrinterDocuments())
+        {
+            n++;
+            const std::string path = dir.Path("out") + "/sample-" + std::to_string(n) + ".pxl";
+            if (doc->ended && !doc->data.empty())
+            {
+                EXPECT_EQ(ReadAll(path), doc->data) << path;
+                EXPECT_TRUE(Has(run.out, "written to " + path)) << run.out;
+            }
+            else
+            {
+                EXPECT_FALSE(std::filesystem::exists(path)) << path;
+            }
+        }
+        EXPECT_GT(n, 0u);
+        // Nothing is left behind under a name of the run's own.
+        for (const auto &entry : std::filesystem::directory_iterator(dir.Path("out")))
+        {
+            EXPECT_EQ(entry.path().extension(), ".pxl") << entry.path();
+        }
+    }
+}
+
+TEST(Streaming, ExplainOfTheFileIsThePageMapOfTheBytes)
+{
+    TempDir dir;
+    const std::string job = MakeJobFile(dir, {"--copies", "2", "--collate", "--watermark", "DRAFT"});
+    Result run = Tool({"run", job, "--out", dir.Path("out")});
+    ASSERT_EQ(run.code, 0) << run.out << run.err;
+    const std::string printed = dir.Path("out") + "/sample-1.pxl";
+    Result explained = Tool({"explain", printed, "--job", job});
+    EXPECT_EQ(explained.code, 0) << explained.err;
+    spoolsim::LoadedJob loaded = spoolsim::LoadJob(ReadAll(job));
+    ASSERT_TRUE(loaded.job);
+    std::string error;
+    const jobtool::Reference ref = jobtool::ReferenceFromJob(*loaded.job, &error);
+    EXPECT_EQ(error, "");
+    const jobtool::PageMap map = jobtool::Explain(ReadAll(printed), ref);
+    EXPECT_EQ(explained.out, jobtool::FormatPageMap(map, printed));
+    EXPECT_EQ(map.Sequence(), (std::vector<std::string>{"1", "2", "3", "4", "5", "6", "1", "2", "3", "4", "5", "6"}));
+    EXPECT_TRUE(Has(run.out, explained.out)) << "run's page map differs from explain's";
+}
+
+TEST(Streaming, OutOfMemoryInARunKeepsAndNamesTheDocumentsWritten)
+{
+    TempDir dir;
+    const std::string job = MakeJobFile(dir, {"--copies", "3", "--collate"});
+    Result run;
+    {
+        OutOfMemoryAt fault("printed write", 3);
+        run = Tool({"run", job, "--out", dir.Path("out")});
+    }
+    EXPECT_EQ(run.code, 1);
+    EXPECT_TRUE(Has(run.err, "out of memory")) << run.err;
+    EXPECT_TRUE(Has(run.err, "kept")) << run.err;
+    // Each file it names is there, with the writes that came before.
+    size_t named = 0;
+    std::istringstream lines(run.err);
+    for (std::string line; std::getline(lines, line);)
+    {
+        if (line.rfind("  ", 0) == 0)
+        {
+            named++;
+            const std::string path = line.substr(2);
+            EXPECT_TRUE(std::filesystem::exists(path)) << path;
+            EXPECT_GT(std::filesystem::file_size(path), 0u) << path;
+        }
+    }
+    EXPECT_EQ(named, 1u) << run.err;
+    EXPECT_FALSE(Has(run.out, "page 1:")) << "a page map after the run stopped";
+}
+
+TEST(Streaming, OutOfMemoryInExplainOrMakeIsAFailureWithAMessage)
+{
+    TempDir dir;
+    const std::string job = MakeJobFile(dir);
+    Result run = Tool({"run", job, "--out", dir.Path("out")});
+    ASSERT_EQ(run.code, 0) << run.err;
+    {
+        OutOfMemoryAt fault("explain page", 2);
+        Result explained = Tool({"explain", dir.Path("out") + "/sample-1.pxl", "--job", job});
+        EXPECT_EQ(explained.code, 1);
+        EXPECT_TRUE(Has(explained.err, "out of memory")) << explained.err;
+        EXPECT_EQ(explained.out, "");
+    }
+    {
+        OutOfMemoryAt fault("make", 1);
+        Result made = Tool({"make", dir.Path("sample.pxl"), "-o", dir.Path("again.kdjob")});
+        EXPECT_EQ(made.code, 1);
+        EXPECT_TRUE(Has(made.err, "out of memory")) << made.err;
+        EXPECT_FALSE(std::filesystem::exists(dir.Path("again.kdjob")));
+    }
+}
+
+TEST(Streaming, ProgressSaysPagesBytesAndRate)
+{
+    EXPECT_EQ(jobtool::ProgressLine("explain out.pxl", 1500000, 3000000, 3, 10, 2.0),
+              "explain out.pxl: 3 of 10 pages, 1.5 of 3.0 MB, 0.8 MB/s");
+    EXPECT_EQ(jobtool::ProgressLine("explain out.pxl", 250000000, 0, 1, 0, 0.5),
+              "explain out.pxl: 1 page, 250.0 MB, 500.0 MB/s");
+    EXPECT_EQ(jobtool::ProgressLine("run job", 0, 0, 0, 0, 0), "run job: 0.0 MB");
+}
+
+} // namespace
+} // namespace jobtool_test

@@ -1,0 +1,19 @@
+#!/bin/sh
+# The job tool's time and peak memory for make, run (collated x3 and booklet)
+# and explain on documents of 10 MB, 100 MB and 1 GB made of the pages of a
+# real Ghostscript document (jobtool/bench/docbench.cpp). The documents go to
+# a folder on disk (not /dev/shm) and are deleted after each size.
+#
+#   tools/docbench.sh [SIZES_IN_MB]       e.g. tools/docbench.sh 10,100
+#
+# Environment: KD_DOCBENCH_DIR (default /tmp/docbench).
+set -eu
+cd "$(dirname "$0")/.."
+sizes=${1:-10,100,1000}
+dir=${KD_DOCBENCH_DIR:-/tmp/docbench}
+cmake --preset host >/dev/null
+cmake --build --preset host --target jobtool jobtool_docbench
+real=build/host/real-documents
+[ -r "$real/man-db-nocache.pxl" ] || jobtool/tests/make-real-documents.sh "$real"
+build/host/bin/jobtool_docbench --jobtool build/host/bin/jobtool --source "$real/man-db-nocache.pxl" \
+    --sizes "$sizes" --dir "$dir"
