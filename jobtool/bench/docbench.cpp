@@ -6,6 +6,7 @@
 // ru_maxrss). Linux only.
 //
 //   jobtool_docbench --jobtool build/host/bin/jobtool --source DOC.pxl [--sizes 10,100,1000] [--dir /tmp/docbench]
+//                    [--keep]
 //
 // tools/docbench.sh runs it on a real document made as the tests make them.
 #include "pclxl/pclxl.h"
@@ -31,7 +32,8 @@ namespace
 struct Measured
 {
     bool ok = false;
-    double seconds = 0;
+    double seconds = 0;    // wall clock
+    double cpuSeconds = 0; // user and system: what a shared machine's load does not inflate
     double peakMiB = 0;
 };
 
@@ -40,6 +42,7 @@ Measured Measure(const std::vector<std::string> &argv, const std::string &log)
 {
     Measured m;
     const auto start = std::chrono::steady_clock::now();
+    std::fflush(stdout); // the child must not write what is buffered again
     pid_t pid = fork();
     if (pid < 0)
     {
@@ -72,6 +75,8 @@ Measured Measure(const std::vector<std::string> &argv, const std::string &log)
     }
     m.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     m.peakMiB = static_cast<double>(usage.ru_maxrss) / 1024.0;
+    m.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                   static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     m.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     return m;
 }
@@ -132,10 +137,10 @@ std::vector<uint64_t> Sizes(const std::string &list)
 
 void Report(const std::string &step, const Made &doc, uint64_t bytes, const Measured &m)
 {
-    std::printf("%-22s %10.1f MB %6zu pages %8.2f s %8.1f MB/s %8.1f MiB peak  %s\n", step.c_str(),
-                static_cast<double>(bytes) / 1e6, doc.pages, m.seconds,
-                m.seconds > 0 ? static_cast<double>(bytes) / 1e6 / m.seconds : 0.0, m.peakMiB,
-                m.ok ? "" : "(FAILED: see the log)");
+    const double mb = static_cast<double>(bytes) / 1e6;
+    std::printf("%-20s %8.1f MB %6zu pages %8.2f s %7.1f MB/s %8.2f s cpu %7.1f MB/s cpu %8.1f MiB peak %s\n",
+                step.c_str(), mb, doc.pages, m.seconds, m.seconds > 0 ? mb / m.seconds : 0.0, m.cpuSeconds,
+                m.cpuSeconds > 0 ? mb / m.cpuSeconds : 0.0, m.peakMiB, m.ok ? "" : "(FAILED: see the log)");
     std::fflush(stdout);
 }
 
@@ -144,10 +149,20 @@ void Report(const std::string &step, const Made &doc, uint64_t bytes, const Meas
 int main(int argc, char **argv)
 {
     std::string jobtool, sourcePath, dir = "/tmp/docbench", sizes = "10,100,1000";
-    for (int i = 1; i + 1 < argc; i += 2)
+    bool keep = false;
+    for (int i = 1; i < argc; i += 2)
     {
         const std::string opt = argv[i];
-        if (opt == "--jobtool")
+        if (opt == "--keep")
+        {
+            keep = true; // the documents, jobs and outputs stay, for a profiler
+            i--;
+        }
+        else if (i + 1 >= argc)
+        {
+            break;
+        }
+        else if (opt == "--jobtool")
         {
             jobtool = argv[i + 1];
         }
@@ -222,13 +237,19 @@ int main(int argc, char **argv)
                 Report(std::string("explain ") + c.name, made, printedSize, m);
                 allOk = allOk && m.ok;
             }
-            std::filesystem::remove(job, ec);
-            std::filesystem::remove_all(out, ec);
-            std::filesystem::create_directories(out, ec);
+            if (!keep)
+            {
+                std::filesystem::remove(job, ec);
+                std::filesystem::remove_all(out, ec);
+                std::filesystem::create_directories(out, ec);
+            }
         }
-        std::error_code ec;
-        std::filesystem::remove(doc, ec);
-        std::filesystem::remove_all(out, ec);
+        if (!keep)
+        {
+            std::error_code ec;
+            std::filesystem::remove(doc, ec);
+            std::filesystem::remove_all(out, ec);
+        }
     }
     return allOk ? 0 : 1;
 }

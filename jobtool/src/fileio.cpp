@@ -15,7 +15,24 @@ std::optional<Bytes> ReadFile(const std::string &path, std::string &error)
         error = "cannot open " + path;
         return std::nullopt;
     }
-    Bytes data((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    // In one read when the size is known: a job file is as large as its document.
+    Bytes data;
+    f.seekg(0, std::ios::end);
+    const std::streamoff size = f.tellg();
+    f.seekg(0, std::ios::beg);
+    if (size > 0 && f)
+    {
+        data.resize(static_cast<size_t>(size));
+        f.read(reinterpret_cast<char *>(data.data()), size);
+        if (f.gcount() != size)
+        {
+            error = "cannot read " + path;
+            return std::nullopt;
+        }
+        return data;
+    }
+    f.clear();
+    data.assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
     if (f.bad())
     {
         error = "cannot read " + path;

@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
-#include <set>
 #include <unordered_map>
 
 namespace jobtool
@@ -101,11 +100,10 @@ struct Normalised
 // A page (or booklet sheet) with what the hook adds taken out: lead-ins in
 // front of its attributes and watermark fragments; and PageCopies, which
 // tells copies apart but not pages.
-Normalised Normalise(pclxl::Bytes data, size_t base, const Reference &ref)
+// cmds: the commands of data, with offsets in data.
+Normalised Normalise(pclxl::Bytes data, size_t base, const Reference &ref, const std::vector<pclxl::Command> &cmds)
 {
     Normalised n;
-    Commands cs = ReadCommands(data, pclxl::Context::Session, false);
-    const std::vector<pclxl::Command> &cmds = cs.structure.commands;
     std::vector<Span> cut;
     if (!cmds.empty())
     {
@@ -190,6 +188,30 @@ Normalised Normalise(pclxl::Bytes data, size_t base, const Reference &ref)
     }
     Append(n.bytes, Slice(data, at, data.size));
     return n;
+}
+
+Normalised Normalise(pclxl::Bytes data, size_t base, const Reference &ref)
+{
+    return Normalise(data, base, ref, ReadCommands(data, pclxl::Context::Session, false).structure.commands);
+}
+
+// A command of a page with offsets in the page's own bytes.
+pclxl::Command Rebased(const pclxl::Command &c, size_t pageBegin)
+{
+    pclxl::Command r = c;
+    r.begin -= pageBegin;
+    r.op_offset -= pageBegin;
+    r.end -= pageBegin;
+    if (r.has_data)
+    {
+        r.data_offset -= pageBegin;
+        r.payload_offset -= pageBegin;
+    }
+    for (pclxl::Attribute &a : r.attributes)
+    {
+        a.offset -= pageBegin;
+    }
+    return r;
 }
 
 // Which half of a sheet a body at pos lies in, from the origin before it;
@@ -519,11 +541,23 @@ Reference ReferenceFromJob(const spoolsim::Job &job, std::string *error)
         explicit Pages(const Reference &r) : ref(r)
         {
         }
+        void onCommand(const pclxl::Command &c, const uint8_t *) override
+        {
+            if (c.op == op::BeginPage)
+            {
+                commands.clear();
+                begin = c.begin;
+            }
+            commands.push_back(Rebased(c, begin));
+        }
         void onPage(const pclxl::Page &p, const uint8_t *bytes) override
         {
-            pages.push_back({Normalise(pclxl::Bytes(bytes, p.range.size()), 0, ref).bytes});
+            pages.push_back({Normalise(pclxl::Bytes(bytes, p.range.size()), 0, ref, commands).bytes});
+            commands.clear();
         }
         const Reference &ref;
+        std::vector<pclxl::Command> commands; // since the last BeginPage
+        size_t begin = 0;
         std::vector<std::vector<Bytes>> pages;
     } pages(ref);
     pclxl::MemorySource source{pclxl::Bytes(printable)};
@@ -658,10 +692,12 @@ std::string StreamNameOf(const pclxl::Command &c)
 
 std::optional<pclxl::Error> DuplicateAttribute(const pclxl::Command &c)
 {
-    std::set<uint16_t> seen;
-    for (const pclxl::Attribute &a : c.attributes)
+    // A command has a handful of attributes; every command is asked.
+    for (size_t i = 0; i < c.attributes.size(); i++)
     {
-        if (!seen.insert(a.id).second)
+        const pclxl::Attribute &a = c.attributes[i];
+        const auto earlier = c.attributes.begin() + static_cast<long>(i);
+        if (std::any_of(c.attributes.begin(), earlier, [&a](const pclxl::Attribute &b) { return b.id == a.id; }))
         {
             return pclxl::Error{a.offset, std::string(c.name() ? c.name() : "operator") + " has attribute " +
                                               pclxl::describeAttributeId(a.id) + " twice"};
@@ -729,9 +765,11 @@ class MapBuilder : public pclxl::DocumentHandler
         {
             FlushOpenPage();
             pageOpen_ = true;
+            pageBegin_ = c.begin;
         }
         if (pageOpen_)
         {
+            pageCommands_.push_back(Rebased(c, pageBegin_));
             openOps_.push_back(static_cast<char>(c.op));
             if (c.op == op::BeginStream)
             {
@@ -741,7 +779,7 @@ class MapBuilder : public pclxl::DocumentHandler
             {
                 openOps_.clear();
                 openStreams_.clear();
-                pageOpen_ = false;
+                pageOpen_ = false; // onPage comes next and takes pageCommands_
             }
             return;
         }
@@ -784,7 +822,8 @@ class MapBuilder : public pclxl::DocumentHandler
         Entry e;
         e.offset = page.range.begin;
         e.size = page.range.size();
-        Normalised n = Normalise(pclxl::Bytes(bytes, page.range.size()), page.range.begin, ref_);
+        Normalised n = Normalise(pclxl::Bytes(bytes, page.range.size()), page.range.begin, ref_, pageCommands_);
+        pageCommands_.clear();
         e.fragments = n.fragments;
         e.detail = n.detail;
         const int input = Match(n.bytes);
@@ -936,6 +975,7 @@ class MapBuilder : public pclxl::DocumentHandler
         }
         openOps_.clear();
         openStreams_.clear();
+        pageCommands_.clear();
         pageOpen_ = false;
     }
 
@@ -969,6 +1009,8 @@ class MapBuilder : public pclxl::DocumentHandler
     Summary stretch_; // since the last page (or the start)
     std::string headerDetail_;
     bool pageOpen_ = false;
+    size_t pageBegin_ = 0;
+    std::vector<pclxl::Command> pageCommands_; // of the open page, offsets in the page
     std::string openOps_;
     std::vector<std::string> openStreams_;
     size_t pages_ = 0;

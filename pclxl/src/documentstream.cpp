@@ -45,17 +45,19 @@ class Pass
             ro.base_offset = pos_;
             const size_t available = start_ + window_.size() - pos_;
             detail::WindowStop stop;
-            TokenList tl = detail::tokenizeWindow(Bytes(at(pos_), available), ro, size_ - pos_, stop);
+            TokenList tl =
+                detail::tokenizeWindow(Bytes(at(pos_), available), ro, size_ - pos_, stop, std::move(recycled_));
             if (tl.header)
             {
                 out_.header = tl.header;
                 out_.endian = endian = tl.endian;
                 lead = false;
             }
-            for (const Token &t : tl.tokens)
+            for (Token &t : tl.tokens)
             {
                 token(t);
             }
+            recycled_ = std::move(tl.tokens);
             if (stop.consumed > 0)
             {
                 handler_.onBytes(pos_, at(pos_), stop.consumed);
@@ -158,7 +160,7 @@ class Pass
         return true;
     }
 
-    void token(const Token &t)
+    void token(Token &t)
     {
         const uint8_t *bytes = at(t.offset);
         handler_.onToken(t, bytes);
@@ -166,7 +168,7 @@ class Pass
         {
             return;
         }
-        checker_.feed(t, bytes);
+        checker_.feed(std::move(t), bytes);
         drain();
         structure_done_ = checker_.result().error.has_value();
     }
@@ -241,8 +243,9 @@ class Pass
     detail::Checker checker_;
     DocumentSummary out_;
     std::vector<uint8_t> window_;
-    size_t start_ = 0; // input offset of window_[0]
-    size_t pos_ = 0;   // the next byte to tokenize
+    std::vector<Token> recycled_; // the last window's tokens, for their room
+    size_t start_ = 0;            // input offset of window_[0]
+    size_t pos_ = 0;              // the next byte to tokenize
     size_t peak_ = 0;
     std::optional<Error> token_error_;
     std::optional<Error> read_error_;

@@ -33,7 +33,9 @@ struct WindowStop
 // window's start: the same tokens and faults as tokenize() on the whole
 // input, except that a token cut by the window's end stops the lexer
 // (stop.suspended) so that it can go on in a window read further.
-TokenList tokenizeWindow(Bytes window, const ReadOptions &options, size_t limit, WindowStop &stop);
+// `recycled`: a vector whose room the tokens reuse.
+TokenList tokenizeWindow(Bytes window, const ReadOptions &options, size_t limit, WindowStop &stop,
+                         std::vector<Token> recycled = {});
 
 // The structure check fed one token at a time, so that a document can be
 // checked as it is read. Commands collect in result().commands; a reader
@@ -46,8 +48,9 @@ class Checker
     Checker(const Checker &) = delete;
     Checker &operator=(const Checker &) = delete;
 
-    // bytes: the token's own bytes.
+    // bytes: the token's own bytes. The second form may take the token's value.
     void feed(const Token &token, const uint8_t *bytes);
+    void feed(Token &&token, const uint8_t *bytes);
     // The input ends at end_offset (a universal exit finishes by itself);
     // check_end false accepts what is still open (a prefix).
     void finish(size_t end_offset, bool check_end);

@@ -262,6 +262,16 @@ class Lexer
         return std::move(out_);
     }
 
+    // Tokens go into this vector's room (a reader of windows reuses one).
+    void recycle(std::vector<Token> tokens)
+    {
+        out_.tokens = std::move(tokens);
+        out_.tokens.clear();
+        // A token takes four bytes or more of input, mostly: room for that
+        // many spares the vector's growth in the first window.
+        out_.tokens.reserve(d_.size / 4);
+    }
+
     bool suspended() const
     {
         return suspended_;
@@ -468,14 +478,14 @@ class Lexer
         v.tag = d_[pos];
         v.element = info.element;
         v.shape = info.shape;
-        const std::string type = v.typeName();
+        auto type = [&v] { return v.typeName(); }; // for the faults only: every value passes here
         size_t p = pos + 1;
         size_t count = 1;
         if (info.shape == Shape::Array)
         {
             if (p >= limit_)
             {
-                fail(pos, type + " needs its length (a ubyte or uint16 value), 0 bytes remain");
+                fail(pos, type() + " needs its length (a ubyte or uint16 value), 0 bytes remain");
                 return d_.size;
             }
             if (cut(p + 1))
@@ -485,13 +495,13 @@ class Lexer
             const uint8_t ltag = d_[p];
             if (ltag != dt::UByte && ltag != dt::UInt16)
             {
-                fail(pos, type + " length must be a ubyte or uint16 value, found " + hexByte(ltag));
+                fail(pos, type() + " length must be a ubyte or uint16 value, found " + hexByte(ltag));
                 return d_.size;
             }
             const size_t lsize = ltag == dt::UByte ? 1 : 2;
             if (remain(p + 1) < lsize)
             {
-                fail(pos, type + " length needs " + plural(lsize, "byte", "bytes") + ", " +
+                fail(pos, type() + " length needs " + plural(lsize, "byte", "bytes") + ", " +
                               std::to_string(remain(p + 1)) + " remain");
                 return d_.size;
             }
@@ -504,7 +514,7 @@ class Lexer
             const size_t need = count * esize;
             if (remain(p) < need)
             {
-                fail(pos, type + " of " + plural(count, "element", "elements") + " needs " +
+                fail(pos, type() + " of " + plural(count, "element", "elements") + " needs " +
                               plural(need, "byte", "bytes") + ", " + std::to_string(remain(p)) + " remain");
                 return d_.size;
             }
@@ -519,7 +529,7 @@ class Lexer
             const size_t need = count * esize;
             if (remain(p) < need)
             {
-                fail(pos, type + " value needs " + plural(need, "byte", "bytes") + ", " + std::to_string(remain(p)) +
+                fail(pos, type() + " value needs " + plural(need, "byte", "bytes") + ", " + std::to_string(remain(p)) +
                               " remain");
                 return d_.size;
             }
@@ -687,9 +697,11 @@ TokenList tokenize(Bytes data, const ReadOptions &options)
 namespace detail
 {
 
-TokenList tokenizeWindow(Bytes window, const ReadOptions &options, size_t limit, WindowStop &stop)
+TokenList tokenizeWindow(Bytes window, const ReadOptions &options, size_t limit, WindowStop &stop,
+                         std::vector<Token> recycled)
 {
     Lexer lexer(window, options, limit);
+    lexer.recycle(std::move(recycled));
     TokenList out = lexer.run(options.expect_header);
     stop.suspended = lexer.suspended();
     stop.consumed = lexer.suspended() ? lexer.consumed() : window.size;

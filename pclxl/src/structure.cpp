@@ -141,8 +141,9 @@ class Checker::Impl
     }
 
     // bytes: the token's own bytes (the data of ReadStream are kept).
-    void feed(const Token &t, const uint8_t *bytes)
+    void feed(const Token &t, const uint8_t *bytes, bool take_value)
     {
+        take_value_ = take_value;
         if (out_.error || finished_)
         {
             return;
@@ -309,7 +310,14 @@ class Checker::Impl
             return;
         }
         pending_offset_ = t.offset;
-        pending_value_ = t.value;
+        if (take_value_)
+        {
+            pending_value_ = std::move(const_cast<Token &>(t).value);
+        }
+        else
+        {
+            pending_value_ = t.value;
+        }
         if (list_begin_ == kNone)
         {
             list_begin_ = t.offset;
@@ -704,6 +712,7 @@ class Checker::Impl
     size_t base_frames_ = 0;
     bool seen_session_ = false;
     bool finished_ = false;
+    bool take_value_ = false;        // the token being fed may give up its value
     const uint8_t *bytes_ = nullptr; // of the token being fed
     size_t pending_offset_ = kNone;  // of a value still waiting for its attribute id
     Value pending_value_;
@@ -728,7 +737,12 @@ Checker::~Checker() = default;
 
 void Checker::feed(const Token &token, const uint8_t *bytes)
 {
-    impl_->feed(token, bytes);
+    impl_->feed(token, bytes, false);
+}
+
+void Checker::feed(Token &&token, const uint8_t *bytes)
+{
+    impl_->feed(token, bytes, true);
 }
 
 void Checker::finish(size_t end_offset, bool check_end)

@@ -76,7 +76,7 @@ class DocumentStream
   public:
     // window: how much input is read at a time (the window grows past it
     // only for a token, or a kept page, that is larger).
-    explicit DocumentStream(ByteSource &source, size_t window = 1u << 20);
+    explicit DocumentStream(ByteSource &source, size_t window = 256u << 10);
     ~DocumentStream();
     DocumentStream(const DocumentStream &) = delete;
     DocumentStream &operator=(const DocumentStream &) = delete;
@@ -107,6 +107,6 @@ class DocumentStream
 
 // The whole-document result of readDocument() built from a DocumentStream
 // pass (for tests that compare the two; holds everything, as readDocument does).
-Document readDocumentStreaming(ByteSource &source, size_t window = 1u << 20, size_t *peak_window = nullptr);
+Document readDocumentStreaming(ByteSource &source, size_t window = 256u << 10, size_t *peak_window = nullptr);
 
 } // namespace pclxl
