@@ -22,10 +22,11 @@ uint64_t Mix(uint64_t h)
 
 // Eight bytes a step, four lanes so that the multiplications overlap: pages
 // run to megabytes and every printed page is digested.
-uint64_t Digest(const uint8_t *data, size_t size)
+uint64_t Digest(const uint8_t *data, size_t size, uint64_t seed)
 {
     const uint64_t k = 0x9E3779B97F4A7C15ULL;
-    uint64_t lane[4] = {k, k ^ 0x1234567, k ^ 0x89abcdef, k ^ size};
+    const uint64_t s = Mix(seed + 0x5851F42D4C957F2DULL);
+    uint64_t lane[4] = {k ^ s, k ^ 0x1234567 ^ (s << 1), k ^ 0x89abcdef ^ (s >> 1), k ^ size ^ ~s};
     size_t i = 0;
     for (; i + 32 <= size; i += 32)
     {
@@ -42,7 +43,12 @@ uint64_t Digest(const uint8_t *data, size_t size)
     {
         h = (h ^ data[i]) * 0x100000001b3ULL;
     }
-    return Mix(h ^ size);
+    return Mix(h ^ size ^ s);
+}
+
+PageDigest DigestPage(const uint8_t *data, size_t size)
+{
+    return PageDigest{Digest(data, size, 1), Digest(data, size, 2), size};
 }
 
 } // namespace jobtool

@@ -552,13 +552,14 @@ Reference ReferenceFromJob(const spoolsim::Job &job, std::string *error)
         }
         void onPage(const pclxl::Page &p, const uint8_t *bytes) override
         {
-            pages.push_back({Normalise(pclxl::Bytes(bytes, p.range.size()), 0, ref, commands).bytes});
+            const Bytes n = Normalise(pclxl::Bytes(bytes, p.range.size()), 0, ref, commands).bytes;
+            pages.push_back({DigestPage(n.data(), n.size())});
             commands.clear();
         }
         const Reference &ref;
         std::vector<pclxl::Command> commands; // since the last BeginPage
         size_t begin = 0;
-        std::vector<std::vector<Bytes>> pages;
+        std::vector<std::vector<PageDigest>> pages;
     } pages(ref);
     pclxl::MemorySource source{pclxl::Bytes(printable)};
     pclxl::DocumentStream stream(source);
@@ -591,7 +592,8 @@ Reference ReferenceFromInput(const Bytes &pxl, std::string *error)
         Bytes plain = p.begin;
         Append(plain, p.body);
         Append(plain, p.end);
-        std::vector<Bytes> forms = {Normalise(pclxl::Bytes(plain), 0, ref).bytes};
+        const Bytes form = Normalise(pclxl::Bytes(plain), 0, ref).bytes;
+        std::vector<PageDigest> forms = {DigestPage(form.data(), form.size())};
         if (p.text)
         {
             Bytes deferred = p.begin;
@@ -600,7 +602,8 @@ Reference ReferenceFromInput(const Bytes &pxl, std::string *error)
             Append(deferred, Bytes(p.body.begin() + static_cast<long>(p.text->begin),
                                    p.body.begin() + static_cast<long>(p.text->end)));
             Append(deferred, p.end);
-            forms.push_back(Normalise(pclxl::Bytes(deferred), 0, ref).bytes);
+            const Bytes held = Normalise(pclxl::Bytes(deferred), 0, ref).bytes;
+            forms.push_back(DigestPage(held.data(), held.size()));
         }
         ref.pages.push_back(forms);
         ref.bodies.push_back(p.body);
@@ -716,9 +719,9 @@ class MapBuilder : public pclxl::DocumentHandler
     {
         for (size_t k = 0; k < ref.pages.size(); k++)
         {
-            for (const Bytes &form : ref.pages[k])
+            for (const PageDigest &form : ref.pages[k])
             {
-                framed_[Digest(form.data(), form.size())].push_back({static_cast<int>(k + 1), &form});
+                framed_[form.first].push_back({static_cast<int>(k + 1), form});
             }
         }
     }
@@ -947,7 +950,8 @@ class MapBuilder : public pclxl::DocumentHandler
     // The first input page (of those that print this way) with these bytes.
     int Match(const Bytes &page) const
     {
-        auto found = framed_.find(Digest(page.data(), page.size()));
+        const PageDigest digest = DigestPage(page.data(), page.size());
+        auto found = framed_.find(digest.first);
         if (found == framed_.end())
         {
             return 0;
@@ -955,7 +959,7 @@ class MapBuilder : public pclxl::DocumentHandler
         int best = 0;
         for (const auto &[k, form] : found->second)
         {
-            if (*form == page && (best == 0 || k < best))
+            if (form == digest && (best == 0 || k < best))
             {
                 best = k;
             }
@@ -999,7 +1003,7 @@ class MapBuilder : public pclxl::DocumentHandler
 
     const Reference &ref_;
     const ExplainHooks &hooks_;
-    std::unordered_map<uint64_t, std::vector<std::pair<int, const Bytes *>>> framed_;
+    std::unordered_map<uint64_t, std::vector<std::pair<int, PageDigest>>> framed_;
     std::vector<std::pair<size_t, size_t>> pjl_; // offset, lines
     std::vector<size_t> exits_;
     std::vector<Entry> entries_;

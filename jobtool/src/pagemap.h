@@ -5,6 +5,7 @@
 // checked to be a well-formed PCL XL stream.
 #pragma once
 
+#include "digest.h"
 #include "prepare.h"
 #include "progress.h"
 
@@ -24,10 +25,11 @@ namespace jobtool
 // sent them, and the driver's fragments.
 struct Reference
 {
-    // Per input page (index k-1), the page as it comes out with the hook's
-    // fragments taken away; more than one form when the page may come out
-    // either way (with or without deferred text).
-    std::vector<std::vector<Bytes>> pages;
+    // Per input page (index k-1), the digest of the page as it comes out with
+    // the hook's fragments taken away; more than one form when the page may
+    // come out either way (with or without deferred text). Digests, not the
+    // bytes: the pages of a large document would take its size again.
+    std::vector<std::vector<PageDigest>> pages;
     // Per input page, its body, as a booklet sheet carries it.
     std::vector<Bytes> bodies;
     std::vector<Bytes> leadIns; // lead-in 1, lead-in 2

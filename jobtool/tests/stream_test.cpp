@@ -6,6 +6,7 @@
 #include "support.h"
 
 #include "cli.h"
+#include "digest.h"
 #include "faultpoint.h"
 #include "jobfile.h"
 #include "pagemap.h"
@@ -188,6 +189,34 @@ TEST(Streaming, OutOfMemoryInExplainOrMakeIsAFailureWithAMessage)
         EXPECT_EQ(made.code, 1);
         EXPECT_TRUE(Has(made.err, "out of memory")) << made.err;
         EXPECT_FALSE(std::filesystem::exists(dir.Path("again.kdjob")));
+    }
+}
+
+TEST(Streaming, PagesThatDifferInAnyByteHaveDifferentDigests)
+{
+    // Every length around the digest's 32-byte steps, every byte changed in
+    // turn: a byte the digest skips would let two different pages match.
+    for (size_t size = 0; size <= 100; size++)
+    {
+        Bytes page(size);
+        for (size_t i = 0; i < size; i++)
+        {
+            page[i] = static_cast<uint8_t>(i * 7 + size);
+        }
+        const jobtool::PageDigest base = jobtool::DigestPage(page.data(), page.size());
+        EXPECT_EQ(base, jobtool::DigestPage(Bytes(page).data(), page.size()));
+        for (size_t i = 0; i < size; i++)
+        {
+            Bytes changed = page;
+            changed[i] ^= 0x01;
+            const jobtool::PageDigest other = jobtool::DigestPage(changed.data(), changed.size());
+            EXPECT_NE(base.first, other.first) << "size " << size << ", byte " << i;
+            EXPECT_NE(base.second, other.second) << "size " << size << ", byte " << i;
+        }
+        // A page that is a prefix of another (trailing zeros) is another page.
+        Bytes longer = page;
+        longer.push_back(0);
+        EXPECT_FALSE(base == jobtool::DigestPage(longer.data(), longer.size()));
     }
 }
 
