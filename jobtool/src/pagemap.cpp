@@ -382,6 +382,9 @@ Reference ReferenceFromJob(const spoolsim::Job &job, std::string *error)
         return ref; // an overlay-creation job prints nothing
     }
     const bool defer = dm.sDeferText != 0 && dm.sTextMode != 2;
+    // A booklet's pages are found by their bodies; the stream as a whole is
+    // not needed (and would be the document's size again).
+    const bool whole = dm.sBooklet == 0;
 
     Bytes printable, header, text;
     bool capturing = false, captured = false, pageSeen = false;
@@ -400,7 +403,10 @@ Reference ReferenceFromJob(const spoolsim::Job &job, std::string *error)
         {
             if (captured)
             {
-                Append(printable, text);
+                if (whole)
+                {
+                    Append(printable, text);
+                }
                 captured = false;
             }
             continue;
@@ -444,7 +450,10 @@ Reference ReferenceFromJob(const spoolsim::Job &job, std::string *error)
                 // Stands for the embedding, so that the stream reads as PCL XL.
                 pclxl::Writer w;
                 w.readStream(pclxl::Bytes());
-                Append(printable, w.bytes());
+                if (whole)
+                {
+                    Append(printable, w.bytes());
+                }
             }
             continue;
         }
@@ -467,7 +476,10 @@ Reference ReferenceFromJob(const spoolsim::Job &job, std::string *error)
             Append(text, d);
             continue;
         }
-        Append(printable, d);
+        if (whole)
+        {
+            Append(printable, d);
+        }
         if (body != nullptr)
         {
             Append(*body, d);

@@ -86,6 +86,8 @@ bool PrintedFiles::Finish(const spoolsim::RunResult &run, std::vector<Printed> &
         if (doc.ended && error_.empty())
         {
             p.path = (std::filesystem::path(folder_) / (stem_ + "-" + std::to_string(n) + ".pxl")).string();
+            // A file of an earlier run goes first: renaming onto it fails on Windows.
+            std::remove(p.path.c_str());
             errno = 0;
             if (std::rename(f.path.c_str(), p.path.c_str()) != 0)
             {

@@ -1,6 +1,7 @@
 #include "replay.h"
 
 #include "driver.h"
+#include "progress.h"
 
 #include <cmath>
 #include <cstring>
@@ -116,7 +117,28 @@ Replay RunJob(const spoolsim::Job &job, const Prompt &prompt,
         spooler.keepData = false;
         spooler.documentSink = documentSink;
     }
+    // Progress on a terminal: the job's steps replayed, their bytes and pages.
+    uint64_t total = 0;
+    for (const spoolsim::Step &s : job.steps)
+    {
+        total += s.data.size();
+    }
+    Progress progress("run " + spoolsim::Narrow(job.documentName), total);
+    uint64_t done = 0;
+    size_t pages = 0, next = 0;
+    if (progress.Shown())
+    {
+        spooler.beforeStep = [&](size_t i) {
+            for (; next < i && next < job.steps.size(); next++)
+            {
+                done += job.steps[next].data.size();
+                pages += job.steps[next].kind == spoolsim::StepKind::EndPage ? 1 : 0;
+            }
+            progress.Update(done, pages);
+        };
+    }
     replay.run = spooler.Run(job);
+    spooler.beforeStep = nullptr;
 
     const spoolsim::RunResult &r = replay.run;
     if (!r.started)

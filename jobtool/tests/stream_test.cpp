@@ -121,6 +121,20 @@ TEST(Streaming, RunWritesEachDocumentAsThePrinterReceivedIt)
     }
 }
 
+TEST(Streaming, ARunAgainIntoTheSameFolderReplacesItsDocuments)
+{
+    TempDir dir;
+    const std::string first = MakeJobFile(dir, {"--copies", "2", "--collate"});
+    ASSERT_EQ(Tool({"run", first, "--out", dir.Path("out")}).code, 0);
+    const Bytes twoCopies = ReadAll(dir.Path("out") + "/sample-1.pxl");
+    const std::string second = MakeJobFile(dir, {"--page-set", "odd"});
+    Result again = Tool({"run", second, "--out", dir.Path("out")});
+    EXPECT_EQ(again.code, 0) << again.err;
+    const Bytes odd = ReadAll(dir.Path("out") + "/sample-1.pxl");
+    EXPECT_LT(odd.size(), twoCopies.size());
+    EXPECT_TRUE(Has(again.out, "printed: 1 3 5\n")) << again.out;
+}
+
 TEST(Streaming, ExplainOfTheFileIsThePageMapOfTheBytes)
 {
     TempDir dir;
