@@ -4,16 +4,19 @@
 # real Ghostscript document (jobtool/bench/docbench.cpp). The documents go to
 # a folder on disk (not /dev/shm) and are deleted after each size.
 #
-#   tools/docbench.sh [SIZES_IN_MB]       e.g. tools/docbench.sh 10,100
+#   tools/docbench.sh [SIZES_IN_MB [OPTIONS]]   e.g. tools/docbench.sh 10,100
+#
+# Options go to jobtool_docbench: --only collated (or booklet), --keep.
 #
 # Environment: KD_DOCBENCH_DIR (default /tmp/docbench).
 set -eu
 cd "$(dirname "$0")/.."
 sizes=${1:-10,100,1000}
+[ $# -gt 0 ] && shift
 dir=${KD_DOCBENCH_DIR:-/tmp/docbench}
 cmake --preset host >/dev/null
 cmake --build --preset host --target jobtool jobtool_docbench
 real=build/host/real-documents
 [ -r "$real/man-db-nocache.pxl" ] || jobtool/tests/make-real-documents.sh "$real"
 build/host/bin/jobtool_docbench --jobtool build/host/bin/jobtool --source "$real/man-db-nocache.pxl" \
-    --sizes "$sizes" --dir "$dir"
+    --sizes "$sizes" --dir "$dir" "$@"

@@ -6,7 +6,7 @@
 // ru_maxrss). Linux only.
 //
 //   jobtool_docbench --jobtool build/host/bin/jobtool --source DOC.pxl [--sizes 10,100,1000] [--dir /tmp/docbench]
-//                    [--keep]
+//                    [--keep] [--only collated|booklet]
 //
 // tools/docbench.sh runs it on a real document made as the tests make them.
 #include "pclxl/pclxl.h"
@@ -148,7 +148,7 @@ void Report(const std::string &step, const Made &doc, uint64_t bytes, const Meas
 
 int main(int argc, char **argv)
 {
-    std::string jobtool, sourcePath, dir = "/tmp/docbench", sizes = "10,100,1000";
+    std::string jobtool, sourcePath, dir = "/tmp/docbench", sizes = "10,100,1000", only;
     bool keep = false;
     for (int i = 1; i < argc; i += 2)
     {
@@ -177,6 +177,10 @@ int main(int argc, char **argv)
         else if (opt == "--dir")
         {
             dir = argv[i + 1];
+        }
+        else if (opt == "--only")
+        {
+            only = argv[i + 1]; // "collated" or "booklet"
         }
     }
     if (jobtool.empty() || sourcePath.empty())
@@ -215,6 +219,10 @@ int main(int argc, char **argv)
         for (const Case &c : cases)
         {
             const std::string stem = std::string(c.name) == "booklet" ? "booklet" : "collated";
+            if (!only.empty() && only != stem)
+            {
+                continue;
+            }
             const std::string job = dir + "/" + stem + ".kdjob";
             std::vector<std::string> make = {jobtool, "make", doc, "-o", job};
             make.insert(make.end(), c.options.begin(), c.options.end());

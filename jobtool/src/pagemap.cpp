@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <unordered_map>
 
@@ -268,9 +269,12 @@ bool FindHalves(const Bytes &sheet, const Reference &ref, Entry &entry)
     for (int page : order)
     {
         const Bytes &body = ref.bodies[page - 1];
+        // Every body is looked for in every sheet: a search that skips ahead
+        // by the body's length keeps that from growing with pages times bytes.
+        const std::boyer_moore_horspool_searcher<Bytes::const_iterator> searcher(body.begin(), body.end());
         for (auto it = sheet.begin(); it != sheet.end();)
         {
-            it = std::search(it, sheet.end(), body.begin(), body.end());
+            it = std::search(it, sheet.end(), searcher);
             if (it == sheet.end())
             {
                 break;
