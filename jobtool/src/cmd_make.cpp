@@ -214,7 +214,7 @@ int MakeCommand(const std::vector<std::string> &argv, std::ostream &out, std::os
         err << "jobtool: " << input << ": " << made.error << "\n";
         return made.usage ? kUsage : kFailed;
     }
-    if (!WriteFile(output, spoolsim::SaveJob(*made.job), error))
+    if (!spoolsim::SaveJobFile(*made.job, output, error))
     {
         err << "jobtool: " << error << "\n";
         return kFailed;

@@ -121,6 +121,18 @@ TEST(Streaming, RunWritesEachDocumentAsThePrinterReceivedIt)
     }
 }
 
+TEST(Streaming, AJobFileWrittenAsItIsMadeHoldsTheSavedBytes)
+{
+    TempDir dir;
+    const std::string path = MakeJobFile(dir, {"--copies", "2", "--collate", "--watermark", "DRAFT"});
+    spoolsim::LoadedJob loaded = spoolsim::LoadJob(ReadAll(path));
+    ASSERT_TRUE(loaded.job) << loaded.error;
+    EXPECT_EQ(ReadAll(path), spoolsim::SaveJob(*loaded.job));
+    std::string error;
+    EXPECT_FALSE(spoolsim::SaveJobFile(*loaded.job, dir.Path("no-such-folder") + "/x.kdjob", error));
+    EXPECT_TRUE(Has(error, "cannot write") && Has(error, "No such file or directory")) << error;
+}
+
 TEST(Streaming, ARunAgainIntoTheSameFolderReplacesItsDocuments)
 {
     TempDir dir;
