@@ -246,8 +246,78 @@ int HalfOf(const Bytes &sheet, size_t pos, const Reference &ref)
     return -1;
 }
 
+// Where input pages' bodies may begin in a sheet: each body is known by a
+// hash of its first kAnchor bytes, and one pass of a rolling hash over the
+// sheet finds every place where any of them may begin. Searching every body
+// in every sheet instead grows with pages times bytes.
+class BodyIndex
+{
+  public:
+    static constexpr size_t kAnchor = 32;
+
+    explicit BodyIndex(const std::vector<Bytes> &bodies)
+    {
+        for (size_t k = 0; k < bodies.size(); k++)
+        {
+            if (bodies[k].size() >= kAnchor)
+            {
+                anchors_[Hash(bodies[k].data())].push_back(static_cast<int>(k + 1));
+            }
+        }
+        top_ = 1;
+        for (size_t i = 1; i < kAnchor; i++)
+        {
+            top_ *= kBase;
+        }
+    }
+
+    // Per input page, the places in the sheet (ascending) where its body may begin.
+    std::unordered_map<int, std::vector<size_t>> Candidates(const Bytes &sheet) const
+    {
+        std::unordered_map<int, std::vector<size_t>> out;
+        if (anchors_.empty() || sheet.size() < kAnchor)
+        {
+            return out;
+        }
+        uint64_t h = Hash(sheet.data());
+        for (size_t pos = 0;; pos++)
+        {
+            auto found = anchors_.find(h);
+            if (found != anchors_.end())
+            {
+                for (int page : found->second)
+                {
+                    out[page].push_back(pos);
+                }
+            }
+            if (pos + kAnchor >= sheet.size())
+            {
+                break;
+            }
+            h = (h - sheet[pos] * top_) * kBase + sheet[pos + kAnchor];
+        }
+        return out;
+    }
+
+  private:
+    static constexpr uint64_t kBase = 0x100000001B3ULL;
+
+    static uint64_t Hash(const uint8_t *p)
+    {
+        uint64_t h = 0;
+        for (size_t i = 0; i < kAnchor; i++)
+        {
+            h = h * kBase + p[i];
+        }
+        return h;
+    }
+
+    std::unordered_map<uint64_t, std::vector<int>> anchors_;
+    uint64_t top_ = 1; // kBase to the power kAnchor - 1
+};
+
 // The input pages whose bodies a booklet sheet carries, by half.
-bool FindHalves(const Bytes &sheet, const Reference &ref, Entry &entry)
+bool FindHalves(const Bytes &sheet, const Reference &ref, const BodyIndex &index, Entry &entry)
 {
     struct Hit
     {
@@ -266,11 +336,33 @@ bool FindHalves(const Bytes &sheet, const Reference &ref, Entry &entry)
     std::stable_sort(order.begin(), order.end(),
                      [&ref](int a, int b) { return ref.bodies[a - 1].size() > ref.bodies[b - 1].size(); });
     std::vector<Hit> hits;
+    const std::unordered_map<int, std::vector<size_t>> candidates = index.Candidates(sheet);
     for (int page : order)
     {
         const Bytes &body = ref.bodies[page - 1];
-        // Every body is looked for in every sheet: a search that skips ahead
-        // by the body's length keeps that from growing with pages times bytes.
+        auto isFree = [&hits, &body](size_t pos) {
+            return std::none_of(hits.begin(), hits.end(),
+                                [&](const Hit &h) { return pos < h.pos + h.len && h.pos < pos + body.size(); });
+        };
+        if (body.size() >= BodyIndex::kAnchor)
+        {
+            // The first free place where the whole body is, among those its start hashes to.
+            auto places = candidates.find(page);
+            if (places == candidates.end())
+            {
+                continue;
+            }
+            for (size_t pos : places->second)
+            {
+                if (pos + body.size() <= sheet.size() &&
+                    std::equal(body.begin(), body.end(), sheet.begin() + static_cast<long>(pos)) && isFree(pos))
+                {
+                    hits.push_back({pos, body.size(), page});
+                    break;
+                }
+            }
+            continue;
+        }
         const std::boyer_moore_horspool_searcher<Bytes::const_iterator> searcher(body.begin(), body.end());
         for (auto it = sheet.begin(); it != sheet.end();)
         {
@@ -280,9 +372,7 @@ bool FindHalves(const Bytes &sheet, const Reference &ref, Entry &entry)
                 break;
             }
             size_t pos = static_cast<size_t>(it - sheet.begin());
-            bool free = std::none_of(hits.begin(), hits.end(),
-                                     [&](const Hit &h) { return pos < h.pos + h.len && h.pos < pos + body.size(); });
-            if (free)
+            if (isFree(pos))
             {
                 hits.push_back({pos, body.size(), page});
                 break;
@@ -731,7 +821,7 @@ std::optional<pclxl::Error> DuplicateAttribute(const pclxl::Command &c)
 class MapBuilder : public pclxl::DocumentHandler
 {
   public:
-    MapBuilder(const Reference &ref, const ExplainHooks &hooks) : ref_(ref), hooks_(hooks)
+    MapBuilder(const Reference &ref, const ExplainHooks &hooks) : ref_(ref), hooks_(hooks), bodies_(ref.bodies)
     {
         for (size_t k = 0; k < ref.pages.size(); k++)
         {
@@ -856,7 +946,7 @@ class MapBuilder : public pclxl::DocumentHandler
         {
             e.kind = EntryKind::InstructionPage;
         }
-        else if (!ref_.bodies.empty() && FindHalves(n.bytes, ref_, e))
+        else if (!ref_.bodies.empty() && FindHalves(n.bytes, ref_, bodies_, e))
         {
             e.kind = EntryKind::Sheet;
         }
@@ -1019,6 +1109,7 @@ class MapBuilder : public pclxl::DocumentHandler
 
     const Reference &ref_;
     const ExplainHooks &hooks_;
+    const BodyIndex bodies_;
     std::unordered_map<uint64_t, std::vector<std::pair<int, PageDigest>>> framed_;
     std::vector<std::pair<size_t, size_t>> pjl_; // offset, lines
     std::vector<size_t> exits_;
