@@ -109,6 +109,56 @@ void expectSame(const ByteVector &data, size_t window, const std::string &what)
     EXPECT_EQ(whole.job_trailer.end, streamed.job_trailer.end);
 }
 
+// The bytes handed out with each token, command and page are the input's
+// own at their offsets, however the window moved in between.
+void expectBytesInPlace(const ByteVector &data, size_t window, const std::string &what)
+{
+    SCOPED_TRACE(what + ", window " + std::to_string(window));
+    class Check : public DocumentHandler
+    {
+      public:
+        explicit Check(const ByteVector &d) : data(d)
+        {
+        }
+        void onToken(const Token &t, const uint8_t *bytes) override
+        {
+            misplaced += !same(t.offset, t.length, bytes);
+        }
+        void onCommand(const Command &c, const uint8_t *bytes) override
+        {
+            misplaced += !same(c.begin, c.end - c.begin, bytes);
+        }
+        void onPage(const Page &p, const uint8_t *bytes) override
+        {
+            misplaced += !same(p.range.begin, p.range.size(), bytes);
+            pages++;
+        }
+        void onBytes(uint64_t offset, const uint8_t *bytes, size_t size) override
+        {
+            misplaced += offset != next || !same(static_cast<size_t>(offset), size, bytes);
+            next = offset + size;
+        }
+        bool same(size_t offset, size_t size, const uint8_t *bytes) const
+        {
+            return bytes != nullptr && offset + size <= data.size() &&
+                   std::equal(bytes, bytes + size, data.begin() + static_cast<long>(offset));
+        }
+        const ByteVector &data;
+        size_t misplaced = 0, pages = 0;
+        uint64_t next = 0;
+    } check(data);
+    MemorySource source{Bytes(data)};
+    DocumentStream stream(source, window);
+    stream.keepPages(true);
+    const DocumentSummary s = stream.run(check);
+    EXPECT_EQ(check.misplaced, 0u);
+    EXPECT_EQ(check.pages, s.pages);
+    if (s.ok())
+    {
+        EXPECT_EQ(check.next, data.size()) << "not every byte was handed out once";
+    }
+}
+
 std::vector<std::pair<std::string, ByteVector>> realDocuments()
 {
     std::vector<std::pair<std::string, ByteVector>> docs;
@@ -174,6 +224,7 @@ TEST(DocumentStream, ExamplesReadTheSameAsWholeDocuments)
         for (size_t window : {size_t{64}, size_t{100}, size_t{333}, size_t{4096}, size_t{1} << 20})
         {
             expectSame(data, window, name);
+            expectBytesInPlace(data, window, name);
         }
     }
 }
@@ -190,6 +241,7 @@ TEST(DocumentStream, RealDocumentsReadTheSameAsWholeDocuments)
         for (size_t window : {size_t{4096}, size_t{1} << 20})
         {
             expectSame(data, window, name);
+            expectBytesInPlace(data, window, name);
         }
     }
 }
