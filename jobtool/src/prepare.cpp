@@ -1,5 +1,7 @@
 #include "prepare.h"
 
+#include "progress.h"
+
 #include "pclxl/documentstream.h"
 
 #include <algorithm>
@@ -348,6 +350,15 @@ class PrepareView : public pclxl::DocumentHandler
         pages.push_back(p);
         inFirstPage_ = false;
     }
+    void onBytes(uint64_t offset, const uint8_t *, size_t size) override
+    {
+        if (progress)
+        {
+            progress->Update(offset + size, pages.size());
+        }
+    }
+
+    Progress *progress = nullptr;
 
     // The kept command with this index among all commands.
     const pclxl::Command &At(size_t index) const
@@ -383,6 +394,8 @@ PrepareResult Prepare(const Bytes &pxl, uint16_t pageCopies)
     pclxl::MemorySource source{in};
     pclxl::DocumentStream stream(source);
     PrepareView view;
+    Progress progress("make: reading the document", in.size);
+    view.progress = &progress;
     const pclxl::DocumentSummary doc = stream.run(view);
     if (!doc.ok())
     {
