@@ -1,6 +1,7 @@
 #include "jobfile.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -60,12 +61,22 @@ bool SaveJobFile(const Job &job, const std::string &path, std::string &error)
         error = "cannot write " + path + (errno != 0 ? std::string(": ") + std::strerror(errno) : std::string());
         return false;
     }
-    WriteJob(job, [&f](const BYTE *p, size_t n) {
-        if (f && n > 0)
-        {
-            f.write(reinterpret_cast<const char *>(p), static_cast<std::streamsize>(n));
-        }
-    });
+    try
+    {
+        WriteJob(job, [&f](const BYTE *p, size_t n) {
+            if (f && n > 0)
+            {
+                f.write(reinterpret_cast<const char *>(p), static_cast<std::streamsize>(n));
+            }
+        });
+    }
+    catch (...)
+    {
+        // No half-written job file is left to be taken for a whole one.
+        f.close();
+        std::remove(path.c_str());
+        throw;
+    }
     f.close();
     if (!f)
     {
