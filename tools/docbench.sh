@@ -8,7 +8,12 @@
 #
 # Options go to jobtool_docbench: --only collated (or booklet), --keep.
 #
-# Environment: KD_DOCBENCH_DIR (default /tmp/docbench).
+# Environment: KD_DOCBENCH_DIR (default /tmp/docbench); KD_DOCBENCH_SOURCE, the
+# document whose pages are repeated (default: man-db's manual with text as
+# graphics, about 260 KB a page). The hook spools at most 1999 pages, so a
+# 1 GB collated or booklet job needs pages of 500 KB or more: a source of
+# scanned pages, e.g. what Ghostscript's pxlmono device makes of pages that
+# are one large bitmap each.
 set -eu
 cd "$(dirname "$0")/.."
 sizes=${1:-10,100,1000}
@@ -18,5 +23,6 @@ cmake --preset host >/dev/null
 cmake --build --preset host --target jobtool jobtool_docbench
 real=build/host/real-documents
 [ -r "$real/man-db-nocache.pxl" ] || jobtool/tests/make-real-documents.sh "$real"
-build/host/bin/jobtool_docbench --jobtool build/host/bin/jobtool --source "$real/man-db-nocache.pxl" \
+source=${KD_DOCBENCH_SOURCE:-$real/man-db-nocache.pxl}
+build/host/bin/jobtool_docbench --jobtool build/host/bin/jobtool --source "$source" \
     --sizes "$sizes" --dir "$dir" "$@"

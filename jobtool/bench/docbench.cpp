@@ -208,6 +208,13 @@ int main(int argc, char **argv)
         }
         std::printf("-- %s: %zu pages, largest page %.2f MB\n", doc.c_str(), made.pages,
                     static_cast<double>(made.largestPage) / 1e6);
+        if (made.pages > 1999)
+        {
+            // The hook spools at most 1999 pages: it refuses collated copies
+            // and booklets of more, so the run stops there.
+            std::printf("   note: more than 1999 pages; the hook refuses to spool the job at page 2000 "
+                        "(take a source with larger pages for this size)\n");
+        }
         const std::string out = dir + "/out-" + tag;
         std::filesystem::create_directories(out);
         struct Case
