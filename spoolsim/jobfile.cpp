@@ -1,5 +1,11 @@
 #include "jobfile.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <functional>
+
 namespace spoolsim
 {
 
@@ -17,7 +23,9 @@ static void PutU32(Bytes &b, uint32_t v)
     }
 }
 
-Bytes SaveJob(const Job &job)
+// The file's bytes in order, a step's data straight from the step: a job is
+// as large as its document, and need not be copied whole to be saved.
+static void WriteJob(const Job &job, const std::function<void(const BYTE *, size_t)> &put)
 {
     Bytes b(kMagic, kMagic + sizeof(kMagic));
     PutU32(b, job.source.empty() ? kVersion : kVersionWithSource);
@@ -29,18 +37,63 @@ Bytes SaveJob(const Job &job)
         b.push_back(static_cast<BYTE>(static_cast<uint16_t>(c) >> 8));
     }
     PutU32(b, static_cast<uint32_t>(job.steps.size()));
+    put(b.data(), b.size());
     for (const Step &s : job.steps)
     {
+        b.clear();
         b.push_back(static_cast<BYTE>(s.kind));
         PutU32(b, static_cast<uint32_t>(s.data.size()));
-        b.insert(b.end(), s.data.begin(), s.data.end());
+        put(b.data(), b.size());
+        put(s.data.data(), s.data.size());
     }
     if (!job.source.empty())
     {
+        b.clear();
         PutU32(b, static_cast<uint32_t>(job.source.size()));
         b.insert(b.end(), job.source.begin(), job.source.end());
+        put(b.data(), b.size());
     }
+}
+
+Bytes SaveJob(const Job &job)
+{
+    Bytes b;
+    WriteJob(job, [&b](const BYTE *p, size_t n) { b.insert(b.end(), p, p + n); });
     return b;
+}
+
+bool SaveJobFile(const Job &job, const std::string &path, std::string &error)
+{
+    errno = 0;
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    if (!f)
+    {
+        error = "cannot write " + path + (errno != 0 ? std::string(": ") + std::strerror(errno) : std::string());
+        return false;
+    }
+    try
+    {
+        WriteJob(job, [&f](const BYTE *p, size_t n) {
+            if (f && n > 0)
+            {
+                f.write(reinterpret_cast<const char *>(p), static_cast<std::streamsize>(n));
+            }
+        });
+    }
+    catch (...)
+    {
+        // No half-written job file is left to be taken for a whole one.
+        f.close();
+        std::remove(path.c_str());
+        throw;
+    }
+    f.close();
+    if (!f)
+    {
+        error = "cannot write " + path + (errno != 0 ? std::string(": ") + std::strerror(errno) : std::string());
+        return false;
+    }
+    return true;
 }
 
 namespace

@@ -20,6 +20,9 @@ namespace spoolsim
 {
 
 Bytes SaveJob(const Job &job);
+// The same bytes written to a file as they are made; false, with what failed
+// and the system's reason, when the file cannot be written.
+bool SaveJobFile(const Job &job, const std::string &path, std::string &error);
 
 // The job, or an error that says where and why the bytes are not a job file.
 struct LoadedJob

@@ -172,6 +172,12 @@ static BOOL WINAPI Sim_WritePrinter(HANDLE hPrinter, LPVOID pBuf, DWORD cbBuf, L
         }
         cb = std::min(cbBuf, fault.cbShort);
     }
+    if (run->printer->documentSink && !doc.nested && doc.outputFile.empty() &&
+        !run->printer->documentSink(static_cast<size_t>(ph->iOpenDocument), static_cast<const BYTE *>(pBuf), cb))
+    {
+        SetLastError(ERROR_WRITE_FAULT);
+        return FALSE;
+    }
     if (run->printer->keepData || !doc.outputFile.empty())
     {
         const BYTE *pb = static_cast<const BYTE *>(pBuf);

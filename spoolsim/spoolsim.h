@@ -285,6 +285,10 @@ struct Printer
     // as the spooler despools a job while the program that prints it still
     // runs. The document is valid for the call only.
     std::function<void(const Document &)> documentEnded;
+    // The same bytes with the index of their document in RunResult::documents,
+    // so that each printed document can go to a file of its own as it comes.
+    // False: the bytes could not be taken, and the write fails (ERROR_WRITE_FAULT).
+    std::function<bool(size_t, const BYTE *, DWORD)> documentSink;
     // As an application does when a print call fails: a write that the hook
     // refuses (FALSE, or fewer bytes than given) ends the job there with
     // DrvSplAbort instead of DrvSplEndDoc, and the open document is dropped.

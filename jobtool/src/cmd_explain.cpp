@@ -9,10 +9,15 @@
 
 #include <algorithm>
 
+#include <new>
+
 namespace jobtool
 {
 
-int ExplainCommand(const std::vector<std::string> &argv, std::ostream &out, std::ostream &err)
+namespace
+{
+
+int Explained(const std::vector<std::string> &argv, std::ostream &out, std::ostream &err)
 {
     Args a(argv);
     std::string outputPath, jobPath, inputPath, picturePath, source;
@@ -52,15 +57,21 @@ int ExplainCommand(const std::vector<std::string> &argv, std::ostream &out, std:
     {
         throw UsageError{"explain takes --job or --input, not both"};
     }
-    std::string error;
-    std::optional<Bytes> output = ReadFile(outputPath, error);
-    if (!output)
+    std::string error = CheckReadable(outputPath);
+    if (!error.empty())
     {
         err << "jobtool: " << error << "\n";
         return kFailed;
     }
+    pclxl::FileSource output(outputPath);
+    if (!output.ok())
+    {
+        err << "jobtool: " << output.error() << "\n";
+        return kFailed;
+    }
     static const char kJobMagic[] = "KDJOB\r\n\x1A";
-    if (output->size() >= 8 && std::equal(kJobMagic, kJobMagic + 8, output->begin()))
+    uint8_t magic[8];
+    if (output.size() >= 8 && output.read(0, magic, sizeof(magic)) && std::equal(kJobMagic, kJobMagic + 8, magic))
     {
         throw UsageError{outputPath + " is a job file, not a document the printer received: 'jobtool show " +
                          outputPath + "' shows what it holds, 'jobtool run " + outputPath + "' prints it"};
@@ -98,7 +109,15 @@ int ExplainCommand(const std::vector<std::string> &argv, std::ostream &out, std:
         err << "jobtool: " << (jobPath.empty() ? inputPath : jobPath) << ": " << error << "\n";
         return kFailed;
     }
-    PageMap map = Explain(*output, ref);
+    Progress progress("explain " + outputPath, output.size());
+    ExplainHooks hooks;
+    hooks.progress = &progress;
+    PageMap map = Explain(output, ref, hooks);
+    if (!output.error().empty())
+    {
+        err << "jobtool: " << output.error() << "\n";
+        return kFailed;
+    }
     out << FormatPageMap(map, outputPath);
     if (!picturePath.empty())
     {
@@ -116,6 +135,21 @@ int ExplainCommand(const std::vector<std::string> &argv, std::ostream &out, std:
         out << "picture of the sheets: " << picturePath << "\n";
     }
     return map.printable ? kDone : kFailed;
+}
+
+} // namespace
+
+int ExplainCommand(const std::vector<std::string> &argv, std::ostream &out, std::ostream &err)
+{
+    try
+    {
+        return Explained(argv, out, err);
+    }
+    catch (const std::bad_alloc &)
+    {
+        err << "jobtool: out of memory: the page map could not be made\n";
+        return kFailed;
+    }
 }
 
 } // namespace jobtool

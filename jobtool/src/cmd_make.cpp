@@ -5,6 +5,7 @@
 #include "codepage.h"
 #include "convert.h"
 #include "driver.h"
+#include "faultpoint.h"
 #include "fileio.h"
 #include "input.h"
 #include "jobfile.h"
@@ -13,6 +14,7 @@
 
 #include <filesystem>
 #include <map>
+#include <new>
 #include <set>
 
 namespace jobtool
@@ -50,9 +52,7 @@ int BookletDirection(Args &a)
     throw UsageError{"--direction takes ltr|rtl (or 0|1), not \"" + v + "\""};
 }
 
-} // namespace
-
-int Make(const std::vector<std::string> &argv, std::ostream &out, std::ostream &err)
+int MakeCommand(const std::vector<std::string> &argv, std::ostream &out, std::ostream &err)
 {
     Args a(argv);
     std::string input, output, overlayHostPath;
@@ -328,6 +328,7 @@ int Make(const std::vector<std::string> &argv, std::ostream &out, std::ostream &
             return kFailed;
         }
     }
+    FaultPoint("make");
     MadeJob made = MakeJob(*pxl, o);
     if (!made.job)
     {
@@ -335,7 +336,7 @@ int Make(const std::vector<std::string> &argv, std::ostream &out, std::ostream &
         return made.usage ? kUsage : kFailed;
     }
     made.job->source = source;
-    if (!WriteFile(output, spoolsim::SaveJob(*made.job), error))
+    if (!spoolsim::SaveJobFile(*made.job, output, error))
     {
         err << "jobtool: " << error << "\n";
         return kFailed;
@@ -350,6 +351,21 @@ int Make(const std::vector<std::string> &argv, std::ostream &out, std::ostream &
         out << "  note: " << note << "\n";
     }
     return kDone;
+}
+
+} // namespace
+
+int Make(const std::vector<std::string> &argv, std::ostream &out, std::ostream &err)
+{
+    try
+    {
+        return MakeCommand(argv, out, err);
+    }
+    catch (const std::bad_alloc &)
+    {
+        err << "jobtool: out of memory: no job file was written\n";
+        return kFailed;
+    }
 }
 
 } // namespace jobtool

@@ -9,6 +9,8 @@
 #include "outputs.h"
 #include "pagemap.h"
 #include "person.h"
+#include "printedfiles.h"
+#include "progress.h"
 #include "replay.h"
 #include "sheetpicture.h"
 
@@ -17,11 +19,17 @@
 #include <cerrno>
 #include <filesystem>
 #include <iostream>
+#include <memory>
+#include <new>
 
 namespace jobtool
 {
 
-int Run(const std::vector<std::string> &argv, std::ostream &out, std::ostream &err, const TerminalOpener &openTerminal)
+namespace
+{
+
+int RunCommand(const std::vector<std::string> &argv, std::ostream &out, std::ostream &err,
+               const TerminalOpener &openTerminal, std::unique_ptr<PrintedFiles> &files)
 {
     Args a(argv);
     std::string jobPath, outDir = ".";
@@ -161,23 +169,41 @@ int Run(const std::vector<std::string> &argv, std::ostream &out, std::ostream &e
         out << "note: the pages cannot be matched with the input: " << refError << "\n";
     }
 
-    // Each document is written (and queued) the moment the hook ends it,
-    // before the hook can ask the person to take it.
+    // Each document goes to its file as the printer receives it, so that no
+    // printed document is held in memory; the moment the hook ends it, it is
+    // put in place (and queued) before the hook can ask the person to take it.
     bool failed = false;
+    files = std::make_unique<PrintedFiles>(outDir, stem);
+    PrintedFiles &printer = *files;
     Delivery delivery(outDir, stem, queue);
     PersonAtPrinter person(answers, openTerminal, TurnOfJob(job), PrintsInstructionPage(job), out);
     std::vector<PrintedDocument> printed;
     int n = 0;
     auto completed = [&](const spoolsim::Document &doc) {
         n++;
-        if (doc.data.empty())
+        if (printer.OutOfMemory())
+        {
+            return; // the run stops: what was written stays as it is, and is named
+        }
+        PrintedFiles::Printed p;
+        if (!printer.Complete(n, doc.ended && !person.Stopped(), p))
+        {
+            Delivered lost;
+            lost.number = n;
+            lost.error = printer.error();
+            person.Completed(lost);
+            err << "jobtool: document " << n << ": " << lost.error << "\n";
+            failed = true;
+            return;
+        }
+        if (p.size == 0)
         {
             out << "document " << n << ": empty, nothing reached the printer\n";
             return;
         }
         if (!doc.ended)
         {
-            out << "document " << n << ": " << doc.data.size()
+            out << "document " << n << ": " << p.size
                 << " bytes, cancelled: the spooler drops it and nothing is printed\n";
             return;
         }
@@ -188,7 +214,7 @@ int Run(const std::vector<std::string> &argv, std::ostream &out, std::ostream &e
             return;
         }
         const std::string name = spoolsim::Narrow(doc.name);
-        Delivered d = delivery.Deliver(n, doc.data, name + " (" + std::to_string(n) + ")");
+        Delivered d = delivery.DeliverFile(n, p.path, name + " (" + std::to_string(n) + ")");
         person.Completed(d);
         if (d.path.empty())
         {
@@ -209,7 +235,16 @@ int Run(const std::vector<std::string> &argv, std::ostream &out, std::ostream &e
                 out << "document " << n << " sent to queue " << queue->queue << " as job " << d.queueJobId << "\n";
             }
         }
-        PageMap map = Explain(doc.data, ref);
+        pclxl::FileSource source(d.path);
+        Progress progress("explain " + d.path, source.size());
+        ExplainHooks hooks;
+        hooks.progress = &progress;
+        PageMap map = Explain(source, ref, hooks);
+        if (!source.error().empty())
+        {
+            err << "jobtool: " << source.error() << "\n";
+            failed = true;
+        }
         out << FormatPageMap(map, d.path);
         out.flush();
         failed = failed || !map.printable;
@@ -218,7 +253,13 @@ int Run(const std::vector<std::string> &argv, std::ostream &out, std::ostream &e
                            map});
     };
     Replay replay = RunJob(
-        job, [&person](const spoolsim::MessageBoxRecord &box) { return person.Answer(box); }, completed);
+        job, [&person](const spoolsim::MessageBoxRecord &box) { return person.Answer(box); }, completed, nullptr,
+        [&printer](size_t doc, const BYTE *data, DWORD size) { return printer.Write(doc, data, size); });
+    if (printer.OutOfMemory())
+    {
+        throw std::bad_alloc();
+    }
+    printer.DiscardUnfinished();
     if (trace)
     {
         for (const spoolsim::WString &t : replay.run.traces)
@@ -302,6 +343,32 @@ int Run(const std::vector<std::string> &argv, std::ostream &out, std::ostream &e
         }
     }
     return failed ? kFailed : kDone;
+}
+
+} // namespace
+
+int Run(const std::vector<std::string> &argv, std::ostream &out, std::ostream &err, const TerminalOpener &openTerminal)
+{
+    std::unique_ptr<PrintedFiles> files;
+    try
+    {
+        return RunCommand(argv, out, err, openTerminal, files);
+    }
+    catch (const std::bad_alloc &)
+    {
+        err << "jobtool: out of memory: the run stops here";
+        const std::vector<std::string> written = files ? files->Written() : std::vector<std::string>();
+        if (written.empty())
+        {
+            err << "; no document was written\n";
+        }
+        for (size_t i = 0; i < written.size(); i++)
+        {
+            err << (i == 0 ? "; the documents written so far are kept (the last one may be cut short):\n" : "") << "  "
+                << written[i] << "\n";
+        }
+        return kFailed;
+    }
 }
 
 } // namespace jobtool

@@ -78,10 +78,38 @@ Delivered Delivery::Deliver(int number, const std::vector<uint8_t> &data, const 
         return d;
     }
     d.path = path;
+    return Queued(d, title);
+}
+
+Delivered Delivery::DeliverFile(int number, const std::string &path, const std::string &title)
+{
+    Delivered d;
+    d.number = number;
+    std::FILE *f = std::fopen(path.c_str(), "ab");
+    bool ok = f != nullptr && SyncToDisk(f);
+    int why = errno;
+    if (f != nullptr && std::fclose(f) != 0 && ok)
+    {
+        ok = false;
+        why = errno;
+    }
+    if (!ok)
+    {
+        d.error = "cannot write " + path + ": " + std::strerror(why);
+        std::error_code ec;
+        std::filesystem::remove(path, ec); // no half document waits for a person
+        return d;
+    }
+    d.path = path;
+    return Queued(d, title);
+}
+
+Delivered Delivery::Queued(Delivered d, const std::string &title)
+{
     if (m_queue)
     {
         d.queue = m_queue->queue;
-        QueuedJob job = SendToQueue(*m_queue, path, title);
+        QueuedJob job = SendToQueue(*m_queue, d.path, title);
         if (!job.ok)
         {
             d.error = job.error;

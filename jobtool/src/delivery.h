@@ -36,12 +36,17 @@ class Delivery
     // Writes document `number` (and queues it). The title names it in the
     // queue.
     Delivered Deliver(int number, const std::vector<uint8_t> &data, const std::string &title);
+    // The same for a document already written whole to `path`: it is
+    // flushed to the disk before it is handed over.
+    Delivered DeliverFile(int number, const std::string &path, const std::string &title);
     const std::optional<QueueTarget> &Queue() const
     {
         return m_queue;
     }
 
   private:
+    Delivered Queued(Delivered d, const std::string &title);
+
     std::string m_dir;
     std::string m_stem;
     std::optional<QueueTarget> m_queue;

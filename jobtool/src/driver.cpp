@@ -1,5 +1,7 @@
 #include "driver.h"
 
+#include "pclxl/documentstream.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -738,7 +740,12 @@ MadeJob MakeJob(const Bytes &pxl, const JobOptions &o)
 
     if (!booklet)
     {
-        pclxl::Document check = pclxl::readDocument(pclxl::Bytes(s.Printable()));
+        // Checked in one pass: the tokens of a whole document would take many times its size.
+        const Bytes &printable = s.Printable();
+        pclxl::MemorySource source{pclxl::Bytes(printable)};
+        pclxl::DocumentStream stream(source);
+        pclxl::DocumentHandler nothing;
+        const pclxl::DocumentSummary check = stream.run(nothing);
         if (!check.ok())
         {
             made.error = "the prepared stream is not sound PCL XL: " + check.error->message();

@@ -1,12 +1,20 @@
 #include "pagemap.h"
 
+#include <pclxl/commandreader.h>
+#include <pclxl/printability.h>
+
+#include "digest.h"
 #include "driver.h"
+#include "faultpoint.h"
+
+#include "pclxl/documentstream.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <map>
-#include <set>
+#include <unordered_map>
 
 namespace jobtool
 {
@@ -96,11 +104,10 @@ struct Normalised
 // A page (or booklet sheet) with what the hook adds taken out: lead-ins in
 // front of its attributes and watermark fragments; and PageCopies, which
 // tells copies apart but not pages.
-Normalised Normalise(pclxl::Bytes data, size_t base, const Reference &ref)
+// cmds: the commands of data, with offsets in data.
+Normalised Normalise(pclxl::Bytes data, size_t base, const Reference &ref, const std::vector<pclxl::Command> &cmds)
 {
     Normalised n;
-    Commands cs = ReadCommands(data, pclxl::Context::Session, false);
-    const std::vector<pclxl::Command> &cmds = cs.structure.commands;
     std::vector<Span> cut;
     if (!cmds.empty())
     {
@@ -187,6 +194,30 @@ Normalised Normalise(pclxl::Bytes data, size_t base, const Reference &ref)
     return n;
 }
 
+Normalised Normalise(pclxl::Bytes data, size_t base, const Reference &ref)
+{
+    return Normalise(data, base, ref, ReadCommands(data, pclxl::Context::Session, false).structure.commands);
+}
+
+// A command of a page with offsets in the page's own bytes.
+pclxl::Command Rebased(const pclxl::Command &c, size_t pageBegin)
+{
+    pclxl::Command r = c;
+    r.begin -= pageBegin;
+    r.op_offset -= pageBegin;
+    r.end -= pageBegin;
+    if (r.has_data)
+    {
+        r.data_offset -= pageBegin;
+        r.payload_offset -= pageBegin;
+    }
+    for (pclxl::Attribute &a : r.attributes)
+    {
+        a.offset -= pageBegin;
+    }
+    return r;
+}
+
 // Which half of a sheet a body at pos lies in, from the origin before it;
 // -1 when the layout fragments are not there.
 int HalfOf(const Bytes &sheet, size_t pos, const Reference &ref)
@@ -218,8 +249,78 @@ int HalfOf(const Bytes &sheet, size_t pos, const Reference &ref)
     return -1;
 }
 
+// Where input pages' bodies may begin in a sheet: each body is known by a
+// hash of its first kAnchor bytes, and one pass of a rolling hash over the
+// sheet finds every place where any of them may begin. Searching every body
+// in every sheet instead grows with pages times bytes.
+class BodyIndex
+{
+  public:
+    static constexpr size_t kAnchor = 32;
+
+    explicit BodyIndex(const std::vector<Bytes> &bodies)
+    {
+        for (size_t k = 0; k < bodies.size(); k++)
+        {
+            if (bodies[k].size() >= kAnchor)
+            {
+                anchors_[Hash(bodies[k].data())].push_back(static_cast<int>(k + 1));
+            }
+        }
+        top_ = 1;
+        for (size_t i = 1; i < kAnchor; i++)
+        {
+            top_ *= kBase;
+        }
+    }
+
+    // Per input page, the places in the sheet (ascending) where its body may begin.
+    std::unordered_map<int, std::vector<size_t>> Candidates(const Bytes &sheet) const
+    {
+        std::unordered_map<int, std::vector<size_t>> out;
+        if (anchors_.empty() || sheet.size() < kAnchor)
+        {
+            return out;
+        }
+        uint64_t h = Hash(sheet.data());
+        for (size_t pos = 0;; pos++)
+        {
+            auto found = anchors_.find(h);
+            if (found != anchors_.end())
+            {
+                for (int page : found->second)
+                {
+                    out[page].push_back(pos);
+                }
+            }
+            if (pos + kAnchor >= sheet.size())
+            {
+                break;
+            }
+            h = (h - sheet[pos] * top_) * kBase + sheet[pos + kAnchor];
+        }
+        return out;
+    }
+
+  private:
+    static constexpr uint64_t kBase = 0x100000001B3ULL;
+
+    static uint64_t Hash(const uint8_t *p)
+    {
+        uint64_t h = 0;
+        for (size_t i = 0; i < kAnchor; i++)
+        {
+            h = h * kBase + p[i];
+        }
+        return h;
+    }
+
+    std::unordered_map<uint64_t, std::vector<int>> anchors_;
+    uint64_t top_ = 1; // kBase to the power kAnchor - 1
+};
+
 // The input pages whose bodies a booklet sheet carries, by half.
-bool FindHalves(const Bytes &sheet, const Reference &ref, Entry &entry)
+bool FindHalves(const Bytes &sheet, const Reference &ref, const BodyIndex &index, Entry &entry)
 {
     struct Hit
     {
@@ -238,20 +339,43 @@ bool FindHalves(const Bytes &sheet, const Reference &ref, Entry &entry)
     std::stable_sort(order.begin(), order.end(),
                      [&ref](int a, int b) { return ref.bodies[a - 1].size() > ref.bodies[b - 1].size(); });
     std::vector<Hit> hits;
+    const std::unordered_map<int, std::vector<size_t>> candidates = index.Candidates(sheet);
     for (int page : order)
     {
         const Bytes &body = ref.bodies[page - 1];
+        auto isFree = [&hits, &body](size_t pos) {
+            return std::none_of(hits.begin(), hits.end(),
+                                [&](const Hit &h) { return pos < h.pos + h.len && h.pos < pos + body.size(); });
+        };
+        if (body.size() >= BodyIndex::kAnchor)
+        {
+            // The first free place where the whole body is, among those its start hashes to.
+            auto places = candidates.find(page);
+            if (places == candidates.end())
+            {
+                continue;
+            }
+            for (size_t pos : places->second)
+            {
+                if (pos + body.size() <= sheet.size() &&
+                    std::equal(body.begin(), body.end(), sheet.begin() + static_cast<long>(pos)) && isFree(pos))
+                {
+                    hits.push_back({pos, body.size(), page});
+                    break;
+                }
+            }
+            continue;
+        }
+        const std::boyer_moore_horspool_searcher<Bytes::const_iterator> searcher(body.begin(), body.end());
         for (auto it = sheet.begin(); it != sheet.end();)
         {
-            it = std::search(it, sheet.end(), body.begin(), body.end());
+            it = std::search(it, sheet.end(), searcher);
             if (it == sheet.end())
             {
                 break;
             }
             size_t pos = static_cast<size_t>(it - sheet.begin());
-            bool free = std::none_of(hits.begin(), hits.end(),
-                                     [&](const Hit &h) { return pos < h.pos + h.len && h.pos < pos + body.size(); });
-            if (free)
+            if (isFree(pos))
             {
                 hits.push_back({pos, body.size(), page});
                 break;
@@ -277,119 +401,10 @@ bool FindHalves(const Bytes &sheet, const Reference &ref, Entry &entry)
     return true;
 }
 
-// "BeginSession, OpenDataSource, 1 font, 233 characters" for a range of commands.
-std::string Summarise(const std::vector<pclxl::Command> &cmds, size_t begin, size_t end)
-{
-    std::vector<std::string> parts;
-    size_t fonts = 0, chars = 0;
-    std::string last;
-    for (const pclxl::Command &c : cmds)
-    {
-        if (c.begin < begin || c.begin >= end)
-        {
-            continue;
-        }
-        std::string name = c.name() ? c.name() : "?";
-        if (c.op == op::BeginFontHeader)
-        {
-            fonts++;
-        }
-        else if (c.op == op::ReadChar)
-        {
-            chars++; // a BeginChar may download many
-        }
-        else if (c.op == op::BeginStream)
-        {
-            const pclxl::Attribute *a = c.find(attr::StreamName);
-            parts.push_back("stream \"" + (a ? a->value.text() : std::string()) + "\"");
-        }
-        else if (c.op == op::ReadFontHeader || c.op == op::EndFontHeader || c.op == op::BeginChar ||
-                 c.op == op::EndChar || c.op == op::ReadStream || c.op == op::EndStream)
-        {
-        }
-        else if (name != last)
-        {
-            parts.push_back(name);
-        }
-        last = name;
-    }
-    if (fonts > 0)
-    {
-        parts.push_back(std::to_string(fonts) + (fonts == 1 ? " font" : " fonts"));
-    }
-    if (chars > 0)
-    {
-        parts.push_back(std::to_string(chars) + (chars == 1 ? " character" : " characters"));
-    }
-    std::string out;
-    for (const std::string &p : parts)
-    {
-        out += (out.empty() ? "" : ", ") + p;
-    }
-    return out;
-}
-
-std::optional<pclxl::Error> DuplicateAttribute(const std::vector<pclxl::Command> &cmds)
-{
-    for (const pclxl::Command &c : cmds)
-    {
-        std::set<uint16_t> seen;
-        for (const pclxl::Attribute &a : c.attributes)
-        {
-            if (!seen.insert(a.id).second)
-            {
-                return pclxl::Error{a.offset, std::string(c.name() ? c.name() : "operator") + " has attribute " +
-                                                  pclxl::describeAttributeId(a.id) + " twice"};
-            }
-        }
-    }
-    return std::nullopt;
-}
-
-bool IsWhitespace(pclxl::Bytes data, size_t begin, size_t end)
-{
-    for (size_t i = begin; i < end; i++)
-    {
-        if (!pclxl::isWhitespace(data[i]))
-        {
-            return false;
-        }
-    }
-    return true;
-}
-
 uint32_t U32(const uint8_t *p)
 {
     return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
            static_cast<uint32_t>(p[3]) << 24;
-}
-
-// The hook's overlay embedding: uint32 N, StreamDataLength, ReadStream and N
-// bytes of data whose stream header is the hook's.
-void FindEmbeddings(pclxl::Bytes data, const pclxl::Document &doc, size_t end, Entry &entry)
-{
-    static const char kHeader[] = ") HP-PCL XL;2;0;Comment ";
-    for (const pclxl::StreamDefinition &s : doc.streams)
-    {
-        for (size_t i : s.read_commands)
-        {
-            const pclxl::Command &c = doc.commands[i];
-            if (c.begin >= end || c.end - c.begin < 15 + 60 + 1)
-            {
-                continue;
-            }
-            const uint8_t *p = data.data + c.begin;
-            const uint32_t n = U32(p + 1);
-            if (p[0] == pclxl::dt::UInt32 && p[5] == 0xF8 && p[6] == attr::StreamDataLength && p[7] == op::ReadStream &&
-                p[8] == pclxl::tag::DataLength && U32(p + 9) == n &&
-                std::memcmp(p + 13, kHeader, sizeof(kHeader) - 1) == 0)
-            {
-                entry.fragments.push_back(
-                    {"overlay embedding", c.begin, c.end - c.begin,
-                     "stream \"" + s.name + "\", " + std::to_string(n - 63) + " bytes of overlay data"});
-            }
-        }
-    }
 }
 
 } // namespace
@@ -464,6 +479,9 @@ Reference ReferenceFromJob(const spoolsim::Job &job, std::string *error)
         return ref; // an overlay-creation job prints nothing
     }
     const bool defer = dm.sDeferText != 0 && dm.sTextMode != 2;
+    // A booklet's pages are found by their bodies; the stream as a whole is
+    // not needed (and would be the document's size again).
+    const bool whole = dm.sBooklet == 0;
 
     Bytes printable, header, text;
     bool capturing = false, captured = false, pageSeen = false;
@@ -482,7 +500,10 @@ Reference ReferenceFromJob(const spoolsim::Job &job, std::string *error)
         {
             if (captured)
             {
-                Append(printable, text);
+                if (whole)
+                {
+                    Append(printable, text);
+                }
                 captured = false;
             }
             continue;
@@ -526,7 +547,10 @@ Reference ReferenceFromJob(const spoolsim::Job &job, std::string *error)
                 // Stands for the embedding, so that the stream reads as PCL XL.
                 pclxl::Writer w;
                 w.readStream(pclxl::Bytes());
-                Append(printable, w.bytes());
+                if (whole)
+                {
+                    Append(printable, w.bytes());
+                }
             }
             continue;
         }
@@ -549,7 +573,10 @@ Reference ReferenceFromJob(const spoolsim::Job &job, std::string *error)
             Append(text, d);
             continue;
         }
-        Append(printable, d);
+        if (whole)
+        {
+            Append(printable, d);
+        }
         if (body != nullptr)
         {
             Append(*body, d);
@@ -616,17 +643,43 @@ Reference ReferenceFromJob(const spoolsim::Job &job, std::string *error)
         ref.bodies = bodies;
         return ref;
     }
-    pclxl::Document doc = pclxl::readDocument(pclxl::Bytes(printable));
-    if (!doc.ok())
+    // One page at a time: the stream is as large as the document.
+    class Pages : public pclxl::DocumentHandler
     {
-        *error = "the job's stream is not sound PCL XL: " + doc.error->message();
+      public:
+        explicit Pages(const Reference &r) : ref(r)
+        {
+        }
+        void onCommand(const pclxl::Command &c, const uint8_t *) override
+        {
+            if (c.op == op::BeginPage)
+            {
+                commands.clear();
+                begin = c.begin;
+            }
+            commands.push_back(Rebased(c, begin));
+        }
+        void onPage(const pclxl::Page &p, const uint8_t *bytes) override
+        {
+            const Bytes n = Normalise(pclxl::Bytes(bytes, p.range.size()), 0, ref, commands).bytes;
+            pages.push_back({DigestPage(n.data(), n.size())});
+            commands.clear();
+        }
+        const Reference &ref;
+        std::vector<pclxl::Command> commands; // since the last BeginPage
+        size_t begin = 0;
+        std::vector<std::vector<PageDigest>> pages;
+    } pages(ref);
+    pclxl::MemorySource source{pclxl::Bytes(printable)};
+    pclxl::DocumentStream stream(source);
+    stream.keepPages(true);
+    const pclxl::DocumentSummary summary = stream.run(pages);
+    if (!summary.ok())
+    {
+        *error = "the job's stream is not sound PCL XL: " + summary.error->message();
         return ref;
     }
-    for (const pclxl::Page &p : doc.pages)
-    {
-        pclxl::Bytes range = pclxl::Bytes(printable).sub(p.range.begin, p.range.size());
-        ref.pages.push_back({Normalise(range, 0, ref).bytes});
-    }
+    ref.pages = std::move(pages.pages);
     return ref;
 }
 
@@ -648,7 +701,8 @@ Reference ReferenceFromInput(const Bytes &pxl, std::string *error)
         Bytes plain = p.begin;
         Append(plain, p.body);
         Append(plain, p.end);
-        std::vector<Bytes> forms = {Normalise(pclxl::Bytes(plain), 0, ref).bytes};
+        const Bytes form = Normalise(pclxl::Bytes(plain), 0, ref).bytes;
+        std::vector<PageDigest> forms = {DigestPage(form.data(), form.size())};
         if (p.text)
         {
             Bytes deferred = p.begin;
@@ -657,7 +711,8 @@ Reference ReferenceFromInput(const Bytes &pxl, std::string *error)
             Append(deferred, Bytes(p.body.begin() + static_cast<long>(p.text->begin),
                                    p.body.begin() + static_cast<long>(p.text->end)));
             Append(deferred, p.end);
-            forms.push_back(Normalise(pclxl::Bytes(deferred), 0, ref).bytes);
+            const Bytes held = Normalise(pclxl::Bytes(deferred), 0, ref).bytes;
+            forms.push_back(DigestPage(held.data(), held.size()));
         }
         ref.pages.push_back(forms);
         ref.bodies.push_back(p.body);
@@ -681,104 +736,220 @@ Reference ReferenceFromInput(const Bytes &pxl, std::string *error)
     return ref;
 }
 
-PageMap Explain(const Bytes &output, const Reference &ref)
+namespace
 {
-    PageMap map;
-    map.size = output.size();
-    const pclxl::Bytes data(output);
-    pclxl::Document doc = pclxl::readDocument(data);
-    std::optional<pclxl::Error> fault = doc.error;
-    if (!fault)
+
+// Summarise's words for the commands of a stretch of the document, gathered
+// as the commands come.
+class Summary
+{
+  public:
+    void Add(uint8_t o, const std::string &streamName)
     {
-        fault = DuplicateAttribute(doc.commands);
-        for (const pclxl::StreamDefinition &s : doc.streams)
+        const char *n = pclxl::operatorName(o);
+        std::string name = n ? n : "?";
+        if (o == op::BeginFontHeader)
         {
-            fault = fault ? fault : DuplicateAttribute(s.body_commands);
+            fonts_++;
         }
-    }
-    map.wellFormed = !fault.has_value();
-    map.error = fault ? fault->message() : std::string();
-    if (map.wellFormed)
-    {
-        const std::optional<pclxl::Error> refused = pclxl::checkPrintability(data);
-        map.printable = !refused.has_value();
-        map.refusal = refused ? refused->message() : std::string();
+        else if (o == op::ReadChar)
+        {
+            chars_++; // a BeginChar may download many
+        }
+        else if (o == op::BeginStream)
+        {
+            parts_.push_back("stream \"" + streamName + "\"");
+        }
+        else if (o == op::ReadFontHeader || o == op::EndFontHeader || o == op::BeginChar || o == op::EndChar ||
+                 o == op::ReadStream || o == op::EndStream)
+        {
+        }
+        else if (name != last_)
+        {
+            parts_.push_back(name);
+        }
+        last_ = name;
     }
 
-    std::map<Bytes, int> framed;
-    for (size_t k = ref.pages.size(); k-- > 0;)
+    std::string Text() const
     {
-        for (const Bytes &form : ref.pages[k])
+        std::vector<std::string> parts = parts_;
+        if (fonts_ > 0)
         {
-            framed[form] = static_cast<int>(k + 1);
+            parts.push_back(std::to_string(fonts_) + (fonts_ == 1 ? " font" : " fonts"));
         }
+        if (chars_ > 0)
+        {
+            parts.push_back(std::to_string(chars_) + (chars_ == 1 ? " character" : " characters"));
+        }
+        std::string out;
+        for (const std::string &p : parts)
+        {
+            out += (out.empty() ? "" : ", ") + p;
+        }
+        return out;
     }
 
-    Entry header;
-    header.kind = EntryKind::Header;
-    header.size = doc.pages.empty() ? output.size() : doc.pages.front().range.begin;
-    size_t pjlLines = 0;
-    for (const pclxl::Token &t : doc.tokens)
+  private:
+    std::vector<std::string> parts_;
+    size_t fonts_ = 0, chars_ = 0;
+    std::string last_;
+};
+
+std::string StreamNameOf(const pclxl::Command &c)
+{
+    const pclxl::Attribute *a = c.find(attr::StreamName);
+    return a ? a->value.text() : std::string();
+}
+
+std::optional<pclxl::Error> DuplicateAttribute(const pclxl::Command &c)
+{
+    // A command has a handful of attributes; every command is asked.
+    for (size_t i = 0; i < c.attributes.size(); i++)
     {
-        if (t.kind == pclxl::TokenKind::Pjl && t.offset < header.size)
+        const pclxl::Attribute &a = c.attributes[i];
+        const auto earlier = c.attributes.begin() + static_cast<long>(i);
+        if (std::any_of(c.attributes.begin(), earlier, [&a](const pclxl::Attribute &b) { return b.id == a.id; }))
         {
-            pjlLines += static_cast<size_t>(std::count(t.text.begin(), t.text.end(), '\n'));
+            return pclxl::Error{a.offset, std::string(c.name() ? c.name() : "operator") + " has attribute " +
+                                              pclxl::describeAttributeId(a.id) + " twice"};
         }
     }
-    header.detail = (pjlLines > 0 ? "PJL (" + std::to_string(pjlLines) + " lines)" : std::string("no PJL"));
-    std::string ops = Summarise(doc.commands, 0, header.size);
-    if (!ops.empty())
+    return std::nullopt;
+}
+
+// The page map built in one pass over the printed document: each page is
+// matched when its EndPage arrives, and the stretches between pages are
+// summarised as their commands pass.
+class MapBuilder : public pclxl::DocumentHandler
+{
+  public:
+    MapBuilder(const Reference &ref, const ExplainHooks &hooks) : ref_(ref), hooks_(hooks), bodies_(ref.bodies)
     {
-        header.detail += ", " + ops;
-    }
-    if (!ref.copyCommand.empty())
-    {
-        auto it = std::search(output.begin(), output.begin() + static_cast<long>(header.size), ref.copyCommand.begin(),
-                              ref.copyCommand.end());
-        if (it != output.begin() + static_cast<long>(header.size))
+        for (size_t k = 0; k < ref.pages.size(); k++)
         {
-            std::string text(ref.copyCommand.begin(), ref.copyCommand.end());
-            while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+            for (const PageDigest &form : ref.pages[k])
             {
-                text.pop_back();
+                framed_[form.first].push_back({static_cast<int>(k + 1), form});
             }
-            header.fragments.push_back({"copy command", static_cast<size_t>(it - output.begin()),
-                                        ref.copyCommand.size(), spoolsim::Printable(spoolsim::ToBytes(text))});
         }
     }
-    FindEmbeddings(data, doc, header.size, header);
-    map.entries.push_back(header);
 
-    for (size_t i = 0; i < doc.pages.size(); i++)
+    void onToken(const pclxl::Token &t, const uint8_t *) override
     {
-        const pclxl::Page &page = doc.pages[i];
-        if (i > 0 && !IsWhitespace(data, doc.pages[i - 1].range.end, page.range.begin))
+        if (t.kind == pclxl::TokenKind::Pjl)
+        {
+            pjl_.push_back({t.offset, static_cast<size_t>(std::count(t.text.begin(), t.text.end(), '\n'))});
+        }
+        else if (t.kind == pclxl::TokenKind::UniversalExit)
+        {
+            exits_.push_back(t.offset);
+        }
+        if (t.kind != pclxl::TokenKind::Whitespace && pages_ > 0 && firstAfterPage_ == kNone)
+        {
+            firstAfterPage_ = t.offset;
+        }
+    }
+
+    // Every command of the printed document passes here, in order: what
+    // checks the commands one at a time plugs in through hooks_.command.
+    void onCommand(const pclxl::Command &c, const uint8_t *bytes) override
+    {
+        if (hooks_.command)
+        {
+            hooks_.command(c, bytes);
+        }
+        if (!duplicate_)
+        {
+            duplicate_ = DuplicateAttribute(c);
+        }
+        if (c.op == op::BeginStream)
+        {
+            stream_ = StreamNameOf(c);
+        }
+        else if (c.op == op::ReadStream && pages_ == 0)
+        {
+            FindEmbedding(c, bytes);
+        }
+        // Commands of a page that is still open count for the stretch they
+        // lie in only if the page never ends (as a page of findPages).
+        if (c.op == op::BeginPage)
+        {
+            FlushOpenPage();
+            pageOpen_ = true;
+            pageBegin_ = c.begin;
+        }
+        if (pageOpen_)
+        {
+            pageCommands_.push_back(Rebased(c, pageBegin_));
+            openOps_.push_back(static_cast<char>(c.op));
+            if (c.op == op::BeginStream)
+            {
+                openStreams_.push_back(stream_);
+            }
+            if (c.op == op::EndPage)
+            {
+                openOps_.clear();
+                openStreams_.clear();
+                pageOpen_ = false; // onPage comes next and takes pageCommands_
+            }
+            return;
+        }
+        stretch_.Add(c.op, stream_);
+    }
+
+    void onStream(const pclxl::StreamDefinition &s) override
+    {
+        for (const pclxl::Command &c : s.body_commands)
+        {
+            if (!streamDuplicate_)
+            {
+                streamDuplicate_ = DuplicateAttribute(c);
+            }
+        }
+    }
+
+    void onPage(const pclxl::Page &page, const uint8_t *bytes) override
+    {
+        FaultPoint("explain page");
+        if (pages_ == 0)
+        {
+            headerEnd_ = page.range.begin;
+            headerDetail_ = stretch_.Text();
+        }
+        else if (firstAfterPage_ < page.range.begin)
         {
             Entry between;
             between.kind = EntryKind::Between;
-            between.offset = doc.pages[i - 1].range.end;
+            between.offset = lastPageEnd_;
             between.size = page.range.begin - between.offset;
-            between.detail = Summarise(doc.commands, between.offset, page.range.begin);
-            map.entries.push_back(between);
+            between.detail = stretch_.Text();
+            entries_.push_back(between);
         }
+        stretch_ = Summary();
+        pages_++;
+        lastPageEnd_ = page.range.end;
+        firstAfterPage_ = kNone;
+
         Entry e;
         e.offset = page.range.begin;
         e.size = page.range.size();
-        Normalised n = Normalise(data.sub(page.range.begin, page.range.size()), page.range.begin, ref);
+        Normalised n = Normalise(pclxl::Bytes(bytes, page.range.size()), page.range.begin, ref_, pageCommands_);
+        pageCommands_.clear();
         e.fragments = n.fragments;
         e.detail = n.detail;
-        auto found = framed.find(n.bytes);
-        if (found != framed.end())
+        const int input = Match(n.bytes);
+        if (input > 0)
         {
             e.kind = EntryKind::Page;
-            e.inputPage = found->second;
+            e.inputPage = input;
         }
-        else if (std::find(ref.instructionPages.begin(), ref.instructionPages.end(), n.bytes) !=
-                 ref.instructionPages.end())
+        else if (std::find(ref_.instructionPages.begin(), ref_.instructionPages.end(), n.bytes) !=
+                 ref_.instructionPages.end())
         {
             e.kind = EntryKind::InstructionPage;
         }
-        else if (!ref.bodies.empty() && FindHalves(n.bytes, ref, e))
+        else if (!ref_.bodies.empty() && FindHalves(n.bytes, ref_, bodies_, e))
         {
             e.kind = EntryKind::Sheet;
         }
@@ -786,25 +957,228 @@ PageMap Explain(const Bytes &output, const Reference &ref)
         {
             e.kind = EntryKind::Page;
         }
-        map.entries.push_back(e);
+        entries_.push_back(std::move(e));
     }
-    if (!doc.pages.empty())
+
+    void onBytes(uint64_t offset, const uint8_t *bytes, size_t size) override
     {
-        Entry trailer;
-        trailer.kind = EntryKind::Trailer;
-        trailer.offset = doc.pages.back().range.end;
-        trailer.size = output.size() - trailer.offset;
-        trailer.detail = Summarise(doc.commands, trailer.offset, output.size());
-        for (const pclxl::Token &t : doc.tokens)
+        if (hooks_.progress)
         {
-            if (t.kind == pclxl::TokenKind::UniversalExit && t.offset >= trailer.offset)
+            hooks_.progress->Update(offset + size, pages_);
+        }
+        const Bytes &want = ref_.copyCommand;
+        if (want.empty() || copyAt_ != kNone || (pages_ > 0 && offset >= headerEnd_))
+        {
+            return;
+        }
+        // The first place of the copy command, across the pieces the bytes come in.
+        Bytes seen = carry_;
+        seen.insert(seen.end(), bytes, bytes + size);
+        auto it = std::search(seen.begin(), seen.end(), want.begin(), want.end());
+        const size_t seenBegin = static_cast<size_t>(offset) - carry_.size();
+        if (it != seen.end())
+        {
+            copyAt_ = seenBegin + static_cast<size_t>(it - seen.begin());
+            return;
+        }
+        const size_t keep = std::min(seen.size(), want.size() - 1);
+        carry_.assign(seen.end() - static_cast<long>(keep), seen.end());
+    }
+
+    PageMap Finish(const pclxl::DocumentSummary &s)
+    {
+        FlushOpenPage();
+        PageMap map;
+        map.size = s.size;
+        std::optional<pclxl::Error> fault = s.error;
+        if (!fault)
+        {
+            fault = duplicate_ ? duplicate_ : streamDuplicate_;
+        }
+        map.wellFormed = !fault.has_value();
+        map.error = fault ? fault->message() : std::string();
+
+        Entry header;
+        header.kind = EntryKind::Header;
+        header.size = pages_ == 0 ? s.size : headerEnd_;
+        size_t pjlLines = 0;
+        for (const auto &[offset, lines] : pjl_)
+        {
+            pjlLines += offset < header.size ? lines : 0;
+        }
+        header.detail = (pjlLines > 0 ? "PJL (" + std::to_string(pjlLines) + " lines)" : std::string("no PJL"));
+        const std::string ops = pages_ == 0 ? stretch_.Text() : headerDetail_;
+        if (!ops.empty())
+        {
+            header.detail += ", " + ops;
+        }
+        if (copyAt_ != kNone && copyAt_ + ref_.copyCommand.size() <= header.size)
+        {
+            std::string text(ref_.copyCommand.begin(), ref_.copyCommand.end());
+            while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
             {
-                trailer.detail += (trailer.detail.empty() ? "" : ", ") + std::string("universal exit");
+                text.pop_back();
+            }
+            header.fragments.push_back(
+                {"copy command", copyAt_, ref_.copyCommand.size(), spoolsim::Printable(spoolsim::ToBytes(text))});
+        }
+        for (const Fragment &f : embeddings_)
+        {
+            if (f.offset < header.size)
+            {
+                header.fragments.push_back(f);
             }
         }
-        map.entries.push_back(trailer);
+        map.entries.push_back(std::move(header));
+        for (Entry &e : entries_)
+        {
+            map.entries.push_back(std::move(e));
+        }
+        if (pages_ > 0)
+        {
+            Entry trailer;
+            trailer.kind = EntryKind::Trailer;
+            trailer.offset = lastPageEnd_;
+            trailer.size = s.size - trailer.offset;
+            trailer.detail = stretch_.Text();
+            for (size_t at : exits_)
+            {
+                if (at >= trailer.offset)
+                {
+                    trailer.detail += (trailer.detail.empty() ? "" : ", ") + std::string("universal exit");
+                }
+            }
+            map.entries.push_back(std::move(trailer));
+        }
+        return map;
+    }
+
+  private:
+    static constexpr size_t kNone = static_cast<size_t>(-1);
+
+    // The first input page (of those that print this way) with these bytes.
+    int Match(const Bytes &page) const
+    {
+        const PageDigest digest = DigestPage(page.data(), page.size());
+        auto found = framed_.find(digest.first);
+        if (found == framed_.end())
+        {
+            return 0;
+        }
+        int best = 0;
+        for (const auto &[k, form] : found->second)
+        {
+            if (form == digest && (best == 0 || k < best))
+            {
+                best = k;
+            }
+        }
+        return best;
+    }
+
+    // A BeginPage that another BeginPage (or the end) leaves unended: its
+    // commands belong to the stretch after the last page.
+    void FlushOpenPage()
+    {
+        size_t s = 0;
+        for (char o : openOps_)
+        {
+            const uint8_t code = static_cast<uint8_t>(o);
+            stretch_.Add(code, code == op::BeginStream && s < openStreams_.size() ? openStreams_[s++] : std::string());
+        }
+        openOps_.clear();
+        openStreams_.clear();
+        pageCommands_.clear();
+        pageOpen_ = false;
+    }
+
+    // The hook's overlay embedding: uint32 N, StreamDataLength, ReadStream and
+    // N bytes of data whose stream header is the hook's.
+    void FindEmbedding(const pclxl::Command &c, const uint8_t *p)
+    {
+        static const char kHeader[] = ") HP-PCL XL;2;0;Comment ";
+        if (c.end - c.begin < 15 + 60 + 1)
+        {
+            return;
+        }
+        const uint32_t n = U32(p + 1);
+        if (p[0] == pclxl::dt::UInt32 && p[5] == 0xF8 && p[6] == attr::StreamDataLength && p[7] == op::ReadStream &&
+            p[8] == pclxl::tag::DataLength && U32(p + 9) == n && std::memcmp(p + 13, kHeader, sizeof(kHeader) - 1) == 0)
+        {
+            embeddings_.push_back({"overlay embedding", c.begin, c.end - c.begin,
+                                   "stream \"" + stream_ + "\", " + std::to_string(n - 63) + " bytes of overlay data"});
+        }
+    }
+
+    const Reference &ref_;
+    const ExplainHooks &hooks_;
+    const BodyIndex bodies_;
+    std::unordered_map<uint64_t, std::vector<std::pair<int, PageDigest>>> framed_;
+    std::vector<std::pair<size_t, size_t>> pjl_; // offset, lines
+    std::vector<size_t> exits_;
+    std::vector<Entry> entries_;
+    std::vector<Fragment> embeddings_;
+    std::optional<pclxl::Error> duplicate_, streamDuplicate_;
+    std::string stream_;
+    Summary stretch_; // since the last page (or the start)
+    std::string headerDetail_;
+    bool pageOpen_ = false;
+    size_t pageBegin_ = 0;
+    std::vector<pclxl::Command> pageCommands_; // of the open page, offsets in the page
+    std::string openOps_;
+    std::vector<std::string> openStreams_;
+    size_t pages_ = 0;
+    size_t headerEnd_ = 0;
+    size_t lastPageEnd_ = 0;
+    size_t firstAfterPage_ = kNone; // the first token after the last page that is not whitespace
+    size_t copyAt_ = kNone;
+    Bytes carry_;
+};
+
+} // namespace
+
+PageMap Explain(pclxl::ByteSource &output, const Reference &ref, const ExplainHooks &hooks)
+{
+    // The printer's view of the same pass: each command goes to the
+    // printability check as it comes, so nothing more is held.
+    pclxl::PrintabilityChecker printer;
+    ExplainHooks both = hooks;
+    both.command = [&](const pclxl::Command &c, const uint8_t *bytes) {
+        pclxl::StreamCommand sc;
+        sc.op = c.op;
+        sc.gap = c.begin;
+        sc.begin = c.begin;
+        sc.op_offset = c.op_offset;
+        sc.end = c.end;
+        sc.attributes = c.attributes;
+        sc.has_data = c.has_data;
+        sc.payload_offset = c.payload_offset;
+        sc.payload_length = c.payload_length;
+        sc.bytes = bytes;
+        printer.feed(sc);
+        if (hooks.command)
+        {
+            hooks.command(c, bytes);
+        }
+    };
+    MapBuilder builder(ref, both);
+    pclxl::DocumentStream stream(output);
+    stream.keepPages(true);
+    const pclxl::DocumentSummary summary = stream.run(builder);
+    PageMap map = builder.Finish(summary);
+    if (map.wellFormed)
+    {
+        printer.finish();
+        map.printable = printer.ok();
+        map.refusal = printer.error() ? printer.error()->message() : std::string();
     }
     return map;
+}
+
+PageMap Explain(const Bytes &output, const Reference &ref)
+{
+    pclxl::MemorySource source{pclxl::Bytes(output)};
+    return Explain(source, ref, ExplainHooks());
 }
 
 std::string FormatPageMap(const PageMap &map, const std::string &name)

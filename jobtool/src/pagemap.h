@@ -5,10 +5,16 @@
 // checked to be a well-formed PCL XL stream that a printer would print.
 #pragma once
 
+#include "digest.h"
 #include "prepare.h"
+#include "progress.h"
 
 #include "spoolsim.h"
 
+#include "pclxl/bytesource.h"
+#include "pclxl/structure.h"
+
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,10 +25,11 @@ namespace jobtool
 // sent them, and the driver's fragments.
 struct Reference
 {
-    // Per input page (index k-1), the page as it comes out with the hook's
-    // fragments taken away; more than one form when the page may come out
-    // either way (with or without deferred text).
-    std::vector<std::vector<Bytes>> pages;
+    // Per input page (index k-1), the digest of the page as it comes out with
+    // the hook's fragments taken away; more than one form when the page may
+    // come out either way (with or without deferred text). Digests, not the
+    // bytes: the pages of a large document would take its size again.
+    std::vector<std::vector<PageDigest>> pages;
     // Per input page, its body, as a booklet sheet carries it.
     std::vector<Bytes> bodies;
     std::vector<Bytes> leadIns; // lead-in 1, lead-in 2
@@ -93,6 +100,18 @@ struct PageMap
     std::vector<const Entry *> Pages() const;
 };
 
+// What a caller of Explain may add to its pass over the document.
+struct ExplainHooks
+{
+    // Called with every command of the document, in order, with its bytes
+    // (command.begin to command.end), until the first fault of structure.
+    std::function<void(const pclxl::Command &, const uint8_t *)> command;
+    // Told of the bytes read and pages found as the pass goes.
+    Progress *progress = nullptr;
+};
+
+// Reads the printed document once, holding one page at a time.
+PageMap Explain(pclxl::ByteSource &output, const Reference &reference, const ExplainHooks &hooks);
 PageMap Explain(const Bytes &output, const Reference &reference);
 std::string FormatPageMap(const PageMap &map, const std::string &name);
 

@@ -1,5 +1,9 @@
 #include "prepare.h"
 
+#include "progress.h"
+
+#include "pclxl/documentstream.h"
+
 #include <algorithm>
 #include <cctype>
 #include <map>
@@ -303,11 +307,96 @@ std::vector<Bytes> Chunks(const PreparedPage &page, size_t from, size_t to, size
     return chunks;
 }
 
+// The document as Prepare sees it, read in one pass: its pages, and of its
+// commands only those Prepare looks at (the session's, the font and
+// character downloads, the page boundaries and every command of page 1),
+// each with its index among all commands. Holding every command (or every
+// token) would take many times the document's size.
+class PrepareView : public pclxl::DocumentHandler
+{
+  public:
+    void onCommand(const pclxl::Command &c, const uint8_t *) override
+    {
+        const size_t index = count_++;
+        if (c.op == op::BeginPage && pages.empty())
+        {
+            inFirstPage_ = true;
+        }
+        bool keep = inFirstPage_;
+        switch (c.op)
+        {
+        case op::BeginSession:
+        case op::BeginFontHeader:
+        case op::EndFontHeader:
+        case op::BeginChar:
+        case op::ReadChar:
+        case op::EndChar:
+        case op::RemoveFont:
+        case op::BeginPage:
+        case op::EndPage:
+            keep = true;
+            break;
+        default:
+            break;
+        }
+        if (keep)
+        {
+            commands.push_back(c);
+            indices.push_back(index);
+        }
+    }
+    void onPage(const pclxl::Page &p, const uint8_t *) override
+    {
+        pages.push_back(p);
+        inFirstPage_ = false;
+    }
+    void onBytes(uint64_t offset, const uint8_t *, size_t size) override
+    {
+        if (progress)
+        {
+            progress->Update(offset + size, pages.size());
+        }
+    }
+
+    Progress *progress = nullptr;
+
+    // The kept command with this index among all commands.
+    const pclxl::Command &At(size_t index) const
+    {
+        const auto it = std::lower_bound(indices.begin(), indices.end(), index);
+        return commands[static_cast<size_t>(it - indices.begin())];
+    }
+    // The page whose commands include this one's index, if any.
+    std::optional<size_t> PageOf(size_t index) const
+    {
+        auto it = std::upper_bound(pages.begin(), pages.end(), index,
+                                   [](size_t i, const pclxl::Page &p) { return i < p.begin_command; });
+        if (it == pages.begin())
+        {
+            return std::nullopt;
+        }
+        return static_cast<size_t>(it - pages.begin() - 1);
+    }
+
+    std::vector<pclxl::Command> commands;
+    std::vector<size_t> indices;
+    std::vector<pclxl::Page> pages;
+
+  private:
+    size_t count_ = 0;
+    bool inFirstPage_ = false;
+};
+
 PrepareResult Prepare(const Bytes &pxl, uint16_t pageCopies)
 {
     PrepareResult result;
     const pclxl::Bytes in(pxl);
-    pclxl::Document doc = pclxl::readDocument(in);
+    pclxl::MemorySource source{in};
+    pclxl::DocumentStream stream(source);
+    PrepareView view;
+    Progress progress("make: reading the document", in.size);
+    view.progress = &progress;
+    const pclxl::DocumentSummary doc = stream.run(view);
     if (!doc.ok())
     {
         result.error = "not a sound PCL XL document: " + doc.error->message();
@@ -318,13 +407,14 @@ PrepareResult Prepare(const Bytes &pxl, uint16_t pageCopies)
         result.error = "big-endian PCL XL (binding '(') is not supported: the hook's fragments are little-endian";
         return result;
     }
-    if (doc.pages.empty())
+    if (view.pages.empty())
     {
         result.error = "no page: the document has no BeginPage ... EndPage";
         return result;
     }
     PreparedDocument out;
-    const std::vector<pclxl::Command> &cmds = doc.commands;
+    const std::vector<pclxl::Command> &cmds = view.commands;
+    const std::vector<pclxl::Page> &pages = view.pages;
 
     for (const pclxl::Command &c : cmds)
     {
@@ -355,7 +445,7 @@ PrepareResult Prepare(const Bytes &pxl, uint16_t pageCopies)
                             " per inch) are taken as 600 per inch");
         out.unitsPerInch = 600;
     }
-    if (const pclxl::Attribute *size = doc.pages.front().attribute(attr::MediaSize))
+    if (const pclxl::Attribute *size = pages.front().attribute(attr::MediaSize))
     {
         if (size->value.shape == pclxl::Shape::Scalar && size->value.number() >= 0 && size->value.number() < 256)
         {
@@ -365,15 +455,17 @@ PrepareResult Prepare(const Bytes &pxl, uint16_t pageCopies)
 
     // Font downloads: which page defines what, and whether they can all be
     // defined once, ahead of the first page.
-    const size_t firstPageCommand = doc.pages.front().begin_command;
+    const size_t firstPageCommand = pages.front().begin_command;
     std::set<std::string> fonts;
     std::set<std::pair<std::string, uint32_t>> chars;
     std::set<std::string> headerFonts;
     Downloads downloads;
-    std::vector<std::vector<Span>> pageSpans(doc.pages.size());
-    for (size_t i = 0; i < cmds.size(); i++)
+    std::vector<std::vector<Span>> pageSpans(pages.size());
+    // k walks the kept commands; i is a command's index among all of them.
+    for (size_t k = 0; k < cmds.size(); k++)
     {
-        const pclxl::Command &c = cmds[i];
+        const pclxl::Command &c = cmds[k];
+        const size_t i = view.indices[k];
         if (c.op == op::BeginFontHeader || c.op == op::BeginChar)
         {
             std::string name = FontName(c);
@@ -390,7 +482,7 @@ PrepareResult Prepare(const Bytes &pxl, uint16_t pageCopies)
                 }
             }
             // The whole definition: Begin, its reads, End.
-            size_t j = i + 1;
+            size_t j = k + 1;
             while (j < cmds.size() && cmds[j].op != op::EndFontHeader && cmds[j].op != op::EndChar)
             {
                 if (cmds[j].op == op::ReadChar)
@@ -408,15 +500,13 @@ PrepareResult Prepare(const Bytes &pxl, uint16_t pageCopies)
             }
             if (j < cmds.size())
             {
-                for (size_t p = 0; p < doc.pages.size(); p++)
+                const std::optional<size_t> p = view.PageOf(i);
+                if (p && i > pages[*p].begin_command && view.indices[j] < pages[*p].end_command)
                 {
-                    if (i > doc.pages[p].begin_command && j < doc.pages[p].end_command)
-                    {
-                        pageSpans[p].push_back(Span{c.begin, cmds[j].end});
-                    }
+                    pageSpans[*p].push_back(Span{c.begin, cmds[j].end});
                 }
             }
-            i = j;
+            k = j;
         }
         else if (c.op == op::RemoveFont && i > firstPageCommand && !downloads.conflict)
         {
@@ -432,7 +522,7 @@ PrepareResult Prepare(const Bytes &pxl, uint16_t pageCopies)
                             "): pages printed out of order may lack characters");
     }
 
-    out.header = Slice(in, 0, doc.pages.front().range.begin);
+    out.header = Slice(in, 0, pages.front().range.begin);
     if (std::optional<size_t> enter = EnterLanguage(in, doc.header ? doc.header->offset : 0))
     {
         out.copyPos = *enter;
@@ -444,16 +534,16 @@ PrepareResult Prepare(const Bytes &pxl, uint16_t pageCopies)
         out.pjl = true;
     }
 
-    for (size_t p = 0; p < doc.pages.size(); p++)
+    for (size_t p = 0; p < pages.size(); p++)
     {
-        const pclxl::Page &page = doc.pages[p];
+        const pclxl::Page &page = pages[p];
         PreparedPage pp;
         pp.number = p + 1;
         pp.orientation = page.isLandscape() ? 2 : 1;
-        pp.begin = Rebuild(in, cmds[page.begin_command], {attr::MediaSource, attr::MediaDestination}, {}, {});
+        pp.begin = Rebuild(in, view.At(page.begin_command), {attr::MediaSource, attr::MediaDestination}, {}, {});
         for (uint16_t id : {attr::MediaSource, attr::MediaDestination})
         {
-            const pclxl::Attribute *a = cmds[page.begin_command].find(id);
+            const pclxl::Attribute *a = view.At(page.begin_command).find(id);
             const bool automatic =
                 a && a->value.shape == pclxl::Shape::Scalar &&
                 (id == attr::MediaSource ? a->value.number() <= pclxl::val::eAutoSelect : a->value.number() == 0);
@@ -468,11 +558,11 @@ PrepareResult Prepare(const Bytes &pxl, uint16_t pageCopies)
         {
             pclxl::Writer w;
             w.uint16(pageCopies).attr(attr::PageCopies);
-            pp.end = Rebuild(in, cmds[page.end_command], {attr::PageCopies}, {}, {w.take()});
+            pp.end = Rebuild(in, view.At(page.end_command), {attr::PageCopies}, {}, {w.take()});
         }
         else
         {
-            pp.end = Slice(in, cmds[page.end_command].begin, cmds[page.end_command].end);
+            pp.end = Slice(in, view.At(page.end_command).begin, view.At(page.end_command).end);
         }
         size_t at = page.body.begin;
         if (hoist)
@@ -486,7 +576,7 @@ PrepareResult Prepare(const Bytes &pxl, uint16_t pageCopies)
             }
         }
         Append(pp.body, Slice(in, at, page.body.end));
-        const size_t next = p + 1 < doc.pages.size() ? doc.pages[p + 1].range.begin : page.range.end;
+        const size_t next = p + 1 < pages.size() ? pages[p + 1].range.begin : page.range.end;
         if (next > page.range.end)
         {
             Append(hoist ? out.header : pp.after, Slice(in, page.range.end, next));
@@ -505,7 +595,7 @@ PrepareResult Prepare(const Bytes &pxl, uint16_t pageCopies)
         pp.text = TextRun(body.structure.commands);
         out.pages.push_back(std::move(pp));
     }
-    out.trailer = Slice(in, doc.pages.back().range.end, in.size);
+    out.trailer = Slice(in, pages.back().range.end, in.size);
     if (moved > 0)
     {
         out.notes.push_back(std::to_string(moved) +
@@ -515,19 +605,19 @@ PrepareResult Prepare(const Bytes &pxl, uint16_t pageCopies)
     // Page 1 as an overlay: it downloads its own fonts under names of their
     // own (a page that runs the overlay may use the same names) and removes
     // them at its end, so that every page can run it again.
-    const pclxl::Page &first = doc.pages.front();
+    const pclxl::Page &first = pages.front();
     std::set<std::string> own;
     for (size_t i = first.begin_command + 1; i < first.end_command; i++)
     {
-        if (cmds[i].op == op::BeginFontHeader)
+        if (view.At(i).op == op::BeginFontHeader)
         {
-            own.insert(FontName(cmds[i]));
+            own.insert(FontName(view.At(i)));
         }
     }
     std::set<std::string> borrowed;
     for (size_t i = first.begin_command + 1; i < first.end_command; i++)
     {
-        const pclxl::Command &c = cmds[i];
+        const pclxl::Command &c = view.At(i);
         bool named =
             c.op == op::BeginFontHeader || c.op == op::BeginChar || c.op == op::SetFont || c.op == op::RemoveFont;
         std::string name = FontName(c);

@@ -3,6 +3,7 @@
 #include "codepage.h"
 #include "driver.h"
 #include "machineguard.h"
+#include "progress.h"
 #include "reasons.h"
 
 #include <cmath>
@@ -76,7 +77,8 @@ std::string DescribeWrite(const spoolsim::Job &job, size_t writeIndex)
     return "data (" + std::to_string(d.size()) + " bytes)";
 }
 
-Replay RunJob(const spoolsim::Job &job, const Prompt &prompt, const DocumentEnded &ended, const BeforeRun &beforeRun)
+Replay RunJob(const spoolsim::Job &job, const Prompt &prompt, const DocumentEnded &ended, const BeforeRun &beforeRun,
+              const std::function<bool(size_t, const BYTE *, DWORD)> &documentSink)
 {
     Replay replay;
     std::optional<DRVDEVMODE> dm = SettingsOf(job);
@@ -131,7 +133,33 @@ Replay RunJob(const spoolsim::Job &job, const Prompt &prompt, const DocumentEnde
     {
         beforeRun(spooler);
     }
+    if (documentSink)
+    {
+        spooler.keepData = false;
+        spooler.documentSink = documentSink;
+    }
+    // Progress on a terminal: the job's steps replayed, their bytes and pages.
+    uint64_t total = 0;
+    for (const spoolsim::Step &s : job.steps)
+    {
+        total += s.data.size();
+    }
+    Progress progress("run " + spoolsim::Narrow(job.documentName), total);
+    uint64_t done = 0;
+    size_t pages = 0, next = 0;
+    if (progress.Shown())
+    {
+        spooler.beforeStep = [&](size_t i) {
+            for (; next < i && next < job.steps.size(); next++)
+            {
+                done += job.steps[next].data.size();
+                pages += job.steps[next].kind == spoolsim::StepKind::EndPage ? 1 : 0;
+            }
+            progress.Update(done, pages);
+        };
+    }
     replay.run = spooler.Run(job);
+    spooler.beforeStep = nullptr;
 
     const spoolsim::RunResult &r = replay.run;
     if (!r.started)

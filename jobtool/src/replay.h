@@ -43,8 +43,11 @@ using DocumentEnded = std::function<void(const spoolsim::Document &)>;
 // Runs the job on a fresh machine. The printer's resolution and paper are
 // those of the job's settings block, so that the watermark the printer draws
 // fits the pages.
+// With a documentSink, the printer's documents are not kept in the result
+// (their bytes go to the sink as they come; Document::cbTotal counts them).
 Replay RunJob(const spoolsim::Job &job, const Prompt &prompt, const DocumentEnded &ended = nullptr,
-              const BeforeRun &beforeRun = BeforeRun());
+              const BeforeRun &beforeRun = BeforeRun(),
+              const std::function<bool(size_t, const BYTE *, DWORD)> &documentSink = nullptr);
 
 // What a write of the job carried, for messages: "the settings block",
 // "the watermark marker", "page data (1234 bytes)", ...

@@ -2,6 +2,10 @@
 #pragma once
 
 #include "pclxl/protocol.h"
+#include "pclxl/reader.h"
+#include "pclxl/structure.h"
+
+#include <memory>
 
 #include <cstddef>
 #include <cstdint>
@@ -16,6 +20,52 @@ uint32_t readUnsigned(const uint8_t *p, size_t size, Endian endian);
 double readElement(const uint8_t *p, ElementType element, Endian endian);
 std::string hexByte(uint8_t b);
 std::string plural(size_t n, const char *one, const char *many);
+
+// Where tokenizeWindow stopped.
+struct WindowStop
+{
+    bool suspended = false; // a token runs past the window (but not past the input)
+    size_t consumed = 0;    // bytes of the window that the tokens cover
+    size_t needed = 0;      // bytes from `consumed` the cut token needs; 0 when not known yet
+};
+
+// Tokenizes a window onto an input that holds `limit` bytes from the
+// window's start: the same tokens and faults as tokenize() on the whole
+// input, except that a token cut by the window's end stops the lexer
+// (stop.suspended) so that it can go on in a window read further.
+// `recycled`: a vector whose room the tokens reuse.
+TokenList tokenizeWindow(Bytes window, const ReadOptions &options, size_t limit, WindowStop &stop,
+                         std::vector<Token> recycled = {});
+
+// The structure check fed one token at a time, so that a document can be
+// checked as it is read. Commands collect in result().commands; a reader
+// that does not keep them takes the ready ones and drops them.
+class Checker
+{
+  public:
+    explicit Checker(const CheckOptions &options);
+    ~Checker();
+    Checker(const Checker &) = delete;
+    Checker &operator=(const Checker &) = delete;
+
+    // bytes: the token's own bytes. The second form may take the token's value.
+    void feed(const Token &token, const uint8_t *bytes);
+    void feed(Token &&token, const uint8_t *bytes);
+    // The input ends at end_offset (a universal exit finishes by itself);
+    // check_end false accepts what is still open (a prefix).
+    void finish(size_t end_offset, bool check_end);
+    Structure &result();
+    // How many of result().commands are complete.
+    size_t ready() const;
+    // Takes the first n commands away (ready ones only).
+    void drop(size_t n);
+    // The first input byte a command that is not ready yet may hold.
+    size_t earliestPending() const;
+
+  private:
+    class Impl;
+    std::unique_ptr<Impl> impl_;
+};
 
 } // namespace detail
 } // namespace pclxl

@@ -1,5 +1,6 @@
 #include "pclxl/protocol.h"
 
+#include <array>
 #include <cstring>
 
 namespace pclxl
@@ -111,16 +112,18 @@ const OperatorEntry kOperators[] = {
     {op::PassThrough, "PassThrough", DataUse::Required},
 };
 
+// Looked up for every command of every document: a table by tag, built once.
 const OperatorEntry *findOperator(uint8_t tag)
 {
-    for (const OperatorEntry &e : kOperators)
-    {
-        if (e.tag == tag)
+    static const std::array<const OperatorEntry *, 256> table = [] {
+        std::array<const OperatorEntry *, 256> t{};
+        for (const OperatorEntry &e : kOperators)
         {
-            return &e;
+            t[e.tag] = &e;
         }
-    }
-    return nullptr;
+        return t;
+    }();
+    return table[tag];
 }
 
 struct AttributeEntry
@@ -369,7 +372,10 @@ const EnumTable *findEnum(uint16_t attribute)
 
 } // namespace
 
-DataTypeInfo dataTypeInfo(uint8_t tag)
+namespace
+{
+
+DataTypeInfo computeDataTypeInfo(uint8_t tag)
 {
     DataTypeInfo info;
     const unsigned low = tag & 0x0F;
@@ -409,6 +415,22 @@ DataTypeInfo dataTypeInfo(uint8_t tag)
     info.valid = true;
     info.element = static_cast<ElementType>(low & 0x07);
     return info;
+}
+
+} // namespace
+
+// Asked for every value of every document: a table by tag, built once.
+DataTypeInfo dataTypeInfo(uint8_t tag)
+{
+    static const std::array<DataTypeInfo, 256> table = [] {
+        std::array<DataTypeInfo, 256> t{};
+        for (int b = 0; b < 256; b++)
+        {
+            t[static_cast<size_t>(b)] = computeDataTypeInfo(static_cast<uint8_t>(b));
+        }
+        return t;
+    }();
+    return table[tag];
 }
 
 uint8_t dataTypeTag(ElementType element, Shape shape)
@@ -517,6 +539,22 @@ uint8_t operatorByName(const char *name)
 
 const char *attributeName(uint16_t id)
 {
+    // Every attribute of every document is named once: a table for the ids of one byte.
+    static const std::array<const char *, 256> table = [] {
+        std::array<const char *, 256> t{};
+        for (const AttributeEntry &e : kAttributes)
+        {
+            if (e.id < t.size() && t[e.id] == nullptr)
+            {
+                t[e.id] = e.name;
+            }
+        }
+        return t;
+    }();
+    if (id < table.size())
+    {
+        return table[id];
+    }
     for (const AttributeEntry &e : kAttributes)
     {
         if (e.id == id)

@@ -184,7 +184,11 @@ bool isDecimal(const std::string &s)
 class Lexer
 {
   public:
-    Lexer(Bytes data, const ReadOptions &options) : d_(data), base_(options.base_offset)
+    // `limit` is how many bytes the input holds from data's start: more than
+    // data.size when data is a window onto a longer input, and then a token
+    // that the window cuts suspends the lexer instead of failing.
+    Lexer(Bytes data, const ReadOptions &options, size_t limit)
+        : d_(data), base_(options.base_offset), limit_(limit < data.size ? data.size : limit)
     {
         out_.endian = options.endian;
         out_.base_offset = options.base_offset;
@@ -200,7 +204,7 @@ class Lexer
                 return std::move(out_);
             }
         }
-        while (pos < d_.size && !out_.error)
+        while (pos < d_.size && !out_.error && !suspended_)
         {
             const uint8_t b = d_[pos];
             if (isWhitespace(b))
@@ -230,6 +234,11 @@ class Lexer
                 add(TokenKind::Operator, pos, 1);
                 ++pos;
             }
+            else if (b == tag::Esc && limit_ > d_.size)
+            {
+                // What follows the exit is read in one piece.
+                pos = suspend(pos, limit_ - pos);
+            }
             else if (b == tag::Esc && startsWith(d_, pos, kUniversalExit, kUniversalExitLength))
             {
                 add(TokenKind::UniversalExit, pos, kUniversalExitLength);
@@ -246,7 +255,36 @@ class Lexer
                 fail(pos, hexByte(b) + " is not a PCL XL tag");
             }
         }
+        if (!suspended_)
+        {
+            consumed_ = pos;
+        }
         return std::move(out_);
+    }
+
+    // Tokens go into this vector's room (a reader of windows reuses one).
+    void recycle(std::vector<Token> tokens)
+    {
+        out_.tokens = std::move(tokens);
+        out_.tokens.clear();
+        // A token takes four bytes or more of input, mostly: room for that
+        // many spares the vector's growth in the first window.
+        out_.tokens.reserve(d_.size / 4);
+    }
+
+    bool suspended() const
+    {
+        return suspended_;
+    }
+    // Where lexing stopped: the end of the last whole token.
+    size_t consumed() const
+    {
+        return consumed_;
+    }
+    // Bytes from consumed() that the cut token needs (0 when not known).
+    size_t needed() const
+    {
+        return needed_;
     }
 
   private:
@@ -271,7 +309,21 @@ class Lexer
 
     size_t remain(size_t pos) const
     {
-        return pos < d_.size ? d_.size - pos : 0;
+        return pos < limit_ ? limit_ - pos : 0;
+    }
+
+    // True when bytes [pos, end) are in the input but not all in the window.
+    bool cut(size_t end) const
+    {
+        return end > d_.size;
+    }
+
+    size_t suspend(size_t token, size_t need)
+    {
+        suspended_ = true;
+        consumed_ = token;
+        needed_ = need;
+        return d_.size;
     }
 
     // PJL lines and universal exits that may come before the stream header, then the header.
@@ -281,6 +333,12 @@ class Lexer
         size_t p = 0;
         for (;;)
         {
+            // A lead cut by the window is read again from its start in a larger one.
+            if (limit_ > d_.size && d_.size - p < 64)
+            {
+                suspend(0, 0);
+                return false;
+            }
             if (p >= d_.size)
             {
                 if (any)
@@ -313,6 +371,11 @@ class Lexer
             if (startsWithPjl(d_, p) || (any && d_.size - p < 4 && b == '@'))
             {
                 const void *lf = std::memchr(d_.data + p, '\n', d_.size - p);
+                if (!lf && limit_ > d_.size)
+                {
+                    suspend(0, 0);
+                    return false;
+                }
                 if (!lf)
                 {
                     fail(p, "PJL line is not ended by a line feed (input ends)");
@@ -341,6 +404,11 @@ class Lexer
         {
             Token &t = add(TokenKind::Pjl, 0, p);
             t.text.assign(reinterpret_cast<const char *>(d_.data), p);
+        }
+        if (limit_ > d_.size && !std::memchr(d_.data + p, '\n', d_.size - p))
+        {
+            suspend(0, 0);
+            return false;
         }
         Error err;
         std::optional<StreamHeader> h = parseStreamHeader(d_.sub(p), base_ + p, false, &err);
@@ -410,37 +478,49 @@ class Lexer
         v.tag = d_[pos];
         v.element = info.element;
         v.shape = info.shape;
-        const std::string type = v.typeName();
+        auto type = [&v] { return v.typeName(); }; // for the faults only: every value passes here
         size_t p = pos + 1;
         size_t count = 1;
         if (info.shape == Shape::Array)
         {
-            if (p >= d_.size)
+            if (p >= limit_)
             {
-                fail(pos, type + " needs its length (a ubyte or uint16 value), 0 bytes remain");
+                fail(pos, type() + " needs its length (a ubyte or uint16 value), 0 bytes remain");
                 return d_.size;
+            }
+            if (cut(p + 1))
+            {
+                return suspend(pos, 0);
             }
             const uint8_t ltag = d_[p];
             if (ltag != dt::UByte && ltag != dt::UInt16)
             {
-                fail(pos, type + " length must be a ubyte or uint16 value, found " + hexByte(ltag));
+                fail(pos, type() + " length must be a ubyte or uint16 value, found " + hexByte(ltag));
                 return d_.size;
             }
             const size_t lsize = ltag == dt::UByte ? 1 : 2;
             if (remain(p + 1) < lsize)
             {
-                fail(pos, type + " length needs " + plural(lsize, "byte", "bytes") + ", " +
+                fail(pos, type() + " length needs " + plural(lsize, "byte", "bytes") + ", " +
                               std::to_string(remain(p + 1)) + " remain");
                 return d_.size;
+            }
+            if (cut(p + 1 + lsize))
+            {
+                return suspend(pos, 0);
             }
             count = detail::readUnsigned(d_.data + p + 1, lsize, out_.endian);
             p += 1 + lsize;
             const size_t need = count * esize;
             if (remain(p) < need)
             {
-                fail(pos, type + " of " + plural(count, "element", "elements") + " needs " +
+                fail(pos, type() + " of " + plural(count, "element", "elements") + " needs " +
                               plural(need, "byte", "bytes") + ", " + std::to_string(remain(p)) + " remain");
                 return d_.size;
+            }
+            if (cut(p + need))
+            {
+                return suspend(pos, p + need - pos);
             }
         }
         else
@@ -449,9 +529,13 @@ class Lexer
             const size_t need = count * esize;
             if (remain(p) < need)
             {
-                fail(pos, type + " value needs " + plural(need, "byte", "bytes") + ", " + std::to_string(remain(p)) +
+                fail(pos, type() + " value needs " + plural(need, "byte", "bytes") + ", " + std::to_string(remain(p)) +
                               " remain");
                 return d_.size;
+            }
+            if (cut(p + need))
+            {
+                return suspend(pos, p + need - pos);
             }
         }
         v.numbers.reserve(count);
@@ -474,6 +558,10 @@ class Lexer
                           std::to_string(remain(pos + 1)) + " remain");
             return d_.size;
         }
+        if (cut(pos + 1 + size))
+        {
+            return suspend(pos, 1 + size);
+        }
         Token &t = add(TokenKind::Attribute, pos, 1 + size);
         t.attribute = static_cast<uint16_t>(detail::readUnsigned(d_.data + pos + 1, size, out_.endian));
         return pos + 1 + size;
@@ -488,6 +576,10 @@ class Lexer
                           std::to_string(remain(pos + 1)) + " remain");
             return d_.size;
         }
+        if (cut(pos + 1 + lsize))
+        {
+            return suspend(pos, 0);
+        }
         const size_t length = detail::readUnsigned(d_.data + pos + 1, lsize, out_.endian);
         const size_t start = pos + 1 + lsize;
         if (remain(start) < length)
@@ -495,6 +587,10 @@ class Lexer
             fail(pos, "embedded data of " + plural(length, "byte", "bytes") + ", only " +
                           std::to_string(remain(start)) + " remain");
             return d_.size;
+        }
+        if (cut(start + length))
+        {
+            return suspend(pos, 1 + lsize + length);
         }
         Token &t = add(TokenKind::EmbeddedData, pos, 1 + lsize + length);
         t.payload_offset = base_ + start;
@@ -504,7 +600,11 @@ class Lexer
 
     Bytes d_;
     size_t base_;
+    size_t limit_;
     TokenList out_;
+    bool suspended_ = false;
+    size_t consumed_ = 0;
+    size_t needed_ = 0;
 };
 
 } // namespace
@@ -591,7 +691,24 @@ std::optional<StreamHeader> parseStreamHeader(Bytes d, size_t base, bool nested,
 
 TokenList tokenize(Bytes data, const ReadOptions &options)
 {
-    return Lexer(data, options).run(options.expect_header);
+    return Lexer(data, options, data.size).run(options.expect_header);
 }
+
+namespace detail
+{
+
+TokenList tokenizeWindow(Bytes window, const ReadOptions &options, size_t limit, WindowStop &stop,
+                         std::vector<Token> recycled)
+{
+    Lexer lexer(window, options, limit);
+    lexer.recycle(std::move(recycled));
+    TokenList out = lexer.run(options.expect_header);
+    stop.suspended = lexer.suspended();
+    stop.consumed = lexer.suspended() ? lexer.consumed() : window.size;
+    stop.needed = lexer.needed();
+    return out;
+}
+
+} // namespace detail
 
 } // namespace pclxl

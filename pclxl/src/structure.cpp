@@ -118,11 +118,15 @@ struct Frame
     size_t stream_index; // for stream definitions
 };
 
-class Checker
+} // namespace
+
+namespace detail
+{
+
+class Checker::Impl
 {
   public:
-    Checker(const TokenList &tokens, Bytes data, const CheckOptions &options)
-        : tokens_(tokens), data_(data), options_(options)
+    explicit Impl(const CheckOptions &options) : options_(options)
     {
         if (options.context != Context::Document)
         {
@@ -136,44 +140,96 @@ class Checker
         base_frames_ = frames_.size();
     }
 
-    Structure run()
+    // bytes: the token's own bytes (the data of ReadStream are kept).
+    void feed(const Token &t, const uint8_t *bytes, bool take_value)
     {
-        size_t end_offset = tokens_.base_offset + data_.size;
-        for (const Token &t : tokens_.tokens)
+        take_value_ = take_value;
+        if (out_.error || finished_)
         {
-            if (out_.error)
-            {
-                break;
-            }
-            switch (t.kind)
-            {
-            case TokenKind::Pjl:
-            case TokenKind::StreamHeader:
-            case TokenKind::Whitespace:
-                break;
-            case TokenKind::UniversalExit:
-                end_offset = t.offset;
-                finish(end_offset);
-                return std::move(out_);
-            case TokenKind::Value:
-                onValue(t);
-                break;
-            case TokenKind::Attribute:
-                onAttribute(t);
-                break;
-            case TokenKind::Operator:
-                onOperator(t);
-                break;
-            case TokenKind::EmbeddedData:
-                onData(t);
-                break;
-            }
+            return;
         }
-        finish(end_offset);
-        return std::move(out_);
+        bytes_ = bytes;
+        switch (t.kind)
+        {
+        case TokenKind::Pjl:
+        case TokenKind::StreamHeader:
+        case TokenKind::Whitespace:
+            break;
+        case TokenKind::UniversalExit:
+            finish(t.offset, true);
+            break;
+        case TokenKind::Value:
+            onValue(t);
+            break;
+        case TokenKind::Attribute:
+            onAttribute(t);
+            break;
+        case TokenKind::Operator:
+            onOperator(t);
+            break;
+        case TokenKind::EmbeddedData:
+            onData(t);
+            break;
+        }
+    }
+
+    void finish(size_t end_offset, bool check_end)
+    {
+        if (finished_)
+        {
+            return;
+        }
+        finished_ = true;
+        if (check_end)
+        {
+            checkEnd(end_offset);
+        }
+    }
+
+    Structure &result()
+    {
+        return out_;
+    }
+
+    // Commands that nothing more can change; all of them once the check has
+    // ended (at the end, the universal exit or a fault).
+    size_t ready() const
+    {
+        if (finished_ || out_.error || awaiting_ == kNone)
+        {
+            return out_.commands.size();
+        }
+        return awaiting_ - dropped_;
+    }
+
+    void drop(size_t n)
+    {
+        out_.commands.erase(out_.commands.begin(), out_.commands.begin() + static_cast<long>(n));
+        dropped_ += n;
+    }
+
+    // The first input byte that a command not yet ready may hold.
+    size_t earliestPending() const
+    {
+        size_t at = list_begin_;
+        if (pending_offset_ != kNone)
+        {
+            at = std::min(at, pending_offset_);
+        }
+        const size_t r = ready();
+        if (r < out_.commands.size())
+        {
+            at = std::min(at, out_.commands[r].begin);
+        }
+        return at;
     }
 
   private:
+    Command &cmd(size_t index)
+    {
+        return out_.commands[index - dropped_];
+    }
+
     void fail(size_t offset, std::string reason)
     {
         if (!out_.error)
@@ -229,7 +285,7 @@ class Checker
         {
             return true;
         }
-        const Command &c = out_.commands[awaiting_];
+        const Command &c = cmd(awaiting_);
         const bool required = operatorDataUse(c.op) == DataUse::Required;
         awaiting_ = kNone;
         if (required)
@@ -247,13 +303,21 @@ class Checker
         {
             return;
         }
-        if (pending_value_ != kNone)
+        if (pending_offset_ != kNone)
         {
             fail(t.offset, "a value must be followed by an attribute id, but the value at offset " +
-                               std::to_string(tokens_.tokens[pending_value_].offset) + " is followed by another value");
+                               std::to_string(pending_offset_) + " is followed by another value");
             return;
         }
-        pending_value_ = static_cast<size_t>(&t - tokens_.tokens.data());
+        pending_offset_ = t.offset;
+        if (take_value_)
+        {
+            pending_value_ = std::move(const_cast<Token &>(t).value);
+        }
+        else
+        {
+            pending_value_ = t.value;
+        }
         if (list_begin_ == kNone)
         {
             list_begin_ = t.offset;
@@ -272,14 +336,13 @@ class Checker
             fail(t.offset, "attribute id " + std::to_string(t.attribute) + " is not a known attribute");
             return;
         }
-        if (pending_value_ == kNone)
+        if (pending_offset_ == kNone)
         {
             fail(t.offset, std::string("attribute id ") + name + " has no value before it");
             return;
         }
-        const Token &v = tokens_.tokens[pending_value_];
-        attributes_.push_back(Attribute{t.attribute, v.value, v.offset});
-        pending_value_ = kNone;
+        attributes_.push_back(Attribute{t.attribute, std::move(pending_value_), pending_offset_});
+        pending_offset_ = kNone;
     }
 
     void onData(const Token &t)
@@ -287,7 +350,7 @@ class Checker
         if (awaiting_ == kNone)
         {
             std::string after = "it follows no operator";
-            if (pending_value_ != kNone || !attributes_.empty())
+            if (pending_offset_ != kNone || !attributes_.empty())
             {
                 after = "it follows an attribute list";
             }
@@ -295,16 +358,16 @@ class Checker
             {
                 after = "it follows another embedded data block";
             }
-            else if (!out_.commands.empty() && out_.commands.back().end == last_significant_end_)
+            else if (last_op_name_ != nullptr && last_command_end_ == last_significant_end_)
             {
-                after = std::string("it follows ") + out_.commands.back().name();
+                after = std::string("it follows ") + last_op_name_;
             }
             fail(t.offset, "embedded data must follow an operator that reads data (ReadImage, ReadChar, "
                            "ReadStream, ...); " +
                                after);
             return;
         }
-        Command &c = out_.commands[awaiting_];
+        Command &c = cmd(awaiting_);
         awaiting_ = kNone;
         c.has_data = true;
         c.data_offset = t.offset;
@@ -312,12 +375,16 @@ class Checker
         c.payload_length = t.payload_length;
         c.end = t.end();
         last_significant_end_ = t.end();
+        last_command_end_ = t.end();
         last_was_data_ = true;
         checkDeclaredLength(c);
         if (c.op == op::ReadStream && !out_.error)
         {
             const Frame &f = frames_.back();
-            out_.streams[f.stream_index].read_commands.push_back(out_.commands.size() - 1);
+            out_.streams[f.stream_index].read_commands.push_back(dropped_ + out_.commands.size() - 1);
+            segments_.push_back(Segment{c.payload_offset, c.payload_length});
+            const uint8_t *payload = bytes_ + (c.payload_offset - t.offset);
+            stream_data_.insert(stream_data_.end(), payload, payload + c.payload_length);
         }
     }
 
@@ -361,10 +428,10 @@ class Checker
         }
         const uint8_t o = t.tag;
         const char *name = operatorName(o);
-        if (pending_value_ != kNone)
+        if (pending_offset_ != kNone)
         {
             fail(t.offset, std::string("operator ") + name + " follows the value at offset " +
-                               std::to_string(tokens_.tokens[pending_value_].offset) + ", which has no attribute id");
+                               std::to_string(pending_offset_) + ", which has no attribute id");
             return;
         }
         Command c;
@@ -376,6 +443,8 @@ class Checker
         attributes_.clear();
         list_begin_ = kNone;
         last_significant_end_ = t.end();
+        last_command_end_ = t.end();
+        last_op_name_ = name;
         last_was_data_ = false;
         out_.commands.push_back(std::move(c));
         if (!checkNesting(out_.commands.back()))
@@ -384,7 +453,7 @@ class Checker
         }
         if (operatorDataUse(o) != DataUse::None)
         {
-            awaiting_ = out_.commands.size() - 1;
+            awaiting_ = dropped_ + out_.commands.size() - 1;
         }
     }
 
@@ -453,7 +522,9 @@ class Checker
                     s.name = a->value.text();
                 }
                 s.begin = c.begin;
-                s.begin_command = out_.commands.size() - 1;
+                s.begin_command = dropped_ + out_.commands.size() - 1;
+                segments_.clear();
+                stream_data_.clear();
                 f.stream_index = out_.streams.size();
                 out_.streams.push_back(std::move(s));
             }
@@ -509,20 +580,10 @@ class Checker
     // header of its own; it may be spread over several ReadStream commands.
     void readStreamBody(StreamDefinition &s, const Frame &f, const Command &end)
     {
-        struct Segment
-        {
-            size_t file_offset;
-            size_t length;
-        };
-        std::vector<Segment> segments;
-        std::vector<uint8_t> buf;
-        for (size_t i : s.read_commands)
-        {
-            const Command &r = out_.commands[i];
-            segments.push_back(Segment{r.payload_offset, r.payload_length});
-            const Bytes payload = data_.sub(r.payload_offset - tokens_.base_offset, r.payload_length);
-            buf.insert(buf.end(), payload.data, payload.data + payload.size);
-        }
+        const std::vector<Segment> segments = std::move(segments_);
+        const std::vector<uint8_t> buf = std::move(stream_data_);
+        segments_.clear();
+        stream_data_.clear();
         const std::string where =
             " (in the data of the stream \"" + s.name + "\" begun at offset " + std::to_string(f.offset) + ")";
         if (segments.empty())
@@ -562,7 +623,7 @@ class Checker
         co.context = Context::Page;
         co.stream_body = true;
         co.require_complete = !tl.error.has_value();
-        Structure inner = Checker(tl, body, co).run();
+        Structure inner = checkStructure(tl, body, co);
         h->offset = map(h->offset, false);
         s.header = std::move(h);
         for (Token &t : tl.tokens)
@@ -601,23 +662,23 @@ class Checker
         }
     }
 
-    void finish(size_t end_offset)
+    void checkEnd(size_t end_offset)
     {
         if (out_.error || !options_.require_complete)
         {
             return;
         }
-        if (awaiting_ != kNone && operatorDataUse(out_.commands[awaiting_].op) == DataUse::Required)
+        if (awaiting_ != kNone && operatorDataUse(cmd(awaiting_).op) == DataUse::Required)
         {
-            const Command &c = out_.commands[awaiting_];
+            const Command &c = cmd(awaiting_);
             fail(end_offset, std::string("input ends before the embedded data of ") + c.name() + " at offset " +
                                  std::to_string(c.op_offset));
             return;
         }
-        if (pending_value_ != kNone)
+        if (pending_offset_ != kNone)
         {
             fail(end_offset, "input ends after a value that has no attribute id (the value at offset " +
-                                 std::to_string(tokens_.tokens[pending_value_].offset) + ")");
+                                 std::to_string(pending_offset_) + ")");
             return;
         }
         if (!attributes_.empty())
@@ -639,26 +700,91 @@ class Checker
         }
     }
 
-    const TokenList &tokens_;
-    Bytes data_;
+    struct Segment
+    {
+        size_t file_offset;
+        size_t length;
+    };
+
     CheckOptions options_;
     Structure out_;
     std::vector<Frame> frames_;
     size_t base_frames_ = 0;
     bool seen_session_ = false;
-    size_t pending_value_ = kNone; // index of a value token still waiting for its attribute id
+    bool finished_ = false;
+    bool take_value_ = false;        // the token being fed may give up its value
+    const uint8_t *bytes_ = nullptr; // of the token being fed
+    size_t pending_offset_ = kNone;  // of a value still waiting for its attribute id
+    Value pending_value_;
     std::vector<Attribute> attributes_;
     size_t list_begin_ = kNone;
     size_t awaiting_ = kNone; // index of the command whose embedded data may come next
+    size_t dropped_ = 0;      // commands handed out and taken from out_.commands
     size_t last_significant_end_ = 0;
+    size_t last_command_end_ = 0;
+    const char *last_op_name_ = nullptr;
     bool last_was_data_ = false;
+    // The data of the open stream definition's ReadStream commands.
+    std::vector<Segment> segments_;
+    std::vector<uint8_t> stream_data_;
 };
 
-} // namespace
+Checker::Checker(const CheckOptions &options) : impl_(std::make_unique<Impl>(options))
+{
+}
+
+Checker::~Checker() = default;
+
+void Checker::feed(const Token &token, const uint8_t *bytes)
+{
+    impl_->feed(token, bytes, false);
+}
+
+void Checker::feed(Token &&token, const uint8_t *bytes)
+{
+    impl_->feed(token, bytes, true);
+}
+
+void Checker::finish(size_t end_offset, bool check_end)
+{
+    impl_->finish(end_offset, check_end);
+}
+
+Structure &Checker::result()
+{
+    return impl_->result();
+}
+
+size_t Checker::ready() const
+{
+    return impl_->ready();
+}
+
+void Checker::drop(size_t n)
+{
+    impl_->drop(n);
+}
+
+size_t Checker::earliestPending() const
+{
+    return impl_->earliestPending();
+}
+
+} // namespace detail
 
 Structure checkStructure(const TokenList &tokens, Bytes data, const CheckOptions &options)
 {
-    return Checker(tokens, data, options).run();
+    detail::Checker checker(options);
+    for (const Token &t : tokens.tokens)
+    {
+        checker.feed(t, data.data + (t.offset - tokens.base_offset));
+        if (checker.result().error)
+        {
+            break;
+        }
+    }
+    checker.finish(tokens.base_offset + data.size, true);
+    return std::move(checker.result());
 }
 
 } // namespace pclxl

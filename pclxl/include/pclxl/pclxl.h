@@ -5,6 +5,7 @@
 #include "pclxl/commandreader.h"
 #include "pclxl/describe.h"
 #include "pclxl/document.h"
+#include "pclxl/documentstream.h"
 #include "pclxl/pagegeometry.h"
 #include "pclxl/printability.h"
 #include "pclxl/protocol.h"

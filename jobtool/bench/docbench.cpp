@@ -1,0 +1,270 @@
+// The job tool at document sizes: makes documents of the sizes asked for by
+// repeating the pages of a real Ghostscript document (its job header once,
+// its pages over and over, its trailer once: sound PCL XL of any size), then
+// runs jobtool make, run and explain on them as child processes and reports
+// each one's time, throughput and peak resident memory (the child's
+// ru_maxrss). Linux only.
+//
+//   jobtool_docbench --jobtool build/host/bin/jobtool --source DOC.pxl [--sizes 10,100,1000] [--dir /tmp/docbench]
+//                    [--keep] [--only collated|booklet]
+//
+// tools/docbench.sh runs it on a real document made as the tests make them.
+#include "pclxl/pclxl.h"
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace
+{
+
+struct Measured
+{
+    bool ok = false;
+    double seconds = 0;    // wall clock
+    double cpuSeconds = 0; // user and system: what a shared machine's load does not inflate
+    double peakMiB = 0;
+};
+
+// Runs the program with its output to a log file; its time and peak memory.
+Measured Measure(const std::vector<std::string> &argv, const std::string &log)
+{
+    Measured m;
+    const auto start = std::chrono::steady_clock::now();
+    std::fflush(stdout); // the child must not write what is buffered again
+    pid_t pid = fork();
+    if (pid < 0)
+    {
+        std::perror("fork");
+        return m;
+    }
+    if (pid == 0)
+    {
+        FILE *f = std::freopen(log.c_str(), "w", stdout);
+        if (f == nullptr || dup2(fileno(stdout), 2) < 0)
+        {
+            _exit(126);
+        }
+        std::vector<char *> args;
+        for (const std::string &a : argv)
+        {
+            args.push_back(const_cast<char *>(a.c_str()));
+        }
+        args.push_back(nullptr);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    int status = 0;
+    struct rusage usage;
+    std::memset(&usage, 0, sizeof usage);
+    if (wait4(pid, &status, 0, &usage) != pid)
+    {
+        std::perror("wait4");
+        return m;
+    }
+    m.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    m.peakMiB = static_cast<double>(usage.ru_maxrss) / 1024.0;
+    m.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                   static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    m.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return m;
+}
+
+struct Made
+{
+    uint64_t size = 0;
+    size_t pages = 0;
+    size_t largestPage = 0;
+};
+
+// Header, the source's pages round and round until the size is reached, trailer.
+bool MakeDocument(const std::vector<uint8_t> &source, uint64_t target, const std::string &path, Made &made)
+{
+    const pclxl::Document doc = pclxl::readDocument(pclxl::Bytes(source));
+    if (!doc.ok() || doc.pages.empty())
+    {
+        std::cerr << "docbench: the source is not a sound PCL XL document with pages"
+                  << (doc.error ? ": " + doc.error->message() : std::string()) << "\n";
+        return false;
+    }
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    auto put = [&](const pclxl::Range &r) {
+        out.write(reinterpret_cast<const char *>(source.data() + r.begin), static_cast<std::streamsize>(r.size()));
+        made.size += r.size();
+    };
+    put(doc.job_header);
+    for (size_t i = 0; made.size + doc.job_trailer.size() < target; i = (i + 1) % doc.pages.size())
+    {
+        // The bytes between this page and the next (whitespace, session-level commands) go with it.
+        const pclxl::Page &p = doc.pages[i];
+        const size_t next = i + 1 < doc.pages.size() ? doc.pages[i + 1].range.begin : p.range.end;
+        put(pclxl::Range{p.range.begin, next});
+        made.pages++;
+        made.largestPage = std::max(made.largestPage, p.range.size());
+    }
+    put(doc.job_trailer);
+    out.close();
+    if (!out)
+    {
+        std::cerr << "docbench: cannot write " << path << ": " << std::strerror(errno) << "\n";
+        return false;
+    }
+    return true;
+}
+
+std::vector<uint64_t> Sizes(const std::string &list)
+{
+    std::vector<uint64_t> sizes;
+    std::stringstream s(list);
+    std::string item;
+    while (std::getline(s, item, ','))
+    {
+        sizes.push_back(std::stoull(item) * 1000 * 1000);
+    }
+    return sizes;
+}
+
+void Report(const std::string &step, const Made &doc, uint64_t bytes, const Measured &m)
+{
+    const double mb = static_cast<double>(bytes) / 1e6;
+    std::printf("%-20s %8.1f MB %6zu pages %8.2f s %7.1f MB/s %8.2f s cpu %7.1f MB/s cpu %8.1f MiB peak %s\n",
+                step.c_str(), mb, doc.pages, m.seconds, m.seconds > 0 ? mb / m.seconds : 0.0, m.cpuSeconds,
+                m.cpuSeconds > 0 ? mb / m.cpuSeconds : 0.0, m.peakMiB, m.ok ? "" : "(FAILED: see the log)");
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    std::string jobtool, sourcePath, dir = "/tmp/docbench", sizes = "10,100,1000", only;
+    bool keep = false;
+    for (int i = 1; i < argc; i += 2)
+    {
+        const std::string opt = argv[i];
+        if (opt == "--keep")
+        {
+            keep = true; // the documents, jobs and outputs stay, for a profiler
+            i--;
+        }
+        else if (i + 1 >= argc)
+        {
+            break;
+        }
+        else if (opt == "--jobtool")
+        {
+            jobtool = argv[i + 1];
+        }
+        else if (opt == "--source")
+        {
+            sourcePath = argv[i + 1];
+        }
+        else if (opt == "--sizes")
+        {
+            sizes = argv[i + 1];
+        }
+        else if (opt == "--dir")
+        {
+            dir = argv[i + 1];
+        }
+        else if (opt == "--only")
+        {
+            only = argv[i + 1]; // "collated" or "booklet"
+        }
+    }
+    if (jobtool.empty() || sourcePath.empty())
+    {
+        std::cerr << "usage: jobtool_docbench --jobtool PATH --source DOC.pxl [--sizes 10,100,1000] [--dir DIR]\n";
+        return 2;
+    }
+    std::ifstream in(sourcePath, std::ios::binary);
+    const std::vector<uint8_t> source((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (source.empty())
+    {
+        std::cerr << "docbench: cannot read " << sourcePath << "\n";
+        return 1;
+    }
+    std::filesystem::create_directories(dir);
+    bool allOk = true;
+    for (uint64_t target : Sizes(sizes))
+    {
+        const std::string tag = std::to_string(target / 1000000) + "MB";
+        const std::string doc = dir + "/doc-" + tag + ".pxl";
+        Made made;
+        if (!MakeDocument(source, target, doc, made))
+        {
+            return 1;
+        }
+        std::printf("-- %s: %zu pages, largest page %.2f MB\n", doc.c_str(), made.pages,
+                    static_cast<double>(made.largestPage) / 1e6);
+        if (made.pages > 1999)
+        {
+            // The hook spools at most 1999 pages: it refuses collated copies
+            // and booklets of more, so the run stops there.
+            std::printf("   note: more than 1999 pages; the hook refuses to spool the job at page 2000 "
+                        "(take a source with larger pages for this size)\n");
+        }
+        const std::string out = dir + "/out-" + tag;
+        std::filesystem::create_directories(out);
+        struct Case
+        {
+            const char *name;
+            std::vector<std::string> options;
+        };
+        const Case cases[] = {{"collated x3", {"--copies", "3", "--collate"}}, {"booklet", {"--booklet", "printer"}}};
+        for (const Case &c : cases)
+        {
+            const std::string stem = std::string(c.name) == "booklet" ? "booklet" : "collated";
+            if (!only.empty() && only != stem)
+            {
+                continue;
+            }
+            const std::string job = dir + "/" + stem + ".kdjob";
+            std::vector<std::string> make = {jobtool, "make", doc, "-o", job};
+            make.insert(make.end(), c.options.begin(), c.options.end());
+            Measured m = Measure(make, dir + "/" + stem + "-make.log");
+            Report(std::string("make ") + c.name, made, made.size, m);
+            allOk = allOk && m.ok;
+            if (!m.ok)
+            {
+                continue;
+            }
+            m = Measure({jobtool, "run", job, "--out", out}, dir + "/" + stem + "-run.log");
+            Report(std::string("run ") + c.name, made, made.size, m);
+            allOk = allOk && m.ok;
+            const std::string printed = out + "/" + stem + "-1.pxl";
+            std::error_code ec;
+            const uint64_t printedSize = std::filesystem::file_size(printed, ec);
+            if (!ec)
+            {
+                m = Measure({jobtool, "explain", printed, "--job", job}, dir + "/" + stem + "-explain.log");
+                Report(std::string("explain ") + c.name, made, printedSize, m);
+                allOk = allOk && m.ok;
+            }
+            if (!keep)
+            {
+                std::filesystem::remove(job, ec);
+                std::filesystem::remove_all(out, ec);
+                std::filesystem::create_directories(out, ec);
+            }
+        }
+        if (!keep)
+        {
+            std::error_code ec;
+            std::filesystem::remove(doc, ec);
+            std::filesystem::remove_all(out, ec);
+        }
+    }
+    return allOk ? 0 : 1;
+}

@@ -1,0 +1,182 @@
+#include "printedfiles.h"
+
+#include "faultpoint.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <new>
+
+namespace jobtool
+{
+
+PrintedFiles::PrintedFiles(const std::string &folder, const std::string &stem) : folder_(folder), stem_(stem)
+{
+}
+
+PrintedFiles::~PrintedFiles() = default;
+
+// A document's number among the printer's documents is known only when the
+// run is over (a watermark job's file comes in between): it is written under
+// its index and renamed then.
+std::string PrintedFiles::PartPath(size_t document) const
+{
+    return (std::filesystem::path(folder_) / (stem_ + "-document" + std::to_string(document) + ".part")).string();
+}
+
+std::function<void(const char *)> g_faultPoint;
+
+bool PrintedFiles::Write(size_t document, const BYTE *data, DWORD size)
+{
+    if (outOfMemory_)
+    {
+        return false; // the document has a gap from here: nothing more goes in
+    }
+    try
+    {
+        FaultPoint("printed write");
+        Open &f = files_[document];
+        if (!f.sink)
+        {
+            f.path = PartPath(document);
+            f.sink = std::make_unique<pclxl::FileSink>(f.path);
+        }
+        if (!f.sink->write(data, size))
+        {
+            error_ = error_.empty() ? f.sink->error() : error_;
+            return false;
+        }
+        f.size += size;
+        return true;
+    }
+    catch (const std::bad_alloc &)
+    {
+        outOfMemory_ = true;
+        return false;
+    }
+}
+
+bool PrintedFiles::Finish(const spoolsim::RunResult &run, std::vector<Printed> &printed)
+{
+    size_t n = 0;
+    for (size_t i = 0; i < run.documents.size(); i++)
+    {
+        const spoolsim::Document &doc = run.documents[i];
+        if (!doc.outputFile.empty() || doc.nested)
+        {
+            continue;
+        }
+        n++;
+        Printed p;
+        p.doc = &doc;
+        auto it = files_.find(i);
+        if (it == files_.end())
+        {
+            printed.push_back(p);
+            continue;
+        }
+        Open &f = it->second;
+        p.size = f.size;
+        if (!f.sink->close() && error_.empty())
+        {
+            error_ = f.sink->error();
+        }
+        f.sink.reset();
+        if (doc.ended && error_.empty())
+        {
+            p.path = (std::filesystem::path(folder_) / (stem_ + "-" + std::to_string(n) + ".pxl")).string();
+            // A file of an earlier run goes first: renaming onto it fails on Windows.
+            std::remove(p.path.c_str());
+            errno = 0;
+            if (std::rename(f.path.c_str(), p.path.c_str()) != 0)
+            {
+                error_ = "cannot rename " + f.path + " to " + p.path + ": " + std::strerror(errno);
+            }
+            f.path = p.path;
+        }
+        else
+        {
+            std::remove(f.path.c_str()); // cancelled: the spooler drops it
+            f.path.clear();
+        }
+        printed.push_back(p);
+    }
+    return error_.empty();
+}
+
+bool PrintedFiles::Complete(int number, bool keep, Printed &p)
+{
+    p = Printed();
+    auto newest = files_.rbegin();
+    if (newest == files_.rend() || !newest->second.sink)
+    {
+        return true; // nothing reached the printer
+    }
+    Open &f = newest->second;
+    p.size = f.size;
+    const bool closed = f.sink->close();
+    if (!closed)
+    {
+        error_ = f.sink->error();
+    }
+    f.sink.reset();
+    if (!keep || !closed)
+    {
+        std::remove(f.path.c_str()); // dropped by the spooler, or cut short
+        f.path.clear();
+        return closed;
+    }
+    const std::string path =
+        (std::filesystem::path(folder_) / (stem_ + "-" + std::to_string(number) + ".pxl")).string();
+    // A file of an earlier run goes first (renaming onto it fails on
+    // Windows); anything else under the name stays, and the document fails.
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec))
+    {
+        error_ = "cannot write " + path + ": " + std::strerror(EISDIR);
+        std::remove(f.path.c_str());
+        f.path.clear();
+        return false;
+    }
+    std::remove(path.c_str());
+    errno = 0;
+    if (std::rename(f.path.c_str(), path.c_str()) != 0)
+    {
+        error_ = "cannot write " + path + ": " + std::strerror(errno);
+        std::remove(f.path.c_str());
+        f.path.clear();
+        return false;
+    }
+    f.path = path;
+    p.path = path;
+    return true;
+}
+
+void PrintedFiles::DiscardUnfinished()
+{
+    for (auto &[index, f] : files_)
+    {
+        if (f.sink)
+        {
+            f.sink.reset();
+            std::remove(f.path.c_str());
+            f.path.clear();
+        }
+    }
+}
+
+std::vector<std::string> PrintedFiles::Written() const
+{
+    std::vector<std::string> paths;
+    for (const auto &[index, f] : files_)
+    {
+        if (!f.path.empty())
+        {
+            paths.push_back(f.path);
+        }
+    }
+    return paths;
+}
+
+} // namespace jobtool

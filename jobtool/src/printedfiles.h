@@ -1,0 +1,76 @@
+// The documents a run sends to the printer, each written to its file as the
+// simulated printer receives it, so that no printed document is held in
+// memory whatever its size.
+#pragma once
+
+#include "spoolsim.h"
+
+#include "pclxl/bytesource.h"
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace jobtool
+{
+
+class PrintedFiles
+{
+  public:
+    // Files are named <folder>/<stem>-<n>.pxl, n counting the printer's documents from 1.
+    PrintedFiles(const std::string &folder, const std::string &stem);
+    ~PrintedFiles();
+    PrintedFiles(const PrintedFiles &) = delete;
+    PrintedFiles &operator=(const PrintedFiles &) = delete;
+
+    // Bytes of the run's document with this index in RunResult::documents;
+    // false when they could not be written (the error, or memory ran out).
+    bool Write(size_t document, const BYTE *data, DWORD size);
+    // Memory ran out in a write (inside the run, where no exception may
+    // pass through the hook): the caller ends the command after the run.
+    bool OutOfMemory() const
+    {
+        return outOfMemory_;
+    }
+
+    struct Printed
+    {
+        const spoolsim::Document *doc = nullptr;
+        std::string path;  // the file, when the document was printed
+        uint64_t size = 0; // bytes received
+    };
+    // The printer's document that has just ended (the newest one written to):
+    // closed, then named <folder>/<stem>-<number>.pxl when it is kept, or
+    // removed. p.path is empty when it was not kept or nothing was written.
+    // False (with error()) when the file could not be finished.
+    bool Complete(int number, bool keep, Printed &p);
+    // Removes the files of documents that never ended (a run that stopped).
+    void DiscardUnfinished();
+    // After the run: the printer's documents in order, each ended one in its
+    // file, the others' files removed. False (with error()) when a file
+    // could not be written.
+    bool Finish(const spoolsim::RunResult &run, std::vector<Printed> &printed);
+    // The files written so far (for a run that stops early).
+    std::vector<std::string> Written() const;
+    const std::string &error() const
+    {
+        return error_;
+    }
+
+  private:
+    struct Open
+    {
+        std::string path;
+        std::unique_ptr<pclxl::FileSink> sink;
+        uint64_t size = 0;
+    };
+    std::string PartPath(size_t document) const;
+
+    std::string folder_, stem_;
+    std::map<size_t, Open> files_;
+    std::string error_;
+    bool outOfMemory_ = false;
+};
+
+} // namespace jobtool

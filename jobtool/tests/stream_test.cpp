@@ -1,0 +1,258 @@
+// The commands on documents they do not hold: run writes each printed
+// document to its file as the printer receives it (the same bytes the
+// printer got), explain reads it back one page at a time, and memory that
+// runs out in the middle ends a command with a message, exit 1 and the
+// documents already written kept and named.
+#include "support.h"
+
+#include "cli.h"
+#include "digest.h"
+#include "faultpoint.h"
+#include "jobfile.h"
+#include "pagemap.h"
+#include "progress.h"
+#include "replay.h"
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <new>
+#include <sstream>
+
+namespace jobtool_test
+{
+namespace
+{
+
+struct Result
+{
+    int code;
+    std::string out, err;
+};
+
+Result Tool(const std::vector<std::string> &args)
+{
+    std::ostringstream out, err;
+    int code = jobtool::Main(args, out, err);
+    return {code, out.str(), err.str()};
+}
+
+Bytes ReadAll(const std::string &path)
+{
+    std::ifstream f(path, std::ios::binary);
+    return Bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+}
+
+bool Has(const std::string &text, const std::string &part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+// Memory runs out at the nth time a place is passed.
+class OutOfMemoryAt
+{
+  public:
+    OutOfMemoryAt(const char *where, int nth)
+    {
+        jobtool::g_faultPoint = [where, nth, count = 0](const char *at) mutable {
+            if (std::string(at) == where && ++count == nth)
+            {
+                throw std::bad_alloc();
+            }
+        };
+    }
+    ~OutOfMemoryAt()
+    {
+        jobtool::g_faultPoint = nullptr;
+    }
+};
+
+// The sample in three collated copies, as a job file.
+std::string MakeJobFile(const TempDir &dir, const std::vector<std::string> &options = {})
+{
+    const std::string input = dir.Path("sample.pxl");
+    const Bytes sample = Sample("sample.pxl");
+    std::ofstream(input, std::ios::binary)
+        .write(reinterpret_cast<const char *>(sample.data()), static_cast<std::streamsize>(sample.size()));
+    const std::string job = dir.Path("sample.kdjob");
+    std::vector<std::string> args = {"make", input, "-o", job};
+    args.insert(args.end(), options.begin(), options.end());
+    Result made = Tool(args);
+    EXPECT_EQ(made.code, 0) << made.err;
+    return job;
+}
+
+TEST(Streaming, RunWritesEachDocumentAsThePrinterReceivedIt)
+{
+    for (const std::vector<std::string> &options :
+         {std::vector<std::string>{"--copies", "3", "--collate"}, {"--booklet", "printer"}, {"--reverse"}})
+    {
+        TempDir dir;
+        const std::string job = MakeJobFile(dir, options);
+        Result run = Tool({"run", job, "--out", dir.Path("out")});
+        EXPECT_EQ(run.code, 0) << run.out << run.err;
+
+        // The same job kept in memory by the simulated printer: the oracle.
+        spoolsim::LoadedJob loaded = spoolsim::LoadJob(ReadAll(job));
+        ASSERT_TRUE(loaded.job) << loaded.error;
+        jobtool::Replay kept = jobtool::RunJob(*loaded.job, [](const spoolsim::MessageBoxRecord &) { return IDOK; });
+        size_t n = 0;
+        for (const spoolsim::Document *doc : kept.run.PrinterDocuments())
+        {
+            n++;
+            const std::string path = dir.Path("out") + "/sample-" + std::to_string(n) + ".pxl";
+            if (doc->ended && !doc->data.empty())
+            {
+                EXPECT_EQ(ReadAll(path), doc->data) << path;
+                EXPECT_TRUE(Has(run.out, "written to " + path)) << run.out;
+            }
+            else
+            {
+                EXPECT_FALSE(std::filesystem::exists(path)) << path;
+            }
+        }
+        EXPECT_GT(n, 0u);
+        // Nothing is left behind under a name of the run's own.
+        for (const auto &entry : std::filesystem::directory_iterator(dir.Path("out")))
+        {
+            EXPECT_EQ(entry.path().extension(), ".pxl") << entry.path();
+        }
+    }
+}
+
+TEST(Streaming, AJobFileWrittenAsItIsMadeHoldsTheSavedBytes)
+{
+    TempDir dir;
+    const std::string path = MakeJobFile(dir, {"--copies", "2", "--collate", "--watermark", "DRAFT"});
+    spoolsim::LoadedJob loaded = spoolsim::LoadJob(ReadAll(path));
+    ASSERT_TRUE(loaded.job) << loaded.error;
+    EXPECT_EQ(ReadAll(path), spoolsim::SaveJob(*loaded.job));
+    std::string error;
+    EXPECT_FALSE(spoolsim::SaveJobFile(*loaded.job, dir.Path("no-such-folder") + "/x.kdjob", error));
+    EXPECT_TRUE(Has(error, "cannot write") && Has(error, "No such file or directory")) << error;
+}
+
+TEST(Streaming, ARunAgainIntoTheSameFolderReplacesItsDocuments)
+{
+    TempDir dir;
+    const std::string first = MakeJobFile(dir, {"--copies", "2", "--collate"});
+    ASSERT_EQ(Tool({"run", first, "--out", dir.Path("out")}).code, 0);
+    const Bytes twoCopies = ReadAll(dir.Path("out") + "/sample-1.pxl");
+    const std::string second = MakeJobFile(dir, {"--page-set", "odd"});
+    Result again = Tool({"run", second, "--out", dir.Path("out")});
+    EXPECT_EQ(again.code, 0) << again.err;
+    const Bytes odd = ReadAll(dir.Path("out") + "/sample-1.pxl");
+    EXPECT_LT(odd.size(), twoCopies.size());
+    EXPECT_TRUE(Has(again.out, "printed: 1 3 5\n")) << again.out;
+}
+
+TEST(Streaming, ExplainOfTheFileIsThePageMapOfTheBytes)
+{
+    TempDir dir;
+    const std::string job = MakeJobFile(dir, {"--copies", "2", "--collate", "--watermark", "DRAFT"});
+    Result run = Tool({"run", job, "--out", dir.Path("out")});
+    ASSERT_EQ(run.code, 0) << run.out << run.err;
+    const std::string printed = dir.Path("out") + "/sample-1.pxl";
+    Result explained = Tool({"explain", printed, "--job", job});
+    EXPECT_EQ(explained.code, 0) << explained.err;
+    spoolsim::LoadedJob loaded = spoolsim::LoadJob(ReadAll(job));
+    ASSERT_TRUE(loaded.job);
+    std::string error;
+    const jobtool::Reference ref = jobtool::ReferenceFromJob(*loaded.job, &error);
+    EXPECT_EQ(error, "");
+    const jobtool::PageMap map = jobtool::Explain(ReadAll(printed), ref);
+    EXPECT_EQ(explained.out, jobtool::FormatPageMap(map, printed));
+    EXPECT_EQ(map.Sequence(), (std::vector<std::string>{"1", "2", "3", "4", "5", "6", "1", "2", "3", "4", "5", "6"}));
+    EXPECT_TRUE(Has(run.out, explained.out)) << "run's page map differs from explain's";
+}
+
+TEST(Streaming, OutOfMemoryInARunKeepsAndNamesTheDocumentsWritten)
+{
+    TempDir dir;
+    const std::string job = MakeJobFile(dir, {"--copies", "3", "--collate"});
+    Result run;
+    {
+        OutOfMemoryAt fault("printed write", 3);
+        run = Tool({"run", job, "--out", dir.Path("out")});
+    }
+    EXPECT_EQ(run.code, 1);
+    EXPECT_TRUE(Has(run.err, "out of memory")) << run.err;
+    EXPECT_TRUE(Has(run.err, "kept")) << run.err;
+    // Each file it names is there, with the writes that came before.
+    size_t named = 0;
+    std::istringstream lines(run.err);
+    for (std::string line; std::getline(lines, line);)
+    {
+        if (line.rfind("  ", 0) == 0)
+        {
+            named++;
+            const std::string path = line.substr(2);
+            EXPECT_TRUE(std::filesystem::exists(path)) << path;
+            EXPECT_GT(std::filesystem::file_size(path), 0u) << path;
+        }
+    }
+    EXPECT_EQ(named, 1u) << run.err;
+    EXPECT_FALSE(Has(run.out, "page 1:")) << "a page map after the run stopped";
+}
+
+TEST(Streaming, OutOfMemoryInExplainOrMakeIsAFailureWithAMessage)
+{
+    TempDir dir;
+    const std::string job = MakeJobFile(dir);
+    Result run = Tool({"run", job, "--out", dir.Path("out")});
+    ASSERT_EQ(run.code, 0) << run.err;
+    {
+        OutOfMemoryAt fault("explain page", 2);
+        Result explained = Tool({"explain", dir.Path("out") + "/sample-1.pxl", "--job", job});
+        EXPECT_EQ(explained.code, 1);
+        EXPECT_TRUE(Has(explained.err, "out of memory")) << explained.err;
+        EXPECT_EQ(explained.out, "");
+    }
+    {
+        OutOfMemoryAt fault("make", 1);
+        Result made = Tool({"make", dir.Path("sample.pxl"), "-o", dir.Path("again.kdjob")});
+        EXPECT_EQ(made.code, 1);
+        EXPECT_TRUE(Has(made.err, "out of memory")) << made.err;
+        EXPECT_FALSE(std::filesystem::exists(dir.Path("again.kdjob")));
+    }
+}
+
+TEST(Streaming, PagesThatDifferInAnyByteHaveDifferentDigests)
+{
+    // Every length around the digest's 32-byte steps, every byte changed in
+    // turn: a byte the digest skips would let two different pages match.
+    for (size_t size = 0; size <= 100; size++)
+    {
+        Bytes page(size);
+        for (size_t i = 0; i < size; i++)
+        {
+            page[i] = static_cast<uint8_t>(i * 7 + size);
+        }
+        const jobtool::PageDigest base = jobtool::DigestPage(page.data(), page.size());
+        EXPECT_EQ(base, jobtool::DigestPage(Bytes(page).data(), page.size()));
+        for (size_t i = 0; i < size; i++)
+        {
+            Bytes changed = page;
+            changed[i] ^= 0x01;
+            const jobtool::PageDigest other = jobtool::DigestPage(changed.data(), changed.size());
+            EXPECT_NE(base.first, other.first) << "size " << size << ", byte " << i;
+            EXPECT_NE(base.second, other.second) << "size " << size << ", byte " << i;
+        }
+        // A page that is a prefix of another (trailing zeros) is another page.
+        Bytes longer = page;
+        longer.push_back(0);
+        EXPECT_FALSE(base == jobtool::DigestPage(longer.data(), longer.size()));
+    }
+}
+
+TEST(Streaming, ProgressSaysPagesBytesAndRate)
+{
+    EXPECT_EQ(jobtool::ProgressLine("explain out.pxl", 1500000, 3000000, 3, 10, 2.0),
+              "explain out.pxl: 3 of 10 pages, 1.5 of 3.0 MB, 0.8 MB/s");
+    EXPECT_EQ(jobtool::ProgressLine("explain out.pxl", 250000000, 0, 1, 0, 0.5),
+              "explain out.pxl: 1 page, 250.0 MB, 500.0 MB/s");
+    EXPECT_EQ(jobtool::ProgressLine("run job", 0, 0, 0, 0, 0), "run job: 0.0 MB");
+}
+
+} // namespace
+} // namespace jobtool_test

@@ -1,0 +1,112 @@
+// Reads, checks and splits a PCL XL document in one pass over a ByteSource,
+// holding a bounded window of it: the same tokens, commands, pages and first
+// fault as readDocument() gives for the whole document in memory, handed out
+// as they are found instead of collected.
+#pragma once
+
+#include "pclxl/bytesource.h"
+#include "pclxl/document.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+namespace pclxl
+{
+
+// What a reader of the document is told, in input order.
+class DocumentHandler
+{
+  public:
+    virtual ~DocumentHandler() = default;
+    // Every token; its bytes are token.offset .. token.end() (whitespace
+    // runs may come in more than one token).
+    virtual void onToken(const Token &token, const uint8_t *bytes)
+    {
+        (void)token;
+        (void)bytes;
+    }
+    // Every command the check accepts (and the one it faults at), complete
+    // with its embedded data; bytes are command.begin .. command.end.
+    virtual void onCommand(const Command &command, const uint8_t *bytes)
+    {
+        (void)command;
+        (void)bytes;
+    }
+    // A stream definition, with the commands of its data, at its EndStream.
+    virtual void onStream(const StreamDefinition &stream)
+    {
+        (void)stream;
+    }
+    // A complete page (after the onCommand of its EndPage); bytes are
+    // page.range when the stream keeps pages (DocumentStream::keepPages), else null.
+    virtual void onPage(const Page &page, const uint8_t *bytes)
+    {
+        (void)page;
+        (void)bytes;
+    }
+    // Input bytes [offset, offset + size) have been read; every byte comes once, in order.
+    virtual void onBytes(uint64_t offset, const uint8_t *bytes, size_t size)
+    {
+        (void)offset;
+        (void)bytes;
+        (void)size;
+    }
+};
+
+// What the pass found (the whole-document parts of Document that need no memory per page).
+struct DocumentSummary
+{
+    std::optional<StreamHeader> header;
+    Endian endian = Endian::Little;
+    size_t pages = 0;
+    Range job_header; // as in Document
+    Range job_trailer;
+    std::optional<Error> error; // the first fault, as readDocument() reports it
+    size_t size = 0;            // of the input
+
+    bool ok() const
+    {
+        return !error.has_value();
+    }
+};
+
+class DocumentStream
+{
+  public:
+    // window: how much input is read at a time (the window grows past it
+    // only for a token, or a kept page, that is larger).
+    explicit DocumentStream(ByteSource &source, size_t window = 256u << 10);
+    ~DocumentStream();
+    DocumentStream(const DocumentStream &) = delete;
+    DocumentStream &operator=(const DocumentStream &) = delete;
+
+    // Keeps the bytes of the open page in the window, so that onPage gets them.
+    void keepPages(bool keep)
+    {
+        keep_pages_ = keep;
+    }
+
+    // Reads the whole input once. The handler may be called until the first
+    // fault; tokens still come after a fault of structure, as readDocument
+    // keeps them.
+    DocumentSummary run(DocumentHandler &handler);
+
+    // The most input bytes the window has held.
+    size_t peakWindow() const
+    {
+        return peak_;
+    }
+
+  private:
+    ByteSource &source_;
+    size_t chunk_;
+    bool keep_pages_ = false;
+    size_t peak_ = 0;
+};
+
+// The whole-document result of readDocument() built from a DocumentStream
+// pass (for tests that compare the two; holds everything, as readDocument does).
+Document readDocumentStreaming(ByteSource &source, size_t window = 256u << 10, size_t *peak_window = nullptr);
+
+} // namespace pclxl

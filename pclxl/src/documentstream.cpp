@@ -1,0 +1,326 @@
+#include "pclxl/documentstream.h"
+
+#include "internal.h"
+
+#include <algorithm>
+#include <limits>
+#include <vector>
+
+namespace pclxl
+{
+
+namespace
+{
+
+// PJL before the stream header, and what follows the universal exit, are a
+// few lines; more than this is not read into the window.
+const size_t kMostEdge = 16u << 20;
+
+constexpr size_t kNone = std::numeric_limits<size_t>::max();
+
+class Pass
+{
+  public:
+    Pass(ByteSource &source, size_t chunk, bool keep_pages, DocumentHandler &handler)
+        : source_(source), size_(static_cast<size_t>(source.size())), chunk_(chunk), keep_pages_(keep_pages),
+          handler_(handler), checker_(CheckOptions{})
+    {
+    }
+
+    DocumentSummary run()
+    {
+        out_.size = size_;
+        bool lead = true;
+        Endian endian = Endian::Little;
+        size_t want = chunk_;
+        while (!token_error_)
+        {
+            if (!fill(pos_ + want))
+            {
+                break;
+            }
+            ReadOptions ro;
+            ro.expect_header = lead;
+            ro.endian = endian;
+            ro.base_offset = pos_;
+            const size_t available = start_ + window_.size() - pos_;
+            detail::WindowStop stop;
+            TokenList tl =
+                detail::tokenizeWindow(Bytes(at(pos_), available), ro, size_ - pos_, stop, std::move(recycled_));
+            if (tl.header)
+            {
+                out_.header = tl.header;
+                out_.endian = endian = tl.endian;
+                lead = false;
+            }
+            for (Token &t : tl.tokens)
+            {
+                token(t);
+            }
+            recycled_ = std::move(tl.tokens);
+            if (stop.consumed > 0)
+            {
+                handler_.onBytes(pos_, at(pos_), stop.consumed);
+            }
+            pos_ += stop.consumed;
+            if (tl.error)
+            {
+                token_error_ = tl.error;
+                break;
+            }
+            if (!stop.suspended)
+            {
+                if (pos_ >= size_)
+                {
+                    break;
+                }
+                want = chunk_;
+                continue;
+            }
+            // A token the window cuts: read on to its end, or twice as far
+            // when its size is not known yet.
+            const size_t held = start_ + window_.size() - pos_;
+            if (lead && held >= kMostEdge)
+            {
+                token_error_ = Error{pos_, "more than 16 MiB of PJL before the stream header"};
+            }
+            else if (!lead && at(pos_)[0] == tag::Esc && stop.needed > kMostEdge)
+            {
+                token_error_ = Error{pos_, "more than 16 MiB after the universal exit command"};
+            }
+            want = stop.needed > 0 ? std::max(stop.needed, chunk_) : std::max(chunk_, held * 2);
+        }
+        checker_.finish(size_, !token_error_ && !read_error_);
+        drain();
+        finishStreams();
+        const std::optional<Error> &st = checker_.result().error;
+        out_.error = read_error_ ? read_error_ : token_error_;
+        if (st && (!out_.error || st->offset <= out_.error->offset))
+        {
+            out_.error = st;
+        }
+        out_.pages = pages_;
+        if (pages_ == 0)
+        {
+            out_.job_header = Range{0, size_};
+            out_.job_trailer = Range{size_, size_};
+        }
+        else
+        {
+            out_.job_header = Range{0, first_page_begin_};
+            out_.job_trailer = Range{last_page_end_, size_};
+        }
+        return out_;
+    }
+
+    size_t peak() const
+    {
+        return peak_;
+    }
+
+  private:
+    const uint8_t *at(size_t offset) const
+    {
+        return window_.data() + (offset - start_);
+    }
+
+    // Makes input [pos_, want) readable, dropping what nothing needs any more.
+    bool fill(size_t want)
+    {
+        want = std::min(want, size_);
+        size_t keep = pos_;
+        if (!structure_done_)
+        {
+            keep = std::min(keep, checker_.earliestPending());
+        }
+        if (keep_pages_ && open_ != kNone)
+        {
+            keep = std::min(keep, open_begin_.begin);
+        }
+        if (keep > start_)
+        {
+            window_.erase(window_.begin(), window_.begin() + static_cast<long>(keep - start_));
+            start_ = keep;
+        }
+        const size_t have = start_ + window_.size();
+        if (want <= have)
+        {
+            return true;
+        }
+        const size_t old = window_.size();
+        window_.resize(old + (want - have));
+        if (!source_.read(have, window_.data() + old, want - have))
+        {
+            window_.resize(old);
+            const std::string why = source_.error().empty() ? "cannot read the input" : source_.error();
+            read_error_ = Error{have, why};
+            return false;
+        }
+        peak_ = std::max(peak_, window_.size());
+        return true;
+    }
+
+    void token(Token &t)
+    {
+        const uint8_t *bytes = at(t.offset);
+        handler_.onToken(t, bytes);
+        if (structure_done_)
+        {
+            return;
+        }
+        checker_.feed(std::move(t), bytes);
+        drain();
+        structure_done_ = checker_.result().error.has_value();
+    }
+
+    void drain()
+    {
+        Structure &st = checker_.result();
+        const size_t n = checker_.ready();
+        for (size_t i = 0; i < n; i++)
+        {
+            command(st.commands[i], st);
+        }
+        checker_.drop(n);
+    }
+
+    void command(const Command &c, Structure &st)
+    {
+        const size_t index = index_++;
+        handler_.onCommand(c, at(c.begin));
+        if (c.op == op::EndStream && !st.streams.empty() && st.streams.back().end == c.end && c.end != 0)
+        {
+            streamDone(st.streams.back());
+        }
+        if (c.op == op::BeginPage)
+        {
+            open_ = index;
+            open_begin_ = c;
+        }
+        else if (c.op == op::EndPage && open_ != kNone)
+        {
+            Page p;
+            p.number = ++pages_;
+            p.range = Range{open_begin_.begin, c.end};
+            p.body = Range{open_begin_.end, c.begin};
+            p.begin_command = open_;
+            p.end_command = index;
+            p.attributes = std::move(open_begin_.attributes);
+            p.end_attributes = c.attributes;
+            if (pages_ == 1)
+            {
+                first_page_begin_ = p.range.begin;
+            }
+            last_page_end_ = p.range.end;
+            open_ = kNone;
+            handler_.onPage(p, keep_pages_ ? at(p.range.begin) : nullptr);
+        }
+    }
+
+    // The handler has the definition; only its place is kept.
+    void streamDone(StreamDefinition &s)
+    {
+        handler_.onStream(s);
+        std::vector<Token>().swap(s.body_tokens);
+        std::vector<Command>().swap(s.body_commands);
+        streams_told_++;
+    }
+
+    void finishStreams()
+    {
+        std::vector<StreamDefinition> &streams = checker_.result().streams;
+        while (streams_told_ < streams.size())
+        {
+            streamDone(streams[streams_told_]);
+        }
+    }
+
+    ByteSource &source_;
+    size_t size_;
+    size_t chunk_;
+    bool keep_pages_;
+    DocumentHandler &handler_;
+    detail::Checker checker_;
+    DocumentSummary out_;
+    std::vector<uint8_t> window_;
+    std::vector<Token> recycled_; // the last window's tokens, for their room
+    size_t start_ = 0;            // input offset of window_[0]
+    size_t pos_ = 0;              // the next byte to tokenize
+    size_t peak_ = 0;
+    std::optional<Error> token_error_;
+    std::optional<Error> read_error_;
+    bool structure_done_ = false;
+    size_t index_ = 0; // of the next command
+    size_t open_ = kNone;
+    Command open_begin_;
+    size_t pages_ = 0;
+    size_t first_page_begin_ = 0;
+    size_t last_page_end_ = 0;
+    size_t streams_told_ = 0;
+};
+
+// Collects everything, as readDocument does.
+class Collector : public DocumentHandler
+{
+  public:
+    void onToken(const Token &t, const uint8_t *) override
+    {
+        if (t.kind == TokenKind::Whitespace && !doc.tokens.empty() && doc.tokens.back().kind == TokenKind::Whitespace &&
+            doc.tokens.back().end() == t.offset)
+        {
+            doc.tokens.back().length += t.length;
+            return;
+        }
+        doc.tokens.push_back(t);
+    }
+    void onCommand(const Command &c, const uint8_t *) override
+    {
+        doc.commands.push_back(c);
+    }
+    void onStream(const StreamDefinition &s) override
+    {
+        doc.streams.push_back(s);
+    }
+    void onPage(const Page &p, const uint8_t *) override
+    {
+        doc.pages.push_back(p);
+    }
+    Document doc;
+};
+
+} // namespace
+
+DocumentStream::DocumentStream(ByteSource &source, size_t window)
+    : source_(source), chunk_(std::max<size_t>(window, 64))
+{
+}
+
+DocumentStream::~DocumentStream() = default;
+
+DocumentSummary DocumentStream::run(DocumentHandler &handler)
+{
+    Pass pass(source_, chunk_, keep_pages_, handler);
+    DocumentSummary summary = pass.run();
+    peak_ = std::max(peak_, pass.peak());
+    return summary;
+}
+
+Document readDocumentStreaming(ByteSource &source, size_t window, size_t *peak_window)
+{
+    DocumentStream stream(source, window);
+    Collector collector;
+    DocumentSummary s = stream.run(collector);
+    Document doc = std::move(collector.doc);
+    doc.header = s.header;
+    doc.endian = s.endian;
+    doc.error = s.error;
+    doc.job_header = s.job_header;
+    doc.job_trailer = s.job_trailer;
+    if (peak_window)
+    {
+        *peak_window = stream.peakWindow();
+    }
+    return doc;
+}
+
+} // namespace pclxl

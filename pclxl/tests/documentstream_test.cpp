@@ -1,0 +1,391 @@
+// The one-pass reader against readDocument: the same tokens, commands,
+// pages, stream definitions and first fault (at the same offset, with the
+// same words) on the example documents, on the real documents when they are
+// there, and on every prefix and many damaged copies of them; and its window
+// stays small on a document much larger than the window.
+#include "helpers.h"
+
+#include "pclxl/samples.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+using namespace pclxl;
+using namespace pclxl_test;
+
+namespace
+{
+
+std::string show(const Value &v)
+{
+    std::string s = std::to_string(v.tag) + ":";
+    for (double n : v.numbers)
+    {
+        s += std::to_string(n) + ",";
+    }
+    return s;
+}
+
+std::string show(const std::vector<Attribute> &attributes)
+{
+    std::string s;
+    for (const Attribute &a : attributes)
+    {
+        s += std::to_string(a.id) + "@" + std::to_string(a.offset) + "=" + show(a.value) + ";";
+    }
+    return s;
+}
+
+std::string show(const Command &c)
+{
+    return std::to_string(c.op) + " " + std::to_string(c.begin) + "/" + std::to_string(c.op_offset) + "/" +
+           std::to_string(c.end) +
+           (c.has_data ? " data " + std::to_string(c.data_offset) + "/" + std::to_string(c.payload_offset) + "+" +
+                             std::to_string(c.payload_length)
+                       : std::string()) +
+           " " + show(c.attributes);
+}
+
+std::string show(const Token &t)
+{
+    return std::string(tokenKindName(t.kind)) + " " + std::to_string(t.offset) + "+" + std::to_string(t.length) + " " +
+           std::to_string(t.attribute) + " " + show(t.value) + " " + std::to_string(t.payload_offset) + " " + t.text;
+}
+
+std::string show(const Page &p)
+{
+    return std::to_string(p.number) + " " + std::to_string(p.range.begin) + "-" + std::to_string(p.range.end) +
+           " body " + std::to_string(p.body.begin) + "-" + std::to_string(p.body.end) + " commands " +
+           std::to_string(p.begin_command) + "-" + std::to_string(p.end_command) + " " + show(p.attributes) + " | " +
+           show(p.end_attributes);
+}
+
+std::string show(const StreamDefinition &s)
+{
+    std::string out = s.name + " " + std::to_string(s.begin) + "-" + std::to_string(s.end) + " from " +
+                      std::to_string(s.begin_command) + " reads";
+    for (size_t i : s.read_commands)
+    {
+        out += " " + std::to_string(i);
+    }
+    for (const Command &c : s.body_commands)
+    {
+        out += "\n  " + show(c);
+    }
+    return out;
+}
+
+template <typename T>
+std::vector<std::string> all(const std::vector<T> &items)
+{
+    std::vector<std::string> out;
+    for (const T &i : items)
+    {
+        out.push_back(show(i));
+    }
+    return out;
+}
+
+// Whole-document and one-pass readings of data agree in everything.
+void expectSame(const ByteVector &data, size_t window, const std::string &what)
+{
+    SCOPED_TRACE(what + ", window " + std::to_string(window));
+    const Document whole = readDocument(Bytes(data));
+    MemorySource source{Bytes(data)};
+    const Document streamed = readDocumentStreaming(source, window);
+    EXPECT_EQ(errorText(whole.error), errorText(streamed.error));
+    EXPECT_EQ(whole.header.has_value(), streamed.header.has_value());
+    EXPECT_EQ(whole.endian, streamed.endian);
+    EXPECT_EQ(all(whole.tokens), all(streamed.tokens));
+    EXPECT_EQ(all(whole.commands), all(streamed.commands));
+    EXPECT_EQ(all(whole.pages), all(streamed.pages));
+    EXPECT_EQ(all(whole.streams), all(streamed.streams));
+    EXPECT_EQ(whole.job_header.begin, streamed.job_header.begin);
+    EXPECT_EQ(whole.job_header.end, streamed.job_header.end);
+    EXPECT_EQ(whole.job_trailer.begin, streamed.job_trailer.begin);
+    EXPECT_EQ(whole.job_trailer.end, streamed.job_trailer.end);
+}
+
+// The bytes handed out with each token, command and page are the input's
+// own at their offsets, however the window moved in between.
+void expectBytesInPlace(const ByteVector &data, size_t window, const std::string &what)
+{
+    SCOPED_TRACE(what + ", window " + std::to_string(window));
+    class Check : public DocumentHandler
+    {
+      public:
+        explicit Check(const ByteVector &d) : data(d)
+        {
+        }
+        void onToken(const Token &t, const uint8_t *bytes) override
+        {
+            misplaced += !same(t.offset, t.length, bytes);
+        }
+        void onCommand(const Command &c, const uint8_t *bytes) override
+        {
+            misplaced += !same(c.begin, c.end - c.begin, bytes);
+        }
+        void onPage(const Page &p, const uint8_t *bytes) override
+        {
+            misplaced += !same(p.range.begin, p.range.size(), bytes);
+            pages++;
+        }
+        void onBytes(uint64_t offset, const uint8_t *bytes, size_t size) override
+        {
+            misplaced += offset != next || !same(static_cast<size_t>(offset), size, bytes);
+            next = offset + size;
+        }
+        bool same(size_t offset, size_t size, const uint8_t *bytes) const
+        {
+            return bytes != nullptr && offset + size <= data.size() &&
+                   std::equal(bytes, bytes + size, data.begin() + static_cast<long>(offset));
+        }
+        const ByteVector &data;
+        size_t misplaced = 0, pages = 0;
+        uint64_t next = 0;
+    } check(data);
+    MemorySource source{Bytes(data)};
+    DocumentStream stream(source, window);
+    stream.keepPages(true);
+    const DocumentSummary s = stream.run(check);
+    EXPECT_EQ(check.misplaced, 0u);
+    EXPECT_EQ(check.pages, s.pages);
+    if (s.ok())
+    {
+        EXPECT_EQ(check.next, data.size()) << "not every byte was handed out once";
+    }
+}
+
+std::vector<std::pair<std::string, ByteVector>> realDocuments()
+{
+    std::vector<std::pair<std::string, ByteVector>> docs;
+    const char *dir = std::getenv("KD_REAL_DOCUMENTS");
+    if (dir == nullptr)
+    {
+        return docs;
+    }
+    for (const char *name :
+         {"man-db.pxl", "man-db-nocache.pxl", "man-db-landscape.pxl", "spec.pxl", "spec-nocache.pxl", "mixed.pxl"})
+    {
+        std::ifstream in(std::string(dir) + "/" + name, std::ios::binary);
+        ByteVector b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        EXPECT_FALSE(b.empty()) << name << " is missing from " << dir;
+        docs.emplace_back(name, std::move(b));
+    }
+    return docs;
+}
+
+// A document with PJL around it, a stream definition in two ReadStream
+// pieces, a page that runs its stream and a universal exit.
+ByteVector documentWithStream()
+{
+    Writer body;
+    body.setCursor(10, 10).text("from the stream");
+    const ByteVector inner = Writer().streamHeader("inner").take() + body.take();
+    const size_t half = inner.size() / 2;
+    Writer w;
+    w.raw(Bytes(std::string_view("\x1b%-12345X@PJL JOB\r\n@PJL ENTER LANGUAGE = PCLXL\n")));
+    w.streamHeader("streams").beginSession().openDataSource();
+    w.beginStream("S1");
+    w.uint32(static_cast<uint32_t>(half)).attr(attr::StreamDataLength).op(op::ReadStream);
+    w.data(Bytes(inner.data(), half));
+    w.uint32(static_cast<uint32_t>(inner.size() - half)).attr(attr::StreamDataLength).op(op::ReadStream);
+    w.data(Bytes(inner.data() + half, inner.size() - half), true);
+    w.endStream();
+    w.beginPage().execStream("S1").endPage();
+    writeTextPage(w, "second");
+    w.closeDataSource().endSession().universalExit();
+    w.raw(Bytes(std::string_view("@PJL EOJ\n")));
+    return w.take();
+}
+
+std::vector<std::pair<std::string, ByteVector>> examples()
+{
+    std::vector<std::pair<std::string, ByteVector>> docs;
+    for (const samples::Sample &s : samples::all())
+    {
+        docs.emplace_back(s.name, s.bytes.copy());
+    }
+    docs.emplace_back("document with a stream", documentWithStream());
+    docs.emplace_back("big-endian document", smallDocument(3, Endian::Big));
+    return docs;
+}
+
+} // namespace
+
+TEST(DocumentStream, ExamplesReadTheSameAsWholeDocuments)
+{
+    for (const auto &[name, data] : examples())
+    {
+        // Windows from a few bytes (every token cut somewhere) to larger than the document.
+        for (size_t window : {size_t{64}, size_t{100}, size_t{333}, size_t{4096}, size_t{1} << 20})
+        {
+            expectSame(data, window, name);
+            expectBytesInPlace(data, window, name);
+        }
+    }
+}
+
+TEST(DocumentStream, RealDocumentsReadTheSameAsWholeDocuments)
+{
+    const auto docs = realDocuments();
+    if (docs.empty())
+    {
+        GTEST_SKIP() << "KD_REAL_DOCUMENTS is not set";
+    }
+    for (const auto &[name, data] : docs)
+    {
+        for (size_t window : {size_t{4096}, size_t{1} << 20})
+        {
+            expectSame(data, window, name);
+            expectBytesInPlace(data, window, name);
+        }
+    }
+}
+
+TEST(DocumentStream, EveryPrefixFaultsWhereTheWholeReadingDoes)
+{
+    for (const auto &[name, data] : examples())
+    {
+        const size_t step = data.size() > 5000 ? 37 : 1;
+        for (size_t n = 0; n < data.size(); n += step)
+        {
+            expectSame(ByteVector(data.begin(), data.begin() + static_cast<long>(n)), 200,
+                       name + " cut at " + std::to_string(n));
+        }
+    }
+}
+
+TEST(DocumentStream, DamagedBytesFaultWhereTheWholeReadingDoes)
+{
+    // Bytes that break a document in different ways: a bad tag, a long
+    // embedded data length, an array length, an escape, a stray operator.
+    const uint8_t damage[] = {0x00, 0xFF, 0xFA, 0xFB, 0xC8, 0xF8, 0x1B, 0x43, 0x41, 0x2A, 0x7F};
+    for (const auto &[name, data] : examples())
+    {
+        const size_t step = data.size() > 5000 ? 97 : 3;
+        for (size_t at = 0; at < data.size(); at += step)
+        {
+            ByteVector bad = data;
+            bad[at] = damage[(at / step) % sizeof damage];
+            expectSame(bad, 128, name + " damaged at " + std::to_string(at));
+        }
+    }
+}
+
+TEST(DocumentStream, AFaultyCopyOfTheRealDocumentsFaultsTheSame)
+{
+    const auto docs = realDocuments();
+    if (docs.empty())
+    {
+        GTEST_SKIP() << "KD_REAL_DOCUMENTS is not set";
+    }
+    for (const auto &[name, data] : docs)
+    {
+        expectSame(ByteVector(data.begin(), data.begin() + static_cast<long>(data.size() * 2 / 3)), 4096,
+                   name + " cut at two thirds");
+        ByteVector bad = data;
+        bad[data.size() / 2] = 0x00; // not a tag, or a changed length or value
+        expectSame(bad, 4096, name + " damaged in the middle");
+    }
+}
+
+TEST(DocumentStream, WindowStaysBoundedOnADocumentMuchLargerThanIt)
+{
+    const ByteVector doc = smallDocument(4000);
+    ASSERT_GT(doc.size(), 300000u);
+    MemorySource source{Bytes(doc)};
+    size_t peak = 0;
+    const Document d = readDocumentStreaming(source, 4096, &peak);
+    EXPECT_TRUE(d.ok()) << errorText(d.error);
+    EXPECT_EQ(d.pages.size(), 4000u);
+    EXPECT_GE(peak, 4096u);
+    EXPECT_LE(peak, 2u * 4096u);
+
+    // Keeping each page for the handler adds at most a page to the window.
+    class Pages : public DocumentHandler
+    {
+      public:
+        void onPage(const Page &p, const uint8_t *bytes) override
+        {
+            largest = std::max(largest, p.range.size());
+            // The bytes handed out are the page's: BeginPage's list first, EndPage last.
+            if (bytes == nullptr || bytes[p.range.size() - 1] != op::EndPage)
+            {
+                bad++;
+            }
+        }
+        size_t largest = 0;
+        size_t bad = 0;
+    } pages;
+    DocumentStream stream(source, 4096);
+    stream.keepPages(true);
+    DocumentSummary s = stream.run(pages);
+    EXPECT_TRUE(s.ok());
+    EXPECT_EQ(s.pages, 4000u);
+    EXPECT_EQ(pages.bad, 0u);
+    EXPECT_LE(stream.peakWindow(), 2u * 4096u + pages.largest);
+}
+
+TEST(DocumentStream, ALargeTokenGrowsTheWindowOnlyWhileItIsRead)
+{
+    // An embedded data block larger than the window among many small pages.
+    Writer w;
+    w.streamHeader().beginSession().openDataSource();
+    const ByteVector inner = Writer().streamHeader().take() + ByteVector(100000, ' ');
+    w.beginStream("big").uint32(static_cast<uint32_t>(inner.size())).attr(attr::StreamDataLength);
+    w.op(op::ReadStream).data(Bytes(inner), true).endStream();
+    for (int i = 0; i < 2000; i++)
+    {
+        writeTextPage(w, "page " + std::to_string(i));
+    }
+    w.closeDataSource().endSession();
+    const ByteVector doc = w.take();
+    expectSame(doc, 4096, "large stream");
+    MemorySource source{Bytes(doc)};
+    size_t peak = 0;
+    readDocumentStreaming(source, 4096, &peak);
+    EXPECT_GE(peak, inner.size());
+    EXPECT_LE(peak, inner.size() + 3u * 4096u);
+}
+
+TEST(DocumentStream, AnUnreadableInputIsAFaultWithTheReason)
+{
+    class Failing : public ByteSource
+    {
+      public:
+        explicit Failing(const ByteVector &d) : data_(d)
+        {
+        }
+        uint64_t size() const override
+        {
+            return data_.size();
+        }
+        bool read(uint64_t offset, uint8_t *out, size_t n) override
+        {
+            if (offset + n > 3000)
+            {
+                return false;
+            }
+            std::copy(data_.begin() + static_cast<long>(offset), data_.begin() + static_cast<long>(offset + n), out);
+            return true;
+        }
+        std::string error() const override
+        {
+            return "input/output error";
+        }
+
+      private:
+        const ByteVector &data_;
+    };
+    const ByteVector doc = smallDocument(100);
+    Failing source(doc);
+    const Document d = readDocumentStreaming(source, 1000);
+    ASSERT_FALSE(d.ok());
+    EXPECT_EQ(d.error->reason, "input/output error");
+    EXPECT_LE(d.error->offset, 3000u);
+    EXPECT_LT(d.pages.size(), 100u);
+}
