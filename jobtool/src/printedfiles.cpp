@@ -17,9 +17,9 @@ PrintedFiles::PrintedFiles(const std::string &folder, const std::string &stem) :
 
 PrintedFiles::~PrintedFiles() = default;
 
-// A document's number among the printer's documents is known only when the
-// run is over (a watermark job's file comes in between): it is written under
-// its index and renamed then.
+// A document's number among the printer's documents is known only when it
+// ends (a watermark job's file comes in between): it is written under its
+// index in the run and renamed then.
 std::string PrintedFiles::PartPath(size_t document) const
 {
     return (std::filesystem::path(folder_) / (stem_ + "-document" + std::to_string(document) + ".part")).string();
@@ -55,54 +55,6 @@ bool PrintedFiles::Write(size_t document, const BYTE *data, DWORD size)
         outOfMemory_ = true;
         return false;
     }
-}
-
-bool PrintedFiles::Finish(const spoolsim::RunResult &run, std::vector<Printed> &printed)
-{
-    size_t n = 0;
-    for (size_t i = 0; i < run.documents.size(); i++)
-    {
-        const spoolsim::Document &doc = run.documents[i];
-        if (!doc.outputFile.empty() || doc.nested)
-        {
-            continue;
-        }
-        n++;
-        Printed p;
-        p.doc = &doc;
-        auto it = files_.find(i);
-        if (it == files_.end())
-        {
-            printed.push_back(p);
-            continue;
-        }
-        Open &f = it->second;
-        p.size = f.size;
-        if (!f.sink->close() && error_.empty())
-        {
-            error_ = f.sink->error();
-        }
-        f.sink.reset();
-        if (doc.ended && error_.empty())
-        {
-            p.path = (std::filesystem::path(folder_) / (stem_ + "-" + std::to_string(n) + ".pxl")).string();
-            // A file of an earlier run goes first: renaming onto it fails on Windows.
-            std::remove(p.path.c_str());
-            errno = 0;
-            if (std::rename(f.path.c_str(), p.path.c_str()) != 0)
-            {
-                error_ = "cannot rename " + f.path + " to " + p.path + ": " + std::strerror(errno);
-            }
-            f.path = p.path;
-        }
-        else
-        {
-            std::remove(f.path.c_str()); // cancelled: the spooler drops it
-            f.path.clear();
-        }
-        printed.push_back(p);
-    }
-    return error_.empty();
 }
 
 bool PrintedFiles::Complete(int number, bool keep, Printed &p)

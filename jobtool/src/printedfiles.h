@@ -36,7 +36,6 @@ class PrintedFiles
 
     struct Printed
     {
-        const spoolsim::Document *doc = nullptr;
         std::string path;  // the file, when the document was printed
         uint64_t size = 0; // bytes received
     };
@@ -47,10 +46,6 @@ class PrintedFiles
     bool Complete(int number, bool keep, Printed &p);
     // Removes the files of documents that never ended (a run that stopped).
     void DiscardUnfinished();
-    // After the run: the printer's documents in order, each ended one in its
-    // file, the others' files removed. False (with error()) when a file
-    // could not be written.
-    bool Finish(const spoolsim::RunResult &run, std::vector<Printed> &printed);
     // The files written so far (for a run that stops early).
     std::vector<std::string> Written() const;
     const std::string &error() const
