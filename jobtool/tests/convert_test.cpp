@@ -123,7 +123,7 @@ std::string Unpacked(const std::string &gz, const std::string &to)
 
 TEST(Convert, DebianDocumentsKeepTheirPagesAndPaper)
 {
-    if (!Installed(kManDbManual) || !Installed(kMimeSpec))
+    if (!Installed(kManDbManual) || !Installed(kMimeInfoDocument))
     {
         return;
     }
@@ -150,12 +150,12 @@ TEST(Convert, DebianDocumentsKeepTheirPagesAndPaper)
     }
 
     // The PDF's pages are 609.7 by 789.0 points: the printer's nearest paper is Letter.
-    c = jobtool::ConvertToPclXl(kMimeSpec, dir.Path("mime.pxl"), {});
+    c = jobtool::ConvertToPclXl(kMimeInfoDocument, dir.Path("mime.pxl"), {});
     ASSERT_TRUE(c.ok) << c.error;
     EXPECT_EQ(c.source, DocumentFormat::Pdf);
     w = Read(dir.Path("mime.pxl"));
     ASSERT_EQ(w.error, "");
-    EXPECT_EQ(w.papers.size(), PagesCounted(kMimeSpec));
+    EXPECT_EQ(w.papers.size(), PagesCounted(kMimeInfoDocument));
     EXPECT_EQ(w.papers, std::vector<std::string>(17, "eLetterPaper"));
 }
 
@@ -266,9 +266,9 @@ TEST(Convert, RefusalsSayWhy)
     EXPECT_EQ(ReadBytes(dir.Path("one.ps")), original);
 
     // A PDF cut short: Ghostscript says so, and nothing of it reads as pages.
-    if (Installed(kMimeSpec))
+    if (Installed(kMimeInfoDocument))
     {
-        Bytes cut = ReadBytes(kMimeSpec);
+        Bytes cut = ReadBytes(kMimeInfoDocument);
         cut.resize(3000);
         WriteBytes(dir.Path("cut.pdf"), cut);
         jobtool::Conversion r = jobtool::ConvertToPclXl(dir.Path("cut.pdf"), dir.Path("cut.pxl"), {});

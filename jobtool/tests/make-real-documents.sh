@@ -21,11 +21,11 @@ need() {
 }
 command -v gs >/dev/null 2>&1 || { echo "make-real-documents.sh: Ghostscript (gs) is not installed (run tools/setup-machine)" >&2; exit 1; }
 manual=/usr/share/doc/man-db/man-db-manual.ps.gz
-spec=/usr/share/doc/shared-mime-info/shared-mime-info-spec.pdf
+mimeinfo=/usr/share/doc/shared-mime-info/shared-mime-info-spec.pdf
 need "$manual" man-db
-need "$spec" shared-mime-info
+need "$mimeinfo" shared-mime-info
 gzip -dc "$manual" >"$tmp/man-db.ps"
-cp "$spec" "$tmp/spec.pdf"
+cp "$mimeinfo" "$tmp/mime-info.pdf"
 
 gs="gs -q -dNOPAUSE -dBATCH -dSAFER"
 pxl() { # OUTPUT OPTIONS... INPUT...
@@ -38,8 +38,8 @@ landscape="-dFIXEDMEDIA -dDEVICEWIDTHPOINTS=842 -dDEVICEHEIGHTPOINTS=595"
 pxl man-db "$tmp/man-db.ps"
 pxl man-db-nocache -dNOCACHE -dFirstPage=1 -dLastPage=4 "$tmp/man-db.ps"
 pxl man-db-landscape $landscape -dFirstPage=1 -dLastPage=6 "$tmp/man-db.ps"
-pxl spec "$tmp/spec.pdf"
-pxl spec-nocache -dNOCACHE -dFirstPage=1 -dLastPage=5 "$tmp/spec.pdf"
+pxl mime-info "$tmp/mime-info.pdf"
+pxl mime-info-nocache -dNOCACHE -dFirstPage=1 -dLastPage=5 "$tmp/mime-info.pdf"
 
 # Portrait pages with landscape pages among them, in one run (one font
 # cache): pieces of the PDF, the landscape ones fitted to turned paper.
@@ -47,7 +47,7 @@ piece() { # NAME FIRST LAST [OPTIONS]
     name=$1 first=$2 last=$3
     shift 3
     $gs -sDEVICE=pdfwrite -dAutoRotatePages=/None -sOutputFile="$tmp/$name.pdf" -dFirstPage="$first" \
-        -dLastPage="$last" "$@" "$tmp/spec.pdf" >"$tmp/gs.log" 2>&1 || { cat "$tmp/gs.log" >&2; exit 1; }
+        -dLastPage="$last" "$@" "$tmp/mime-info.pdf" >"$tmp/gs.log" 2>&1 || { cat "$tmp/gs.log" >&2; exit 1; }
 }
 piece a 4 5
 piece b 1 2 $landscape -dPDFFitPage

@@ -92,8 +92,8 @@ void ExpectFoldedBooklet(const std::string &document, int n, const char *format)
 
 TEST(MakeDocuments, APdfBecomesABookletThePrinterFolds)
 {
-    REQUIRE_DOCUMENT(kMimeSpec);
-    ExpectFoldedBooklet(kMimeSpec, 17, "PDF");
+    REQUIRE_DOCUMENT(kMimeInfoDocument);
+    ExpectFoldedBooklet(kMimeInfoDocument, 17, "PDF");
 }
 
 TEST(MakeDocuments, ACompressedPostScriptManualBecomesABookletThePrinterFolds)

@@ -35,7 +35,7 @@ inline std::string Example(const std::string &name)
 // in PostScript (gzip-compressed, 26 A4 pages by its own DSC comments) and
 // a format document in PDF (17 pages).
 const char kManDbManual[] = "/usr/share/doc/man-db/man-db-manual.ps.gz";
-const char kMimeSpec[] = "/usr/share/doc/shared-mime-info/shared-mime-info-spec.pdf";
+const char kMimeInfoDocument[] = "/usr/share/doc/shared-mime-info/shared-mime-info-spec.pdf";
 
 inline bool Installed(const std::string &path)
 {

@@ -610,12 +610,12 @@ TEST(PictureOfARun, ExplainDrawsOneDocumentAndPointsJobFilesToShow)
 
 TEST(PictureOfARun, APdfJobShowsThumbnailsOfItsSourcePages)
 {
-    if (!std::filesystem::exists(kMimeSpec))
+    if (!std::filesystem::exists(kMimeInfoDocument))
     {
-        GTEST_SKIP() << kMimeSpec << " is not installed";
+        GTEST_SKIP() << kMimeInfoDocument << " is not installed";
     }
     TempDir dir;
-    ToolRun made = Tool({"make", kMimeSpec, "--booklet", "printer", "-o", dir.Path("m.kdjob")});
+    ToolRun made = Tool({"make", kMimeInfoDocument, "--booklet", "printer", "-o", dir.Path("m.kdjob")});
     if (made.code == 1 && Contains(made.err, "install the Debian package ghostscript"))
     {
         GTEST_SKIP() << made.err;

@@ -302,12 +302,12 @@ TEST(RealDocuments, PostScriptOnLandscapePaper)
 
 TEST(RealDocuments, PdfWithTheGlyphCache)
 {
-    Check("spec.pxl");
+    Check("mime-info.pxl");
 }
 
 TEST(RealDocuments, PdfWithoutTheGlyphCache)
 {
-    Check("spec-nocache.pxl");
+    Check("mime-info-nocache.pxl");
 }
 
 TEST(RealDocuments, PdfWithLandscapePagesAmongPortraitOnes)

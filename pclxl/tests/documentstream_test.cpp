@@ -167,8 +167,8 @@ std::vector<std::pair<std::string, ByteVector>> realDocuments()
     {
         return docs;
     }
-    for (const char *name :
-         {"man-db.pxl", "man-db-nocache.pxl", "man-db-landscape.pxl", "spec.pxl", "spec-nocache.pxl", "mixed.pxl"})
+    for (const char *name : {"man-db.pxl", "man-db-nocache.pxl", "man-db-landscape.pxl", "mime-info.pxl",
+                             "mime-info-nocache.pxl", "mixed.pxl"})
     {
         std::ifstream in(std::string(dir) + "/" + name, std::ios::binary);
         ByteVector b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
