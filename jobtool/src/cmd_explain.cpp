@@ -79,20 +79,14 @@ int Explained(const std::vector<std::string> &argv, std::ostream &out, std::ostr
     Reference ref;
     if (!jobPath.empty())
     {
-        std::optional<Bytes> data = ReadFile(jobPath, error);
-        if (!data)
+        std::optional<spoolsim::Job> loaded = ReadJobFile(jobPath, error);
+        if (!loaded)
         {
             err << "jobtool: " << error << "\n";
             return kFailed;
         }
-        spoolsim::LoadedJob loaded = spoolsim::LoadJob(*data);
-        if (!loaded.job)
-        {
-            err << "jobtool: " << jobPath << ": not a job file: " << loaded.error << "\n";
-            return kFailed;
-        }
-        ref = ReferenceFromJob(*loaded.job, &error);
-        source = loaded.job->source;
+        ref = ReferenceFromJob(*loaded, &error);
+        source = loaded->source;
     }
     else if (!inputPath.empty())
     {

@@ -120,19 +120,13 @@ int RunCommand(const std::vector<std::string> &argv, std::ostream &out, std::ost
     }
     else
     {
-        std::optional<Bytes> data = ReadFile(jobPath, error);
-        if (!data)
+        std::optional<spoolsim::Job> loaded = ReadJobFile(jobPath, error);
+        if (!loaded)
         {
             err << "jobtool: " << error << "\n";
             return kFailed;
         }
-        spoolsim::LoadedJob loaded = spoolsim::LoadJob(*data);
-        if (!loaded.job)
-        {
-            err << "jobtool: " << jobPath << ": not a job file: " << loaded.error << "\n";
-            return kFailed;
-        }
-        job = *loaded.job;
+        job = std::move(*loaded);
         stem = Stem(jobPath);
         out << "job: " << jobPath << " (\"" << spoolsim::Narrow(job.documentName) << "\", " << job.steps.size()
             << " steps)\n";

@@ -32,19 +32,13 @@ int ShowCommand(const std::vector<std::string> &argv, std::ostream &out, std::os
         throw UsageError{"show needs a job file"};
     }
     std::string error;
-    std::optional<Bytes> data = ReadFile(jobPath, error);
-    if (!data)
+    std::optional<spoolsim::Job> loaded = ReadJobFile(jobPath, error);
+    if (!loaded)
     {
         err << "jobtool: " << error << "\n";
         return kFailed;
     }
-    spoolsim::LoadedJob loaded = spoolsim::LoadJob(*data);
-    if (!loaded.job)
-    {
-        err << "jobtool: " << jobPath << ": not a job file: " << loaded.error << "\n";
-        return kFailed;
-    }
-    out << FormatShownJob(ShowJob(*loaded.job), *loaded.job, jobPath);
+    out << FormatShownJob(ShowJob(*loaded), *loaded, jobPath);
     return kDone;
 }
 

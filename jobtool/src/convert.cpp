@@ -179,13 +179,13 @@ std::string ReasonIn(const std::string &text)
     return LastLine(text);
 }
 
-// A file name next to `near` that no file has yet.
-std::string FreshName(const std::string &near, const char *suffix)
+// A file name next to `beside` that no file has yet.
+std::string FreshName(const std::string &beside, const char *suffix)
 {
     std::random_device rd;
     for (;;)
     {
-        std::string name = near + "." + std::to_string(rd() % 1000000) + suffix;
+        std::string name = beside + "." + std::to_string(rd() % 1000000) + suffix;
         std::error_code ec;
         if (!std::filesystem::exists(name, ec))
         {

@@ -1,5 +1,7 @@
 #include "fileio.h"
 
+#include "jobfile.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -118,6 +120,21 @@ std::optional<Bytes> ReadFile(const std::string &path, std::string &error)
         return std::nullopt;
     }
     return data;
+}
+
+std::optional<spoolsim::Job> ReadJobFile(const std::string &path, std::string &error)
+{
+    std::optional<Bytes> data = ReadFile(path, error);
+    if (!data)
+    {
+        return std::nullopt;
+    }
+    spoolsim::LoadedJob loaded = spoolsim::LoadJob(*data);
+    if (!loaded.job)
+    {
+        error = path + ": not a job file: " + loaded.error;
+    }
+    return std::move(loaded.job);
 }
 
 bool WriteFile(const std::string &path, const Bytes &data, std::string &error)

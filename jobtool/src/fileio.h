@@ -3,6 +3,7 @@
 #pragma once
 
 #include "prepare.h"
+#include "spoolsim.h"
 
 #include <cstdint>
 #include <optional>
@@ -18,6 +19,9 @@ constexpr uint64_t kMaxFileBytes = uint64_t(1) << 31;
 // A regular file of at most kMaxFileBytes. A folder, a device or a FIFO is
 // refused before it is opened (a FIFO would wait for a writer for ever).
 std::optional<Bytes> ReadFile(const std::string &path, std::string &error);
+// A job file read and loaded; nothing, and why ("X: not a job file: ..."),
+// when it cannot be.
+std::optional<spoolsim::Job> ReadJobFile(const std::string &path, std::string &error);
 bool WriteFile(const std::string &path, const Bytes &data, std::string &error);
 // Why a path cannot be read as a document, before anything is done with it;
 // empty when it is a regular file of a size the tool takes.

@@ -10,14 +10,14 @@ namespace jobtool
 namespace
 {
 
-// A name next to `near` that no file has: the scratch PCL XL must not
+// A name next to `beside` that no file has: the scratch PCL XL must not
 // overwrite anything of the person's.
-std::string ScratchName(const std::string &near)
+std::string ScratchName(const std::string &beside)
 {
     std::error_code ec;
     for (int i = 0;; i++)
     {
-        std::string name = near + ".converting" + (i == 0 ? std::string() : "-" + std::to_string(i)) + ".pxl";
+        std::string name = beside + ".converting" + (i == 0 ? std::string() : "-" + std::to_string(i)) + ".pxl";
         if (!std::filesystem::exists(name, ec) && !ec)
         {
             return name;
@@ -34,10 +34,10 @@ std::string AbsolutePath(const std::string &path)
     return ec ? path : abs.lexically_normal().string();
 }
 
-InputDocument ConvertedInput(const std::string &input, const std::string &near, const ConvertOptions &options)
+InputDocument ConvertedInput(const std::string &input, const std::string &beside, const ConvertOptions &options)
 {
     InputDocument in;
-    const std::string scratch = ScratchName(near);
+    const std::string scratch = ScratchName(beside);
     Conversion c = ConvertToPclXl(input, scratch, options);
     in.source = c.source;
     if (!c.ok)

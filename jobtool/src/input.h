@@ -21,8 +21,8 @@ struct InputDocument
     std::string error;                               // why there is no PCL XL
 };
 
-// Converts `input` into a scratch file next to `near` (removed after).
-InputDocument ConvertedInput(const std::string &input, const std::string &near, const ConvertOptions &options);
+// Converts `input` into a scratch file next to `beside` (removed after).
+InputDocument ConvertedInput(const std::string &input, const std::string &beside, const ConvertOptions &options);
 
 // The path made absolute, so that it still names the file from elsewhere.
 std::string AbsolutePath(const std::string &path);

@@ -1,6 +1,7 @@
 #include "person.h"
 
 #include "driver.h"
+#include "replay.h"
 
 #include <algorithm>
 #include <cstring>
@@ -8,30 +9,6 @@
 
 namespace jobtool
 {
-
-namespace
-{
-
-// The settings block the job begins with.
-std::optional<DRVDEVMODE> SettingsOf(const spoolsim::Job &job)
-{
-    for (const spoolsim::Step &s : job.steps)
-    {
-        if (s.kind == spoolsim::StepKind::Write)
-        {
-            if (s.data.size() != DRVDEVMODE_SIZE)
-            {
-                return std::nullopt;
-            }
-            DRVDEVMODE dm;
-            std::memcpy(&dm, s.data.data(), sizeof dm);
-            return dm;
-        }
-    }
-    return std::nullopt;
-}
-
-} // namespace
 
 bool PrintsInstructionPage(const spoolsim::Job &job)
 {

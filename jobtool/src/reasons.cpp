@@ -2,6 +2,7 @@
 
 #include "codepage.h"
 #include "driver.h"
+#include "replay.h"
 
 #include <cstring>
 #include <optional>
@@ -40,24 +41,6 @@ const char kBoxReplaySeek[] = "Failed to SetFilePointer";
 
 constexpr BYTE kMarkPageStart = 0xAA;
 constexpr BYTE kMarkBooklet = 0x00;
-
-std::optional<DRVDEVMODE> SettingsOf(const spoolsim::Job &job)
-{
-    for (const spoolsim::Step &s : job.steps)
-    {
-        if (s.kind == spoolsim::StepKind::Write)
-        {
-            if (s.data.size() != DRVDEVMODE_SIZE)
-            {
-                return std::nullopt;
-            }
-            DRVDEVMODE dm;
-            std::memcpy(&dm, s.data.data(), sizeof(dm));
-            return dm;
-        }
-    }
-    return std::nullopt;
-}
 
 const spoolsim::Bytes *WriteData(const spoolsim::Job &job, size_t writeIndex)
 {

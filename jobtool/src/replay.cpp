@@ -15,29 +15,6 @@ namespace jobtool
 const char kInstructionPortrait[] = "kdinstp.pxl";
 const char kInstructionLandscape[] = "kdinstl.pxl";
 
-namespace
-{
-
-std::optional<DRVDEVMODE> SettingsOf(const spoolsim::Job &job)
-{
-    for (const spoolsim::Step &s : job.steps)
-    {
-        if (s.kind == spoolsim::StepKind::Write)
-        {
-            if (s.data.size() != DRVDEVMODE_SIZE)
-            {
-                return std::nullopt;
-            }
-            DRVDEVMODE dm;
-            std::memcpy(&dm, s.data.data(), sizeof(dm));
-            return dm;
-        }
-    }
-    return std::nullopt;
-}
-
-} // namespace
-
 std::string DescribeWrite(const spoolsim::Job &job, size_t writeIndex)
 {
     size_t n = 0;
@@ -75,6 +52,24 @@ std::string DescribeWrite(const spoolsim::Job &job, size_t writeIndex)
         return "a marker record";
     }
     return "data (" + std::to_string(d.size()) + " bytes)";
+}
+
+std::optional<DRVDEVMODE> SettingsOf(const spoolsim::Job &job)
+{
+    for (const spoolsim::Step &s : job.steps)
+    {
+        if (s.kind == spoolsim::StepKind::Write)
+        {
+            if (s.data.size() != DRVDEVMODE_SIZE)
+            {
+                return std::nullopt;
+            }
+            DRVDEVMODE dm;
+            std::memcpy(&dm, s.data.data(), sizeof(dm));
+            return dm;
+        }
+    }
+    return std::nullopt;
 }
 
 Replay RunJob(const spoolsim::Job &job, const Prompt &prompt, const DocumentEnded &ended, const BeforeRun &beforeRun,

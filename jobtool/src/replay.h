@@ -40,6 +40,9 @@ using BeforeRun = std::function<void(spoolsim::Spooler &)>;
 // Told of each printer document as it ends, before the hook goes on.
 using DocumentEnded = std::function<void(const spoolsim::Document &)>;
 
+// The settings block the job begins with, when its first write is one.
+std::optional<DRVDEVMODE> SettingsOf(const spoolsim::Job &job);
+
 // Runs the job on a fresh machine. The printer's resolution and paper are
 // those of the job's settings block, so that the watermark the printer draws
 // fits the pages.
