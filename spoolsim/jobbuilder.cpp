@@ -464,3 +464,14 @@ std::string CompareParts(const Bytes &actual, const Parts &expected)
 }
 
 } // namespace spoolsim
+
+namespace spoolsim
+{
+
+bool StepList::Add(StepKind kind, const BYTE *data, size_t cb)
+{
+    steps.push_back({kind, cb == 0 ? Bytes() : Bytes(data, data + cb)});
+    return true;
+}
+
+} // namespace spoolsim

@@ -64,36 +64,20 @@ Bytes SaveJob(const Job &job)
 
 bool SaveJobFile(const Job &job, const std::string &path, std::string &error)
 {
-    errno = 0;
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    if (!f)
+    JobFileWriter writer;
+    if (!writer.Open(path, job.documentName, job.endDoc, job.abort, error))
     {
-        error = "cannot write " + path + (errno != 0 ? std::string(": ") + std::strerror(errno) : std::string());
         return false;
     }
-    try
+    for (const Step &s : job.steps)
     {
-        WriteJob(job, [&f](const BYTE *p, size_t n) {
-            if (f && n > 0)
-            {
-                f.write(reinterpret_cast<const char *>(p), static_cast<std::streamsize>(n));
-            }
-        });
+        if (!writer.Add(s.kind, s.data.data(), s.data.size()))
+        {
+            error = writer.Error();
+            return false;
+        }
     }
-    catch (...)
-    {
-        // No half-written job file is left to be taken for a whole one.
-        f.close();
-        std::remove(path.c_str());
-        throw;
-    }
-    f.close();
-    if (!f)
-    {
-        error = "cannot write " + path + (errno != 0 ? std::string(": ") + std::strerror(errno) : std::string());
-        return false;
-    }
-    return true;
+    return writer.Finish(job.source, error);
 }
 
 namespace

@@ -24,6 +24,46 @@ Bytes SaveJob(const Job &job);
 // and the system's reason, when the file cannot be written.
 bool SaveJobFile(const Job &job, const std::string &path, std::string &error);
 
+// A job file written step by step as the steps are made, so that a job of
+// any size is never held whole. The steps go to NAME.part next to the file;
+// Finish() completes it and puts it in place, so that no half-written job
+// file is ever taken for a whole one. Not finished: the part file is removed.
+class JobFileWriter : public StepSink
+{
+  public:
+    JobFileWriter() = default;
+    ~JobFileWriter() override;
+    JobFileWriter(const JobFileWriter &) = delete;
+    JobFileWriter &operator=(const JobFileWriter &) = delete;
+
+    // False, with what failed and the system's reason, when the part file
+    // cannot be made.
+    bool Open(const std::string &path, const WString &documentName, bool endDoc, bool abort, std::string &error);
+    // False (see Error()) once a write has failed; later steps are dropped.
+    bool Add(StepKind kind, const BYTE *data, size_t cb) override;
+    // The step count and the source path (empty: none) written, the file
+    // closed and renamed to the path given to Open.
+    bool Finish(const std::string &source, std::string &error);
+    size_t Steps() const
+    {
+        return m_cSteps;
+    }
+    const std::string &Error() const
+    {
+        return m_error;
+    }
+
+  private:
+    void Fail(const std::string &what);
+    struct File;
+    File *m_file = nullptr;
+    std::string m_path;
+    std::string m_partPath;
+    std::string m_error;
+    size_t m_cSteps = 0;
+    bool m_withSourceSlot = false;
+};
+
 // The job, or an error that says where and why the bytes are not a job file.
 struct LoadedJob
 {

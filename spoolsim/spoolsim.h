@@ -213,6 +213,24 @@ struct Step
     Bytes data;
 };
 
+// Where a job's steps go as they are made: a job in memory, or a job file
+// written as it grows.
+class StepSink
+{
+  public:
+    virtual ~StepSink() = default;
+    // False when the step could not be kept (the sink says why).
+    virtual bool Add(StepKind kind, const BYTE *data, size_t cb) = 0;
+};
+
+// Steps kept in memory, for a job that is small enough to hold.
+class StepList : public StepSink
+{
+  public:
+    bool Add(StepKind kind, const BYTE *data, size_t cb) override;
+    std::vector<Step> steps;
+};
+
 // One job as the spooler hands it to the hooks.
 struct Job
 {

@@ -1,0 +1,191 @@
+#include "jobfile.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+namespace spoolsim
+{
+
+namespace
+{
+const char kMagic[8] = {'K', 'D', 'J', 'O', 'B', '\r', '\n', '\x1A'};
+const uint32_t kVersion = 1;
+const uint32_t kVersionWithSource = 2;
+// Where the step count lies: magic, version, flags, name length, the name.
+size_t CountOffset(size_t cchName)
+{
+    return sizeof(kMagic) + 4 + 1 + 4 + 2 * cchName;
+}
+
+void PutU32(BYTE *to, uint32_t v)
+{
+    for (int i = 0; i < 4; i++)
+    {
+        to[i] = static_cast<BYTE>(v >> (8 * i));
+    }
+}
+
+std::string Reason()
+{
+    return errno != 0 ? std::string(": ") + std::strerror(errno) : std::string();
+}
+} // namespace
+
+struct JobFileWriter::File
+{
+    std::ofstream out;
+    size_t countAt = 0;
+};
+
+JobFileWriter::~JobFileWriter()
+{
+    if (m_file != nullptr)
+    {
+        m_file->out.close();
+        std::remove(m_partPath.c_str());
+        delete m_file;
+    }
+}
+
+void JobFileWriter::Fail(const std::string &what)
+{
+    if (m_error.empty())
+    {
+        m_error = what;
+    }
+}
+
+bool JobFileWriter::Open(const std::string &path, const WString &documentName, bool endDoc, bool abort,
+                         std::string &error)
+{
+    if (m_file != nullptr || documentName.size() > 4096)
+    {
+        error = m_file != nullptr ? "the job file " + m_path + " is already being written"
+                                  : "a document name of " + std::to_string(documentName.size()) +
+                                        " characters is longer than a job file holds (4096)";
+        return false;
+    }
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec))
+    {
+        error = "cannot write " + path + ": " + std::strerror(EISDIR);
+        return false;
+    }
+    m_path = path;
+    m_partPath = path + ".part";
+    m_file = new File;
+    errno = 0;
+    m_file->out.open(m_partPath, std::ios::binary | std::ios::trunc);
+    if (!m_file->out)
+    {
+        error = "cannot write " + m_partPath + Reason();
+        delete m_file;
+        m_file = nullptr;
+        return false;
+    }
+    // The version is settled by Finish: a source path makes it 2.
+    Bytes head(kMagic, kMagic + sizeof(kMagic));
+    head.resize(head.size() + 4 + 1 + 4);
+    PutU32(&head[8], kVersion);
+    head[12] = static_cast<BYTE>((endDoc ? 1 : 0) | (abort ? 2 : 0));
+    PutU32(&head[13], static_cast<uint32_t>(documentName.size()));
+    for (WCHAR c : documentName)
+    {
+        head.push_back(static_cast<BYTE>(c));
+        head.push_back(static_cast<BYTE>(static_cast<uint16_t>(c) >> 8));
+    }
+    m_file->countAt = CountOffset(documentName.size());
+    head.resize(head.size() + 4); // the step count, written by Finish
+    m_file->out.write(reinterpret_cast<const char *>(head.data()), static_cast<std::streamsize>(head.size()));
+    if (!m_file->out)
+    {
+        error = "cannot write " + m_partPath + Reason();
+        return false;
+    }
+    return true;
+}
+
+bool JobFileWriter::Add(StepKind kind, const BYTE *data, size_t cb)
+{
+    if (m_file == nullptr || !m_error.empty())
+    {
+        Fail("the job file is not open");
+        return false;
+    }
+    if (cb > 0xFFFFFFFFu || m_cSteps == 0xFFFFFFFFu || (kind != StepKind::Write && cb != 0))
+    {
+        Fail("a step of " + std::to_string(cb) + " bytes cannot be held in a job file");
+        return false;
+    }
+    BYTE head[5] = {static_cast<BYTE>(kind)};
+    PutU32(head + 1, static_cast<uint32_t>(cb));
+    errno = 0;
+    m_file->out.write(reinterpret_cast<const char *>(head), sizeof(head));
+    if (cb > 0)
+    {
+        m_file->out.write(reinterpret_cast<const char *>(data), static_cast<std::streamsize>(cb));
+    }
+    if (!m_file->out)
+    {
+        Fail("cannot write " + m_partPath + Reason());
+        return false;
+    }
+    m_cSteps++;
+    return true;
+}
+
+bool JobFileWriter::Finish(const std::string &source, std::string &error)
+{
+    if (m_file == nullptr || !m_error.empty())
+    {
+        error = m_error.empty() ? std::string("the job file is not open") : m_error;
+        return false;
+    }
+    std::ofstream &out = m_file->out;
+    errno = 0;
+    if (!source.empty())
+    {
+        BYTE cb[4];
+        PutU32(cb, static_cast<uint32_t>(source.size()));
+        out.write(reinterpret_cast<const char *>(cb), 4);
+        out.write(source.data(), static_cast<std::streamsize>(source.size()));
+    }
+    BYTE version[4], count[4];
+    PutU32(version, source.empty() ? kVersion : kVersionWithSource);
+    PutU32(count, static_cast<uint32_t>(m_cSteps));
+    out.seekp(8);
+    out.write(reinterpret_cast<const char *>(version), 4);
+    out.seekp(static_cast<std::streamoff>(m_file->countAt));
+    out.write(reinterpret_cast<const char *>(count), 4);
+    out.close();
+    const bool written = !out.fail();
+    delete m_file;
+    m_file = nullptr;
+    if (!written)
+    {
+        error = "cannot write " + m_partPath + Reason();
+        std::remove(m_partPath.c_str());
+        return false;
+    }
+    errno = 0;
+    bool placed = std::rename(m_partPath.c_str(), m_path.c_str()) == 0;
+    std::error_code ec;
+    if (!placed && std::filesystem::is_regular_file(m_path, ec) && std::remove(m_path.c_str()) == 0)
+    {
+        // Windows renames only to a name that is free.
+        errno = 0;
+        placed = std::rename(m_partPath.c_str(), m_path.c_str()) == 0;
+    }
+    if (!placed)
+    {
+        error = "cannot put " + m_partPath + " in place as " + m_path + Reason();
+        std::remove(m_partPath.c_str());
+        return false;
+    }
+    return true;
+}
+
+} // namespace spoolsim
