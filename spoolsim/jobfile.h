@@ -61,7 +61,6 @@ class JobFileWriter : public StepSink
     std::string m_partPath;
     std::string m_error;
     size_t m_cSteps = 0;
-    bool m_withSourceSlot = false;
 };
 
 // The job, or an error that says where and why the bytes are not a job file.

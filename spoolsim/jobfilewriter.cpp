@@ -76,6 +76,8 @@ bool JobFileWriter::Open(const std::string &path, const WString &documentName, b
     }
     m_path = path;
     m_partPath = path + ".part";
+    m_error.clear();
+    m_cSteps = 0;
     m_file = new File;
     errno = 0;
     m_file->out.open(m_partPath, std::ios::binary | std::ios::trunc);

@@ -298,12 +298,13 @@ int MakeCommand(const std::vector<std::string> &argv, std::ostream &out, std::os
         throw UsageError{std::string(given.count("--paper") != 0 ? "--paper" : "--resolution") +
                          " is for PDF and PostScript input; " + input + " is " + FormatName(format.format)};
     }
-    std::optional<Bytes> pxl;
     std::vector<std::string> conversionNotes;
-    std::string source; // the PDF or PostScript the job is made from
+    std::string source;   // the PDF or PostScript the job is made from
+    std::string pxlPath = input;
+    InputDocument converted;
     if (convertible)
     {
-        InputDocument converted = ConvertedInput(input, output, convert);
+        converted = ConvertedInput(input, output, convert);
         if (!converted.error.empty())
         {
             err << "jobtool: " << input << ": " << converted.error << "\n";
@@ -315,33 +316,35 @@ int MakeCommand(const std::vector<std::string> &argv, std::ostream &out, std::os
             throw UsageError{"--paper and --resolution are for PDF and PostScript input; " + input +
                              " holds compressed PCL XL"};
         }
-        pxl = std::move(converted.pxl);
+        pxlPath = converted.pxl.Path();
         conversionNotes = std::move(converted.notes);
         source = converted.source == DocumentFormat::PclXl ? std::string() : AbsolutePath(input);
     }
-    else
+    pclxl::FileSource document(pxlPath);
+    if (!document.ok())
     {
-        pxl = ReadFile(input, error);
-        if (!pxl)
-        {
-            err << "jobtool: " << error << "\n";
-            return kFailed;
-        }
+        err << "jobtool: " << document.error() << "\n";
+        return kFailed;
     }
     FaultPoint("make");
-    MadeJob made = MakeJob(*pxl, o);
-    if (!made.job)
-    {
-        err << "jobtool: " << input << ": " << made.error << "\n";
-        return made.usage ? kUsage : kFailed;
-    }
-    made.job->source = source;
-    if (!spoolsim::SaveJobFile(*made.job, output, error))
+    spoolsim::JobFileWriter writer;
+    if (!writer.Open(output, spoolsim::Widen(o.documentName), true, false, error))
     {
         err << "jobtool: " << error << "\n";
         return kFailed;
     }
-    out << output << ": " << made.job->steps.size() << " steps, " << made.summary << "\n";
+    MadeJob made = MakeJob(document, o, writer, ScratchName(output, ".relocating"));
+    if (!made.ok)
+    {
+        err << "jobtool: " << input << ": " << (writer.Error().empty() ? made.error : writer.Error()) << "\n";
+        return made.usage ? kUsage : kFailed;
+    }
+    if (!writer.Finish(source, error))
+    {
+        err << "jobtool: " << error << "\n";
+        return kFailed;
+    }
+    out << output << ": " << made.steps << " steps, " << made.summary << "\n";
     for (const std::string &note : conversionNotes)
     {
         out << "  note: " << note << "\n";

@@ -1,10 +1,15 @@
 #include "driver.h"
 
+#include "progress.h"
+
 #include "pclxl/documentstream.h"
+#include "pclxl/relocate.h"
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <memory>
 
 namespace jobtool
 {
@@ -481,60 +486,169 @@ BookletLayout MakeBookletLayout(const PreparedDocument &doc, const DRVDEVMODE &d
 namespace
 {
 
+// The rendering driver's stream, step by step into a sink. It keeps a sample
+// of what reaches the printer when the hook sends everything as it arrives
+// (the job header, the first page, and all after the last page): checked as
+// PCL XL, it shows that the driver's pieces fit together, without holding
+// the document.
 class StreamBuilder
 {
   public:
+    explicit StreamBuilder(spoolsim::StepSink &sink) : m_sink(sink)
+    {
+    }
     void Write(const Bytes &data)
     {
         if (!data.empty())
         {
-            m_b.Write(data);
-            m_printable.insert(m_printable.end(), data.begin(), data.end());
+            Add(spoolsim::StepKind::Write, data);
+            Printable(data);
         }
     }
+    // A write that the printer never sees as it is (a marker, or text that
+    // the hook holds back and sends later).
     void Marker(const Bytes &data)
     {
-        m_b.Write(data);
+        Add(spoolsim::StepKind::Write, data);
     }
     void Text(const char *marker)
     {
-        m_b.Write(std::string(marker));
+        Marker(Bytes(marker, marker + std::strlen(marker)));
     }
     void WriteSettings(const DRVDEVMODE &dm)
     {
-        m_b.Settings(dm);
+        const BYTE *pb = reinterpret_cast<const BYTE *>(&dm);
+        Marker(Bytes(pb, pb + sizeof(dm)));
     }
     void StartPage()
     {
-        m_b.StartPage();
+        Add(spoolsim::StepKind::StartPage, Bytes());
     }
     void EndPage()
     {
-        m_b.EndPage();
+        Add(spoolsim::StepKind::EndPage, Bytes());
     }
-    spoolsim::JobBuilder &Builder()
+    void Printable(const Bytes &data)
     {
-        return m_b;
+        if (m_sampling)
+        {
+            m_printable.insert(m_printable.end(), data.begin(), data.end());
+        }
     }
-    // The data that reach the printer when the hook sends everything as it
-    // arrives: a check that the driver's stream is sound.
+    // Pages between the first and the last are left out of the sample.
+    void Sample(bool on)
+    {
+        m_sampling = on;
+    }
     const Bytes &Printable() const
     {
         return m_printable;
     }
-    void Printable(const Bytes &data)
+    // The first step the sink refused, if any: the steps after it are dropped.
+    bool Failed() const
     {
-        m_printable.insert(m_printable.end(), data.begin(), data.end());
+        return m_failed;
+    }
+    size_t Steps() const
+    {
+        return m_steps;
     }
 
   private:
-    spoolsim::JobBuilder m_b;
+    void Add(spoolsim::StepKind kind, const Bytes &data)
+    {
+        if (!m_failed)
+        {
+            m_failed = !m_sink.Add(kind, data.data(), data.size());
+            m_steps += m_failed ? 0 : 1;
+        }
+    }
+    spoolsim::StepSink &m_sink;
     Bytes m_printable;
+    bool m_sampling = true;
+    bool m_failed = false;
+    size_t m_steps = 0;
+};
+
+// The relocated document: in memory, or in a scratch file removed at the end.
+class Relocated
+{
+  public:
+    explicit Relocated(std::string scratch) : m_scratch(std::move(scratch))
+    {
+    }
+    ~Relocated()
+    {
+        m_file.reset();
+        if (!m_scratch.empty())
+        {
+            std::remove(m_scratch.c_str());
+        }
+    }
+    Relocated(const Relocated &) = delete;
+    Relocated &operator=(const Relocated &) = delete;
+
+    // Relocates `in`; false with the reason when its downloads cannot be
+    // moved (why) or the scratch file fails (error).
+    bool Make(pclxl::ByteSource &in, std::vector<std::string> &notes, std::string &why, std::string &error)
+    {
+        pclxl::RelocationResult moved;
+        if (m_scratch.empty())
+        {
+            moved = pclxl::relocateDownloads(in, m_memory);
+        }
+        else
+        {
+            pclxl::FileSink sink(m_scratch);
+            if (!sink.ok())
+            {
+                error = sink.error();
+                return false;
+            }
+            moved = pclxl::relocateDownloads(in, sink);
+            if (!sink.close() && moved.ok)
+            {
+                error = sink.error();
+                return false;
+            }
+        }
+        if (!moved.ok)
+        {
+            why = moved.error;
+            return false;
+        }
+        notes.insert(notes.end(), moved.notes.begin(), moved.notes.end());
+        if (m_scratch.empty())
+        {
+            m_source = std::make_unique<pclxl::MemorySource>(pclxl::Bytes(m_memory.bytes));
+        }
+        else
+        {
+            m_file = std::make_unique<pclxl::FileSource>(m_scratch);
+            if (!m_file->ok())
+            {
+                error = m_file->error();
+                return false;
+            }
+        }
+        return true;
+    }
+    pclxl::ByteSource &Source()
+    {
+        return m_file ? static_cast<pclxl::ByteSource &>(*m_file) : *m_source;
+    }
+
+  private:
+    std::string m_scratch;
+    pclxl::VectorSink m_memory;
+    std::unique_ptr<pclxl::MemorySource> m_source;
+    std::unique_ptr<pclxl::FileSource> m_file;
 };
 
 } // namespace
 
-MadeJob MakeJob(const Bytes &pxl, const JobOptions &o)
+MadeJob MakeJob(pclxl::ByteSource &input, const JobOptions &o, spoolsim::StepSink &sink, const std::string &scratch,
+                bool pagesOnTheirOwn)
 {
     MadeJob made;
     made.error = CheckOptions(o);
@@ -547,8 +661,25 @@ MadeJob MakeJob(const Bytes &pxl, const JobOptions &o)
     // first page; an overlay is made of page 1 as it stands, downloads and all.
     std::vector<std::string> moved;
     std::string unmovable;
-    const Bytes document = o.overlayCreate ? pxl : Reorderable(pxl, moved, unmovable);
-    PrepareResult prepared = Prepare(document, !o.collate && o.copies > 1 ? static_cast<uint16_t>(o.copies) : 0);
+    Relocated relocated(scratch);
+    pclxl::ByteSource *document = &input;
+    if (!o.overlayCreate)
+    {
+        std::string error;
+        if (relocated.Make(input, moved, unmovable, error))
+        {
+            document = &relocated.Source();
+        }
+        else if (!error.empty())
+        {
+            made.error = error;
+            return made;
+        }
+    }
+    PrepareOptions po;
+    po.pageCopies = !o.collate && o.copies > 1 ? static_cast<uint16_t>(o.copies) : 0;
+    po.deferText = o.deferText;
+    PrepareResult prepared = PrepareScan(*document, po);
     if (!prepared.doc)
     {
         made.error = prepared.error;
@@ -559,7 +690,7 @@ MadeJob MakeJob(const Bytes &pxl, const JobOptions &o)
         made.error = "the pages cannot be made to print the same in any order: " + unmovable;
         return made;
     }
-    const PreparedDocument &doc = *prepared.doc;
+    PreparedDocument &doc = *prepared.doc;
     made.notes = moved;
     if (!unmovable.empty())
     {
@@ -573,7 +704,14 @@ MadeJob MakeJob(const Bytes &pxl, const JobOptions &o)
     const bool overlay = dm.sOverlayMode == 1;
     const bool copyCommand = dm.sCollate == 1 && dm.sCopyCommand == 1;
 
-    StreamBuilder s;
+    StreamBuilder s(sink);
+    auto refused = [&s, &made]() {
+        if (s.Failed())
+        {
+            made.error = "the job's steps could not be kept";
+        }
+        return s.Failed();
+    };
     s.WriteSettings(dm);
 
     if (dm.sOverlayMode == 2)
@@ -600,7 +738,12 @@ MadeJob MakeJob(const Bytes &pxl, const JobOptions &o)
             s.Write(chunk);
         }
         s.EndPage();
-        made.job = s.Builder().Build(spoolsim::Widen(o.documentName));
+        if (refused())
+        {
+            return made;
+        }
+        made.ok = true;
+        made.steps = s.Steps();
         made.summary =
             "overlay creation from page 1 of " + std::to_string(doc.pages.size()) + " (the printer receives nothing)";
         return made;
@@ -645,9 +788,15 @@ MadeJob MakeJob(const Bytes &pxl, const JobOptions &o)
         s.Marker(markers::Booklet(layout.record));
     }
 
+    Progress progress("make: writing the job", document->size(), doc.pages.size());
     SHORT orientation = dm.dmPublic.dmOrientation;
-    for (const PreparedPage &page : doc.pages)
+    for (PreparedPage &page : doc.pages)
     {
+        s.Sample(page.number == 1 || page.number == doc.pages.size());
+        if (!LoadPage(*document, page, made.error, pagesOnTheirOwn))
+        {
+            return made;
+        }
         // A page of the other orientation gets a settings block of its own,
         // so that the hook draws its watermark for that orientation; the
         // hook takes such a block only while the watermark is on.
@@ -684,7 +833,7 @@ MadeJob MakeJob(const Bytes &pxl, const JobOptions &o)
             std::vector<Bytes> text = Chunks(page, page.text->begin, page.text->end);
             for (const Bytes &chunk : text)
             {
-                s.Builder().Write(chunk);
+                s.Marker(chunk);
             }
             s.Marker(markers::DeferEnd());
             for (const Bytes &chunk : Chunks(page, page.text->end, page.body.size()))
@@ -718,7 +867,14 @@ MadeJob MakeJob(const Bytes &pxl, const JobOptions &o)
             s.Write(Concat({page.end, page.after}));
             s.EndPage();
         }
+        UnloadPage(page);
+        if (refused())
+        {
+            return made;
+        }
+        progress.Update(page.bodyEnd, page.number);
     }
+    s.Sample(true);
     if (spooling)
     {
         markers::EndFields fields;
@@ -737,10 +893,13 @@ MadeJob MakeJob(const Bytes &pxl, const JobOptions &o)
         s.Marker(markers::End(fields));
     }
     s.Write(doc.trailer);
+    if (refused())
+    {
+        return made;
+    }
 
     if (!booklet)
     {
-        // Checked in one pass: the tokens of a whole document would take many times its size.
         const Bytes &printable = s.Printable();
         pclxl::MemorySource source{pclxl::Bytes(printable)};
         pclxl::DocumentStream stream(source);
@@ -757,9 +916,25 @@ MadeJob MakeJob(const Bytes &pxl, const JobOptions &o)
         made.notes.push_back("the hook spools at most " + std::to_string(kMostSpooledPages) +
                              " pages: it will refuse this job at page " + std::to_string(kMostSpooledPages + 1));
     }
-    made.job = s.Builder().Build(spoolsim::Widen(o.documentName));
+    made.ok = true;
+    made.steps = s.Steps();
     made.summary = std::to_string(doc.pages.size()) + (doc.pages.size() == 1 ? " page" : " pages") +
                    (spooling ? ", spooled by the hook (page-start and end markers)" : ", printed as it arrives");
+    return made;
+}
+
+MadeJob MakeJob(const Bytes &pxl, const JobOptions &o)
+{
+    pclxl::MemorySource input{pclxl::Bytes(pxl)};
+    spoolsim::StepList steps;
+    MadeJob made = MakeJob(input, o, steps, std::string(), true);
+    if (made.ok)
+    {
+        spoolsim::Job job;
+        job.documentName = spoolsim::Widen(o.documentName);
+        job.steps = std::move(steps.steps);
+        made.job = std::move(job);
+    }
     return made;
 }
 

@@ -111,7 +111,9 @@ BookletLayout MakeBookletLayout(const PreparedDocument &doc, const DRVDEVMODE &d
 
 struct MadeJob
 {
-    std::optional<spoolsim::Job> job;
+    bool ok = false;  // the steps are all made
+    size_t steps = 0; // how many
+    std::optional<spoolsim::Job> job; // the whole job, from the form that holds it
     bool usage = false; // the error is about the options, not the document
     std::string error;
     std::vector<std::string> notes;
@@ -119,6 +121,15 @@ struct MadeJob
     std::string summary;
 };
 
+// The job of a PCL XL document, its steps into `sink` as they are made: a
+// document of any size goes through in memory bounded by its largest page.
+// The document's font downloads are relocated into `scratch` (a file,
+// removed at the end; empty: in memory). pagesOnTheirOwn: each page is read
+// again on its own (see LoadPage), as the whole-document form does.
+MadeJob MakeJob(pclxl::ByteSource &document, const JobOptions &options, spoolsim::StepSink &sink,
+                const std::string &scratch, bool pagesOnTheirOwn = false);
+// The same for a document in memory, the job held whole in `job`; each page
+// read again on its own.
 MadeJob MakeJob(const Bytes &pxl, const JobOptions &options);
 
 } // namespace jobtool

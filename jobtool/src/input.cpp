@@ -7,25 +7,38 @@
 namespace jobtool
 {
 
-namespace
+ScratchFile::~ScratchFile()
 {
+    if (!m_path.empty())
+    {
+        std::error_code ec;
+        std::filesystem::remove(m_path, ec);
+    }
+}
 
-// A name next to `beside` that no file has: the scratch PCL XL must not
-// overwrite anything of the person's.
-std::string ScratchName(const std::string &beside)
+ScratchFile &ScratchFile::operator=(ScratchFile &&other) noexcept
+{
+    if (this != &other)
+    {
+        ScratchFile gone(std::move(*this));
+        m_path = std::move(other.m_path);
+        other.m_path.clear();
+    }
+    return *this;
+}
+
+std::string ScratchName(const std::string &beside, const std::string &suffix)
 {
     std::error_code ec;
     for (int i = 0;; i++)
     {
-        std::string name = beside + ".converting" + (i == 0 ? std::string() : "-" + std::to_string(i)) + ".pxl";
+        std::string name = beside + suffix + (i == 0 ? std::string() : "-" + std::to_string(i)) + ".pxl";
         if (!std::filesystem::exists(name, ec) && !ec)
         {
             return name;
         }
     }
 }
-
-} // namespace
 
 std::string AbsolutePath(const std::string &path)
 {
@@ -37,23 +50,15 @@ std::string AbsolutePath(const std::string &path)
 InputDocument ConvertedInput(const std::string &input, const std::string &beside, const ConvertOptions &options)
 {
     InputDocument in;
-    const std::string scratch = ScratchName(beside);
-    Conversion c = ConvertToPclXl(input, scratch, options);
+    ScratchFile scratch(ScratchName(beside, ".converting"));
+    Conversion c = ConvertToPclXl(input, scratch.Path(), options);
     in.source = c.source;
     if (!c.ok)
     {
         in.error = c.error;
         return in;
     }
-    std::string error;
-    in.pxl = ReadFile(scratch, error);
-    std::error_code ec;
-    std::filesystem::remove(scratch, ec);
-    if (!in.pxl)
-    {
-        in.error = error;
-        return in;
-    }
+    in.pxl = std::move(scratch);
     if (c.source == DocumentFormat::PclXl)
     {
         in.notes.push_back("unpacked: the file holds compressed PCL XL");

@@ -25,6 +25,10 @@ const Paper kPapers[] = {
     {pclxl::val::eA5Paper, 11, 5.83, 8.27, "A5"},        {11 /* eJB5Paper */, 13, 7.17, 10.12, "JIS B5"},
 };
 
+// The rendering driver's buffer size: Chunks() cuts a body into pieces of
+// about this many bytes.
+const size_t kChunkBytes = 4096;
+
 Bytes Slice(pclxl::Bytes data, size_t begin, size_t end)
 {
     return Bytes(data.data + begin, data.data + end);
@@ -103,9 +107,18 @@ bool DrawsText(uint8_t o)
     return o == op::Text || o == op::TextPath;
 }
 
+// Where a command of a page body lies, and what it is: all the text run and
+// the chunk cuts need of it.
+struct CommandMark
+{
+    uint8_t op = 0;
+    size_t begin = 0;
+    size_t end = 0;
+};
+
 // The deferred run of a page body: from the setup of its first text to the
 // end of its last, when that run is closed in itself at the body's own level.
-std::optional<Span> TextRun(const std::vector<pclxl::Command> &commands)
+std::optional<Span> TextRun(const std::vector<CommandMark> &commands)
 {
     std::vector<int> depthBefore;
     int depth = 0;
@@ -142,6 +155,20 @@ std::optional<Span> TextRun(const std::vector<pclxl::Command> &commands)
         }
     }
     return Span{commands[first].begin, commands[last].end};
+}
+
+// The cuts Chunks() makes of [from, to), appended to out.
+void ChunkCuts(const std::vector<CommandMark> &commands, size_t from, size_t to, std::vector<size_t> &out)
+{
+    size_t start = from;
+    for (const CommandMark &m : commands)
+    {
+        if (m.begin > start && m.begin < to && m.begin - start >= kChunkBytes)
+        {
+            out.push_back(m.begin);
+            start = m.begin;
+        }
+    }
 }
 
 // A command rebuilt with some attributes left out or replaced and others
@@ -307,20 +334,74 @@ std::vector<Bytes> Chunks(const PreparedPage &page, size_t from, size_t to, size
     return chunks;
 }
 
-// The document as Prepare sees it, read in one pass: its pages, and of its
-// commands only those Prepare looks at (the session's, the font and
+namespace
+{
+
+// The bytes [begin, end) of the document.
+bool ReadRange(pclxl::ByteSource &in, size_t begin, size_t end, Bytes &out, std::string &error)
+{
+    out.resize(end - begin);
+    if (end > begin && !in.read(begin, out.data(), end - begin))
+    {
+        error = "cannot read bytes " + std::to_string(begin) + " to " + std::to_string(end) + " of the document" +
+                (in.error().empty() ? std::string() : ": " + in.error());
+        return false;
+    }
+    return true;
+}
+
+// The command as if its bytes began at offset 0: for a command read on its own.
+pclxl::Command Rebased(const pclxl::Command &c)
+{
+    pclxl::Command r = c;
+    r.op_offset -= c.begin;
+    r.end -= c.begin;
+    r.begin = 0;
+    return r;
+}
+
+// The command's bytes, and the command rebased onto them.
+bool ReadCommand(pclxl::ByteSource &in, const pclxl::Command &c, Bytes &bytes, pclxl::Command &rebased,
+                 std::string &error)
+{
+    rebased = Rebased(c);
+    return ReadRange(in, c.begin, c.end, bytes, error);
+}
+
+} // namespace
+
+// The document as the scan sees it, read in one pass: its pages, and of its
+// commands only those the scan looks at (the session's, the font and
 // character downloads, the page boundaries and every command of page 1),
-// each with its index among all commands. Holding every command (or every
-// token) would take many times the document's size.
+// each with its index among all commands; of each page, its text run and
+// chunk cuts, worked out from its commands while the page is read. Holding
+// every command (or every token) would take many times the document's size.
 class PrepareView : public pclxl::DocumentHandler
 {
   public:
+    explicit PrepareView(bool deferText) : m_deferText(deferText)
+    {
+    }
     void onCommand(const pclxl::Command &c, const uint8_t *) override
     {
         const size_t index = count_++;
         if (c.op == op::BeginPage && pages.empty())
         {
             inFirstPage_ = true;
+        }
+        if (c.op == op::BeginPage)
+        {
+            m_inPage = true;
+            m_bodyBegin = c.end;
+            m_marks.clear();
+        }
+        else if (c.op == op::EndPage)
+        {
+            m_inPage = false;
+        }
+        else if (m_inPage)
+        {
+            m_marks.push_back({c.op, c.begin - m_bodyBegin, c.end - m_bodyBegin});
         }
         bool keep = inFirstPage_;
         switch (c.op)
@@ -349,6 +430,22 @@ class PrepareView : public pclxl::DocumentHandler
     {
         pages.push_back(p);
         inFirstPage_ = false;
+        // The page's text run and the cuts its chunks will have.
+        PageCuts pc;
+        pc.text = TextRun(m_marks);
+        const size_t size = p.body.end - p.body.begin;
+        if (m_deferText && pc.text)
+        {
+            ChunkCuts(m_marks, 0, pc.text->begin, pc.cuts);
+            ChunkCuts(m_marks, pc.text->begin, pc.text->end, pc.cuts);
+            ChunkCuts(m_marks, pc.text->end, size, pc.cuts);
+        }
+        else
+        {
+            ChunkCuts(m_marks, 0, size, pc.cuts);
+        }
+        pageCuts.push_back(std::move(pc));
+        m_marks.clear();
     }
     void onBytes(uint64_t offset, const uint8_t *, size_t size) override
     {
@@ -378,23 +475,32 @@ class PrepareView : public pclxl::DocumentHandler
         return static_cast<size_t>(it - pages.begin() - 1);
     }
 
+    struct PageCuts
+    {
+        std::optional<Span> text;
+        std::vector<size_t> cuts;
+    };
+
     std::vector<pclxl::Command> commands;
     std::vector<size_t> indices;
     std::vector<pclxl::Page> pages;
+    std::vector<PageCuts> pageCuts;
 
   private:
     size_t count_ = 0;
     bool inFirstPage_ = false;
+    bool m_deferText;
+    bool m_inPage = false;
+    size_t m_bodyBegin = 0;
+    std::vector<CommandMark> m_marks; // of the open page
 };
 
-PrepareResult Prepare(const Bytes &pxl, uint16_t pageCopies)
+PrepareResult PrepareScan(pclxl::ByteSource &in, const PrepareOptions &options)
 {
     PrepareResult result;
-    const pclxl::Bytes in(pxl);
-    pclxl::MemorySource source{in};
-    pclxl::DocumentStream stream(source);
-    PrepareView view;
-    Progress progress("make: reading the document", in.size);
+    pclxl::DocumentStream stream(in);
+    PrepareView view(options.deferText);
+    Progress progress("make: reading the document", in.size());
     view.progress = &progress;
     const pclxl::DocumentSummary doc = stream.run(view);
     if (!doc.ok())
@@ -415,6 +521,9 @@ PrepareResult Prepare(const Bytes &pxl, uint16_t pageCopies)
     PreparedDocument out;
     const std::vector<pclxl::Command> &cmds = view.commands;
     const std::vector<pclxl::Page> &pages = view.pages;
+    std::string &error = result.error;
+    Bytes bytes;
+    pclxl::Command rebased;
 
     for (const pclxl::Command &c : cmds)
     {
@@ -522,8 +631,11 @@ PrepareResult Prepare(const Bytes &pxl, uint16_t pageCopies)
                             "): pages printed out of order may lack characters");
     }
 
-    out.header = Slice(in, 0, pages.front().range.begin);
-    if (std::optional<size_t> enter = EnterLanguage(in, doc.header ? doc.header->offset : 0))
+    if (!ReadRange(in, 0, pages.front().range.begin, out.header, error))
+    {
+        return result;
+    }
+    if (std::optional<size_t> enter = EnterLanguage(pclxl::Bytes(out.header), doc.header ? doc.header->offset : 0))
     {
         out.copyPos = *enter;
         out.pjl = true;
@@ -540,10 +652,15 @@ PrepareResult Prepare(const Bytes &pxl, uint16_t pageCopies)
         PreparedPage pp;
         pp.number = p + 1;
         pp.orientation = page.isLandscape() ? 2 : 1;
-        pp.begin = Rebuild(in, view.At(page.begin_command), {attr::MediaSource, attr::MediaDestination}, {}, {});
+        const pclxl::Command &begin = view.At(page.begin_command);
+        if (!ReadCommand(in, begin, bytes, rebased, error))
+        {
+            return result;
+        }
+        pp.begin = Rebuild(pclxl::Bytes(bytes), rebased, {attr::MediaSource, attr::MediaDestination}, {}, {});
         for (uint16_t id : {attr::MediaSource, attr::MediaDestination})
         {
-            const pclxl::Attribute *a = view.At(page.begin_command).find(id);
+            const pclxl::Attribute *a = begin.find(id);
             const bool automatic =
                 a && a->value.shape == pclxl::Shape::Scalar &&
                 (id == attr::MediaSource ? a->value.number() <= pclxl::val::eAutoSelect : a->value.number() == 0);
@@ -554,48 +671,61 @@ PrepareResult Prepare(const Bytes &pxl, uint16_t pageCopies)
                                     " is left out; the lead-in fragments choose tray and bin");
             }
         }
-        if (pageCopies > 0)
+        if (!ReadCommand(in, view.At(page.end_command), bytes, rebased, error))
+        {
+            return result;
+        }
+        if (options.pageCopies > 0)
         {
             pclxl::Writer w;
-            w.uint16(pageCopies).attr(attr::PageCopies);
-            pp.end = Rebuild(in, view.At(page.end_command), {attr::PageCopies}, {}, {w.take()});
+            w.uint16(options.pageCopies).attr(attr::PageCopies);
+            pp.end = Rebuild(pclxl::Bytes(bytes), rebased, {attr::PageCopies}, {}, {w.take()});
         }
         else
         {
-            pp.end = Slice(in, view.At(page.end_command).begin, view.At(page.end_command).end);
+            pp.end = bytes;
         }
-        size_t at = page.body.begin;
+        pp.bodyBegin = page.body.begin;
+        pp.bodyEnd = page.body.end;
         if (hoist)
         {
-            for (const Span &s : pageSpans[p])
+            for (const Span &span : pageSpans[p])
             {
-                Append(pp.body, Slice(in, at, s.begin));
-                Append(out.header, Slice(in, s.begin, s.end));
-                at = s.end;
+                Bytes download;
+                if (!ReadRange(in, span.begin, span.end, download, error))
+                {
+                    return result;
+                }
+                Append(out.header, download);
+                pp.hoisted.push_back(span);
                 moved++;
             }
         }
-        Append(pp.body, Slice(in, at, page.body.end));
         const size_t next = p + 1 < pages.size() ? pages[p + 1].range.begin : page.range.end;
         if (next > page.range.end)
         {
-            Append(hoist ? out.header : pp.after, Slice(in, page.range.end, next));
+            if (hoist)
+            {
+                Bytes between;
+                if (!ReadRange(in, page.range.end, next, between, error))
+                {
+                    return result;
+                }
+                Append(out.header, between);
+            }
+            else
+            {
+                pp.afterRange = Span{page.range.end, next};
+            }
         }
-
-        Commands body = ReadCommands(pclxl::Bytes(pp.body), pclxl::Context::Page);
-        if (!body.ok())
-        {
-            result.error = "page " + std::to_string(p + 1) + " cannot be sent on its own: " + body.error();
-            return result;
-        }
-        for (const pclxl::Command &c : body.structure.commands)
-        {
-            pp.cuts.push_back(c.begin);
-        }
-        pp.text = TextRun(body.structure.commands);
+        pp.text = view.pageCuts[p].text;
+        pp.cuts = std::move(view.pageCuts[p].cuts);
         out.pages.push_back(std::move(pp));
     }
-    out.trailer = Slice(in, pages.back().range.end, in.size);
+    if (!ReadRange(in, pages.back().range.end, static_cast<size_t>(in.size()), out.trailer, error))
+    {
+        return result;
+    }
     if (moved > 0)
     {
         out.notes.push_back(std::to_string(moved) +
@@ -606,6 +736,19 @@ PrepareResult Prepare(const Bytes &pxl, uint16_t pageCopies)
     // own (a page that runs the overlay may use the same names) and removes
     // them at its end, so that every page can run it again.
     const pclxl::Page &first = pages.front();
+    Bytes firstBytes;
+    if (!ReadRange(in, first.range.begin, first.range.end, firstBytes, error))
+    {
+        return result;
+    }
+    const pclxl::Bytes firstPage(firstBytes);
+    auto inFirst = [&first](const pclxl::Command &c) {
+        pclxl::Command r = c;
+        r.begin -= first.range.begin;
+        r.op_offset -= first.range.begin;
+        r.end -= first.range.begin;
+        return r;
+    };
     std::set<std::string> own;
     for (size_t i = first.begin_command + 1; i < first.end_command; i++)
     {
@@ -617,13 +760,13 @@ PrepareResult Prepare(const Bytes &pxl, uint16_t pageCopies)
     std::set<std::string> borrowed;
     for (size_t i = first.begin_command + 1; i < first.end_command; i++)
     {
-        const pclxl::Command &c = view.At(i);
+        const pclxl::Command c = inFirst(view.At(i));
         bool named =
             c.op == op::BeginFontHeader || c.op == op::BeginChar || c.op == op::SetFont || c.op == op::RemoveFont;
         std::string name = FontName(c);
         if (named && own.count(name) != 0)
         {
-            Append(out.overlayBody, Rebuild(in, c, {}, {{attr::FontName, FontNamePair("Ovl." + name)}}, {}));
+            Append(out.overlayBody, Rebuild(firstPage, c, {}, {{attr::FontName, FontNamePair("Ovl." + name)}}, {}));
         }
         else
         {
@@ -631,7 +774,7 @@ PrepareResult Prepare(const Bytes &pxl, uint16_t pageCopies)
             {
                 borrowed.insert(name);
             }
-            Append(out.overlayBody, Slice(in, c.begin, c.end));
+            Append(out.overlayBody, Slice(firstPage, c.begin, c.end));
         }
     }
     for (const std::string &name : own)
@@ -647,6 +790,99 @@ PrepareResult Prepare(const Bytes &pxl, uint16_t pageCopies)
     }
 
     result.doc = std::move(out);
+    return result;
+}
+
+namespace
+{
+
+// Reads the page's body and what follows it. everyCut: its cuts are every
+// command's start, and the body is checked on its own (else the cuts are
+// those the scan found, unless downloads were taken out of the body).
+bool ReadPage(pclxl::ByteSource &in, PreparedPage &page, bool everyCut, std::string &error)
+{
+    Bytes raw;
+    if (!ReadRange(in, page.bodyBegin, page.bodyEnd, raw, error))
+    {
+        return false;
+    }
+    if (page.hoisted.empty())
+    {
+        page.body = std::move(raw);
+    }
+    else
+    {
+        page.body.clear();
+        size_t at = 0;
+        for (const Span &span : page.hoisted)
+        {
+            page.body.insert(page.body.end(), raw.begin() + static_cast<long>(at),
+                             raw.begin() + static_cast<long>(span.begin - page.bodyBegin));
+            at = span.end - page.bodyBegin;
+        }
+        page.body.insert(page.body.end(), raw.begin() + static_cast<long>(at), raw.end());
+    }
+    if (!ReadRange(in, page.afterRange.begin, page.afterRange.end, page.after, error))
+    {
+        return false;
+    }
+    if (!everyCut && page.hoisted.empty())
+    {
+        return true;
+    }
+    Commands body = ReadCommands(pclxl::Bytes(page.body), pclxl::Context::Page);
+    if (!body.ok())
+    {
+        error = "page " + std::to_string(page.number) + " cannot be sent on its own: " + body.error();
+        return false;
+    }
+    std::vector<CommandMark> marks;
+    marks.reserve(body.structure.commands.size());
+    for (const pclxl::Command &c : body.structure.commands)
+    {
+        marks.push_back({c.op, c.begin, c.end});
+    }
+    page.text = TextRun(marks);
+    // One page is held: every command's start serves Chunks() for any range.
+    page.cuts.clear();
+    for (const CommandMark &m : marks)
+    {
+        page.cuts.push_back(m.begin);
+    }
+    return true;
+}
+
+} // namespace
+
+bool LoadPage(pclxl::ByteSource &in, PreparedPage &page, std::string &error, bool onItsOwn)
+{
+    return ReadPage(in, page, onItsOwn, error);
+}
+
+void UnloadPage(PreparedPage &page)
+{
+    Bytes().swap(page.body);
+    Bytes().swap(page.after);
+}
+
+PrepareResult Prepare(const Bytes &pxl, uint16_t pageCopies)
+{
+    pclxl::MemorySource source{pclxl::Bytes(pxl)};
+    PrepareOptions options;
+    options.pageCopies = pageCopies;
+    PrepareResult result = PrepareScan(source, options);
+    if (!result.doc)
+    {
+        return result;
+    }
+    for (PreparedPage &page : result.doc->pages)
+    {
+        if (!ReadPage(source, page, true, result.error))
+        {
+            result.doc.reset();
+            return result;
+        }
+    }
     return result;
 }
 

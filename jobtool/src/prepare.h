@@ -3,6 +3,7 @@
 // order, any number of times, with its fragments in front of them.
 #pragma once
 
+#include <pclxl/bytesource.h>
 #include <pclxl/pclxl.h>
 
 #include <cstddef>
@@ -39,14 +40,23 @@ struct Span
 
 struct PreparedPage
 {
-    size_t number = 0;        // in the input document, from 1
-    uint8_t orientation = 1;  // as the page-start marker codes it: 1 portrait, 2 landscape
-    Bytes begin;              // BeginPage with its attribute list
-    Bytes body;               // what lies between BeginPage and EndPage
-    Bytes end;                // EndPage with its attribute list
-    Bytes after;              // session-level data up to the next page, when it could not go to the header
-    std::vector<size_t> cuts; // offsets in body where a command begins, ascending, from 0
+    size_t number = 0;       // in the input document, from 1
+    uint8_t orientation = 1; // as the page-start marker codes it: 1 portrait, 2 landscape
+    Bytes begin;             // BeginPage with its attribute list
+    Bytes end;               // EndPage with its attribute list
+    // Read by LoadPage, dropped by UnloadPage: one page is held at a time.
+    Bytes body;  // what lies between BeginPage and EndPage
+    Bytes after; // session-level data up to the next page, when it could not go to the header
+    // Offsets in body where a command begins, ascending: every command's,
+    // or, from a scan, only those where Chunks() cuts the body.
+    std::vector<size_t> cuts;
     std::optional<Span> text; // the run of text commands that deferred text holds back
+
+    // Where the page lies in the document it was scanned from.
+    size_t bodyBegin = 0;
+    size_t bodyEnd = 0;
+    std::vector<Span> hoisted; // downloads moved to the job header: left out of the body
+    Span afterRange;           // session data after the page that stays with it
 };
 
 struct PreparedDocument
@@ -83,6 +93,22 @@ struct PrepareResult
 // Refuses input that is not a sound PCL XL document, is big-endian (the
 // hook's fragments are little-endian) or has no page.
 PrepareResult Prepare(const Bytes &pxl, uint16_t pageCopies);
+
+// The same in two steps, so that a document of any size goes through in
+// memory bounded by its largest page: PrepareScan reads the document once
+// and keeps everything but the page bodies; LoadPage reads one page's body,
+// its cuts only the chunk boundaries of the ranges Chunks() will be asked
+// for (the text run on its own when deferText is set).
+struct PrepareOptions
+{
+    uint16_t pageCopies = 0;
+    bool deferText = false;
+};
+PrepareResult PrepareScan(pclxl::ByteSource &document, const PrepareOptions &options);
+// onItsOwn: the body is read again as a page on its own (checked as such,
+// every command's start a cut), as the whole-document form does.
+bool LoadPage(pclxl::ByteSource &document, PreparedPage &page, std::string &error, bool onItsOwn = false);
+void UnloadPage(PreparedPage &page);
 
 // Splits body[from, to) at command starts into pieces of about cbMax bytes
 // (a larger command goes whole): the rendering driver's buffers. A piece

@@ -14,6 +14,8 @@
 // KD_REAL_DOCUMENTS names.
 #include "sheetgeometry.h"
 
+#include "jobfile.h"
+
 #include "../../tests/models/drawing.h"
 
 #include <fontmodel.h>
@@ -313,6 +315,58 @@ TEST(RealDocuments, PdfWithoutTheGlyphCache)
 TEST(RealDocuments, PdfWithLandscapePagesAmongPortraitOnes)
 {
     Check("mixed.pxl");
+}
+
+// make works on a file a page at a time, finding chunk cuts and text runs
+// in its one reading pass; the whole-document form reads each page again on
+// its own. Both must give the same job to the byte.
+TEST(RealDocuments, AJobMadeFromTheFileIsTheJobMadeInMemory)
+{
+    TempDir dir;
+    const std::pair<const char *, std::function<void(JobOptions &)>> options[] = {
+        {"plain", [](JobOptions &) {}},
+        {"collated copies", [](JobOptions &o) { o.copies = 3, o.collate = true; }},
+        {"uncollated copies", [](JobOptions &o) { o.copies = 2; }},
+        {"deferred text", [](JobOptions &o) { o.deferText = true; }},
+        {"booklet with an overlay", [](JobOptions &o) { o.booklet = BookletKind::Printer, o.overlay = "C:\\o.ovl"; }},
+        {"watermark, manual duplex", [](JobOptions &o) { o.watermark = "DRAFT", o.manualDuplex = true; }},
+        {"overlay creation", [](JobOptions &o) { o.overlayCreate = "C:\\o.ovl"; }},
+    };
+    for (const char *name : {"man-db.pxl", "man-db-nocache.pxl", "mime-info.pxl", "mixed.pxl"})
+    {
+        const Bytes document = Document(name);
+        for (const auto &option : options)
+        {
+            const std::string what = std::string(name) + ", " + option.first;
+            JobOptions o;
+            o.documentName = name;
+            option.second(o);
+            jobtool::MadeJob whole = jobtool::MakeJob(document, o);
+            ASSERT_TRUE(whole.job.has_value()) << what << ": " << whole.error;
+
+            pclxl::MemorySource source{pclxl::Bytes(document)};
+            spoolsim::JobFileWriter writer;
+            std::string error;
+            const std::string path = dir.Path("streamed.kdjob");
+            ASSERT_TRUE(writer.Open(path, spoolsim::Widen(name), true, false, error)) << error;
+            jobtool::MadeJob streamed = jobtool::MakeJob(source, o, writer, dir.Path("scratch.pxl"));
+            ASSERT_TRUE(streamed.ok) << what << ": " << streamed.error;
+            ASSERT_TRUE(writer.Finish("", error)) << error;
+            EXPECT_EQ(streamed.steps, whole.job->steps.size()) << what;
+            EXPECT_EQ(streamed.notes, whole.notes) << what;
+            EXPECT_FALSE(std::ifstream(dir.Path("scratch.pxl")).good()) << what << ": the scratch file is left";
+
+            std::ifstream in(path, std::ios::binary);
+            const Bytes file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            const Bytes expected = spoolsim::SaveJob(*whole.job);
+            if (file != expected)
+            {
+                const auto at = std::mismatch(file.begin(), file.end(), expected.begin(), expected.end());
+                ADD_FAILURE() << what << ": the job files differ from byte " << (at.first - file.begin()) << " of "
+                              << expected.size();
+            }
+        }
+    }
 }
 
 } // namespace

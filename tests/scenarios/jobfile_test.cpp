@@ -4,6 +4,11 @@
 
 #include "jobfile.h"
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+
 namespace scenarios
 {
 namespace
@@ -92,6 +97,67 @@ TEST(JobFile, RefusesForeignAndMalformedFiles)
     kind[firstStep] = 7;
     EXPECT_EQ(LoadJob(kind).error.rfind("offset " + std::to_string(firstStep) + ": step 1 has kind 7", 0), 0u)
         << LoadJob(kind).error;
+}
+
+// A job file written step by step is the file SaveJob makes, and it appears
+// only when complete: never a part of one under the job's name.
+TEST(JobFile, WrittenStepByStepAppearsOnlyWhole)
+{
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("jobfile-" + std::to_string(std::random_device()()));
+    std::filesystem::create_directories(dir);
+    const std::string path = (dir / "job.kdjob").string();
+    DocumentJob document(Settings(), 3);
+    document.documentName = W("R\u00e9sum\u00e9");
+    Job job = document.Build();
+    auto write = [&](spoolsim::JobFileWriter &writer, size_t cSteps) {
+        std::string error;
+        EXPECT_TRUE(writer.Open(path, job.documentName, job.endDoc, job.abort, error)) << error;
+        for (size_t i = 0; i < cSteps; i++)
+        {
+            EXPECT_TRUE(writer.Add(job.steps[i].kind, job.steps[i].data.data(), job.steps[i].data.size()));
+        }
+    };
+    auto read = [&]() {
+        std::ifstream in(path, std::ios::binary);
+        return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    };
+    for (const std::string source : {"", "/home/cv.pdf"})
+    {
+        job.source = source;
+        std::filesystem::remove(path);
+        spoolsim::JobFileWriter writer;
+        write(writer, job.steps.size());
+        EXPECT_FALSE(std::filesystem::exists(path)) << "a job file before it is finished";
+        std::string error;
+        ASSERT_TRUE(writer.Finish(source, error)) << error;
+        EXPECT_EQ(read(), SaveJob(job));
+        EXPECT_FALSE(std::filesystem::exists(path + ".part"));
+    }
+    {
+        // Abandoned half way (an error, an exception): the earlier job stays.
+        spoolsim::JobFileWriter writer;
+        write(writer, 2);
+        EXPECT_TRUE(std::filesystem::exists(path + ".part"));
+    }
+    EXPECT_FALSE(std::filesystem::exists(path + ".part"));
+    EXPECT_EQ(read(), SaveJob(job));
+    {
+        spoolsim::JobFileWriter writer;
+        std::string error;
+        EXPECT_FALSE(writer.Open(dir.string(), job.documentName, true, false, error));
+        EXPECT_NE(error.find("cannot write " + dir.string()), std::string::npos) << error;
+        EXPECT_FALSE(writer.Add(spoolsim::StepKind::Write, nullptr, 0)) << "a step for a file never opened";
+        EXPECT_FALSE(writer.Finish("", error));
+        // A page step carries no data: such a step is refused, not written.
+        ASSERT_TRUE(writer.Open(path, job.documentName, true, false, error)) << error;
+        const BYTE data[1] = {1};
+        EXPECT_FALSE(writer.Add(spoolsim::StepKind::EndPage, data, 1));
+        EXPECT_FALSE(writer.Finish("", error));
+        EXPECT_NE(writer.Error().find("cannot be held"), std::string::npos) << writer.Error();
+    }
+    EXPECT_EQ(read(), SaveJob(job)) << "a failed writer replaced the job file";
+    std::filesystem::remove_all(dir);
 }
 
 } // namespace
