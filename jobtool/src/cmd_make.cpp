@@ -299,7 +299,7 @@ int MakeCommand(const std::vector<std::string> &argv, std::ostream &out, std::os
                          " is for PDF and PostScript input; " + input + " is " + FormatName(format.format)};
     }
     std::vector<std::string> conversionNotes;
-    std::string source;   // the PDF or PostScript the job is made from
+    std::string source; // the PDF or PostScript the job is made from
     std::string pxlPath = input;
     InputDocument converted;
     if (convertible)

@@ -111,10 +111,10 @@ BookletLayout MakeBookletLayout(const PreparedDocument &doc, const DRVDEVMODE &d
 
 struct MadeJob
 {
-    bool ok = false;  // the steps are all made
-    size_t steps = 0; // how many
+    bool ok = false;                  // the steps are all made
+    size_t steps = 0;                 // how many
     std::optional<spoolsim::Job> job; // the whole job, from the form that holds it
-    bool usage = false; // the error is about the options, not the document
+    bool usage = false;               // the error is about the options, not the document
     std::string error;
     std::vector<std::string> notes;
     // What the stream holds, for the user: pages, markers and where the job goes.

@@ -44,7 +44,7 @@ std::string ScratchName(const std::string &beside, const std::string &suffix);
 
 struct InputDocument
 {
-    ScratchFile pxl; // the PCL XL, read from its file as it is needed
+    ScratchFile pxl;                                 // the PCL XL, read from its file as it is needed
     DocumentFormat source = DocumentFormat::Unknown; // what the file held (inside gzip too)
     std::vector<std::string> notes;                  // how it was converted, what Ghostscript warned about
     std::string error;                               // why there is no PCL XL
