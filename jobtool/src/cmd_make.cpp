@@ -11,6 +11,7 @@
 #include "jobfile.h"
 #include "outputs.h"
 #include "prescan.h"
+#include "scratchguard.h"
 
 #include <filesystem>
 #include <map>
@@ -301,10 +302,17 @@ int MakeCommand(const std::vector<std::string> &argv, std::ostream &out, std::os
     std::vector<std::string> conversionNotes;
     std::string source; // the PDF or PostScript the job is made from
     std::string pxlPath = input;
+    // Interrupted, make leaves none of its unfinished files behind.
+    ScratchGuard guard;
+    const std::string relocating = ScratchName(output, ".relocating");
+    guard.Add(output + ".part");
+    guard.Add(relocating);
     InputDocument converted;
     if (convertible)
     {
-        converted = ConvertedInput(input, output, convert);
+        const std::string converting = ScratchName(output, ".converting");
+        guard.Add(converting);
+        converted = ConvertedInput(input, converting, convert);
         if (!converted.error.empty())
         {
             err << "jobtool: " << input << ": " << converted.error << "\n";
@@ -333,7 +341,7 @@ int MakeCommand(const std::vector<std::string> &argv, std::ostream &out, std::os
         err << "jobtool: " << error << "\n";
         return kFailed;
     }
-    MadeJob made = MakeJob(document, o, writer, ScratchName(output, ".relocating"));
+    MadeJob made = MakeJob(document, o, writer, relocating);
     if (!made.ok)
     {
         err << "jobtool: " << input << ": " << (writer.Error().empty() ? made.error : writer.Error()) << "\n";

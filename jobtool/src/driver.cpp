@@ -1,5 +1,6 @@
 #include "driver.h"
 
+#include "faultpoint.h"
 #include "progress.h"
 
 #include "pclxl/documentstream.h"
@@ -793,6 +794,7 @@ MadeJob MakeJob(pclxl::ByteSource &input, const JobOptions &o, spoolsim::StepSin
     for (PreparedPage &page : doc.pages)
     {
         s.Sample(page.number == 1 || page.number == doc.pages.size());
+        FaultPoint("make page");
         if (!LoadPage(*document, page, made.error, pagesOnTheirOwn))
         {
             return made;

@@ -47,10 +47,10 @@ std::string AbsolutePath(const std::string &path)
     return ec ? path : abs.lexically_normal().string();
 }
 
-InputDocument ConvertedInput(const std::string &input, const std::string &beside, const ConvertOptions &options)
+InputDocument ConvertedInput(const std::string &input, const std::string &scratchPath, const ConvertOptions &options)
 {
     InputDocument in;
-    ScratchFile scratch(ScratchName(beside, ".converting"));
+    ScratchFile scratch(scratchPath);
     Conversion c = ConvertToPclXl(input, scratch.Path(), options);
     in.source = c.source;
     if (!c.ok)

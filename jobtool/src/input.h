@@ -50,8 +50,8 @@ struct InputDocument
     std::string error;                               // why there is no PCL XL
 };
 
-// Converts `input` into a scratch file next to `beside` (removed with the result).
-InputDocument ConvertedInput(const std::string &input, const std::string &beside, const ConvertOptions &options);
+// Converts `input` into the scratch file `scratch` (removed with the result).
+InputDocument ConvertedInput(const std::string &input, const std::string &scratch, const ConvertOptions &options);
 
 // The path made absolute, so that it still names the file from elsewhere.
 std::string AbsolutePath(const std::string &path);

@@ -13,6 +13,8 @@
 #include "progress.h"
 #include "replay.h"
 
+#include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -215,6 +217,57 @@ TEST(Streaming, OutOfMemoryInExplainOrMakeIsAFailureWithAMessage)
         EXPECT_TRUE(Has(made.err, "out of memory")) << made.err;
         EXPECT_FALSE(std::filesystem::exists(dir.Path("again.kdjob")));
     }
+}
+
+#ifndef _WIN32
+// make of three pages or more, the signal raised at its third page.
+void MakeInterruptedAtPage3(const std::string &input, const std::string &job, int signal)
+{
+    jobtool::g_faultPoint = [signal, count = 0](const char *at) mutable {
+        if (std::string(at) == "make page" && ++count == 3)
+        {
+            raise(signal);
+        }
+    };
+    Tool({"make", input, "-o", job, "--copies", "2", "--collate"});
+    std::exit(0);
+}
+#endif
+
+// make writes the job file page by page under a name of its own, and the
+// relocated document to a scratch file: stopped half way, by running out of
+// memory or by Ctrl-C, it leaves neither, nor a job file that looks whole.
+TEST(Streaming, MakeStoppedHalfWayLeavesNothingBehind)
+{
+    TempDir dir;
+    MakeJobFile(dir); // puts sample.pxl there
+    const std::string job = dir.Path("stopped.kdjob");
+    auto leftovers = [&dir]() {
+        std::string names;
+        for (const auto &entry : std::filesystem::directory_iterator(dir.Path("")))
+        {
+            const std::string name = entry.path().filename().string();
+            names += name.rfind("sample.", 0) == 0 ? std::string() : name + " ";
+        }
+        return names;
+    };
+    {
+        OutOfMemoryAt fault("make page", 3);
+        Result made = Tool({"make", dir.Path("sample.pxl"), "-o", job, "--copies", "2", "--collate"});
+        EXPECT_EQ(made.code, 1);
+        EXPECT_TRUE(Has(made.err, "out of memory")) << made.err;
+        EXPECT_EQ(leftovers(), "");
+    }
+#ifndef _WIN32
+    for (int signal : {SIGINT, SIGTERM})
+    {
+        EXPECT_EXIT(MakeInterruptedAtPage3(dir.Path("sample.pxl"), job, signal), testing::KilledBySignal(signal), "");
+        EXPECT_EQ(leftovers(), "") << "signal " << signal;
+    }
+#endif
+    // Not stopped, the job is there and nothing else.
+    EXPECT_EQ(Tool({"make", dir.Path("sample.pxl"), "-o", job}).code, 0);
+    EXPECT_EQ(leftovers(), "stopped.kdjob ");
 }
 
 TEST(Streaming, PagesThatDifferInAnyByteHaveDifferentDigests)
