@@ -11,9 +11,9 @@
 # Environment: KD_DOCBENCH_DIR (default /tmp/docbench); KD_DOCBENCH_SOURCE, the
 # document whose pages are repeated (default: man-db's manual with text as
 # graphics, about 260 KB a page). The hook spools at most 1999 pages, so a
-# 1 GB collated or booklet job needs pages of 500 KB or more: a source of
-# scanned pages, e.g. what Ghostscript's pxlmono device makes of pages that
-# are one large bitmap each.
+# 1 GB collated or booklet job needs pages of 500 KB or more:
+# KD_DOCBENCH_SOURCE=scanned takes pages that are one large bitmap each, as
+# Ghostscript's pxlmono device makes them of scanned-page noise.
 set -eu
 cd "$(dirname "$0")/.."
 sizes=${1:-10,100,1000}
@@ -24,5 +24,11 @@ cmake --build --preset host --target jobtool jobtool_docbench
 real=build/host/real-documents
 [ -r "$real/man-db-nocache.pxl" ] || jobtool/tests/make-real-documents.sh "$real"
 source=${KD_DOCBENCH_SOURCE:-$real/man-db-nocache.pxl}
+if [ "$source" = scanned ]; then
+    # Six pages of about 1 MB each (jobtool/bench/scanned-pages.ps).
+    source=build/host/scanned-pages.pxl
+    [ -r "$source" ] || gs -q -dBATCH -dNOPAUSE -dSAFER -sDEVICE=pxlmono -r600 -sPAPERSIZE=a4 \
+        -sOutputFile="$source" jobtool/bench/scanned-pages.ps
+fi
 build/host/bin/jobtool_docbench --jobtool build/host/bin/jobtool --source "$source" \
     --sizes "$sizes" --dir "$dir" "$@"
