@@ -270,7 +270,8 @@ int MakeCommand(const std::vector<std::string> &argv, std::ostream &out, std::os
         err << "jobtool: " << error << "\n";
         return kFailed;
     }
-    if (std::optional<uint64_t> pages = CountPages(input))
+    // Only a spooled job has a page limit: the count is a pass of its own.
+    if (std::optional<uint64_t> pages = WillSpool(o) ? CountPages(input) : std::nullopt)
     {
         refusal = PageLimitRefusal(*pages, o);
         if (!refusal.empty())
