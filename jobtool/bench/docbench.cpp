@@ -6,7 +6,7 @@
 // ru_maxrss). Linux only.
 //
 //   jobtool_docbench --jobtool build/host/bin/jobtool --source DOC.pxl [--sizes 10,100,1000] [--dir /tmp/docbench]
-//                    [--keep] [--only collated|booklet]
+//                    [--keep] [--only collated|booklet] [--hook-alone build/host/bin/jobtool_hookalone]
 //
 // tools/docbench.sh runs it on a real document made as the tests make them.
 #include "pclxl/pclxl.h"
@@ -152,7 +152,7 @@ void Report(const std::string &step, const Made &doc, uint64_t bytes, const Meas
 
 int main(int argc, char **argv)
 {
-    std::string jobtool, sourcePath, dir = "/tmp/docbench", sizes = "10,100,1000", only;
+    std::string jobtool, hookAlone, sourcePath, dir = "/tmp/docbench", sizes = "10,100,1000", only;
     bool keep = false;
     for (int i = 1; i < argc; i += 2)
     {
@@ -169,6 +169,10 @@ int main(int argc, char **argv)
         else if (opt == "--jobtool")
         {
             jobtool = argv[i + 1];
+        }
+        else if (opt == "--hook-alone")
+        {
+            hookAlone = argv[i + 1]; // jobtool_hookalone: what run is held against
         }
         else if (opt == "--source")
         {
@@ -247,6 +251,21 @@ int main(int argc, char **argv)
             m = Measure({jobtool, "run", job, "--out", out}, dir + "/" + stem + "-run.log");
             Report(std::string("run ") + c.name, made, made.size, m);
             allOk = allOk && m.ok;
+            if (!hookAlone.empty())
+            {
+                const std::string hookOut = dir + "/hook-" + tag;
+                std::error_code hec;
+                std::filesystem::create_directories(hookOut, hec);
+                const Measured h = Measure({hookAlone, job, hookOut}, dir + "/" + stem + "-hook.log");
+                Report(std::string("hook alone ") + c.name, made, made.size, h);
+                allOk = allOk && h.ok;
+                if (h.ok && h.seconds > 0 && h.cpuSeconds > 0)
+                {
+                    std::printf("   run / hook alone: %.2fx (%.2fx cpu)\n", m.seconds / h.seconds,
+                                m.cpuSeconds / h.cpuSeconds);
+                }
+                std::filesystem::remove_all(hookOut, hec);
+            }
             const std::string printed = out + "/" + stem + "-1.pxl";
             std::error_code ec;
             const uint64_t printedSize = std::filesystem::file_size(printed, ec);
