@@ -6,6 +6,7 @@
 
 #include "cli.h"
 #include "codepage.h"
+#include "fileio.h"
 #include "jobfile.h"
 
 #include <pclxl/writer.h>
@@ -286,14 +287,15 @@ TEST(Edges, OverlayPathsOutsideAsciiAreFoundByTheHook)
     const std::string pxl = dir.Path("one.pxl");
     Write(pxl, Sample("one-page.pxl"));
     const std::string folder = dir.Path("formulaires \xC3\xA9t\xC3\xA9"); // "été"
-    fs::create_directories(folder);
-    const std::string overlay = (fs::path(folder) / "en-t\xC3\xAAte.ovl").string();
+    fs::create_directories(jobtool::FsPath(folder));
+    const std::string overlay = jobtool::Utf8Path(jobtool::FsPath(folder) / jobtool::FsPath("en-t\xC3\xAAte.ovl"));
     const std::string job = dir.Path("one.kdjob");
-    ASSERT_EQ(Tool({"make", pxl, "-o", job, "--overlay-create", overlay}).code, 0);
+    Result made = Tool({"make", pxl, "-o", job, "--overlay-create", overlay});
+    ASSERT_EQ(made.code, 0) << made.err;
     Result created = Tool({"run", job, "--out", dir.Path("out"), "--answer", "ok"});
     EXPECT_EQ(created.code, 0) << created.out;
     EXPECT_TRUE(Has(created.out, "overlay file " + jobtool::ToWindowsPath(overlay))) << created.out;
-    EXPECT_TRUE(fs::is_regular_file(overlay)) << "the overlay is where the person named it";
+    EXPECT_TRUE(fs::is_regular_file(jobtool::FsPath(overlay))) << "the overlay is where the person named it";
 
     ASSERT_EQ(Tool({"make", pxl, "-o", job, "--overlay", overlay}).code, 0);
     Result used = Tool({"run", job, "--out", dir.Path("out")});
