@@ -223,8 +223,28 @@ static void RemoveContents(const WString &dir)
     FindClose(h);
 }
 
+// Removes every file of a directory that matches the pattern.
+static void RemoveFiles(const WString &dir, const WCHAR *pattern)
+{
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW((dir + W("\\") + pattern).c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE)
+    {
+        return;
+    }
+    do
+    {
+        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        {
+            DeleteFileW((dir + W("\\") + fd.cFileName).c_str());
+        }
+    } while (FindNextFileW(h, &fd));
+    FindClose(h);
+}
+
 // The machine's temporary folder is a folder again when a test put a file
-// there, and holds nothing of an earlier run.
+// there, and holds no spool file of an earlier run (nothing else of it is
+// touched: the prefix may be a person's).
 static void ResetTempFolder()
 {
     const DWORD dwAttributes = GetFileAttributesW(kMachineTemp);
@@ -234,7 +254,7 @@ static void ResetTempFolder()
         DeleteFileW(kMachineTemp);
     }
     CreateDirectoryW(kMachineTemp, nullptr);
-    RemoveContents(kMachineTemp);
+    RemoveFiles(kMachineTemp, W("VNT*.tmp"));
 }
 
 std::string NewMachineRoot(std::string *problem)
