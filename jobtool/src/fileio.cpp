@@ -122,6 +122,24 @@ std::FILE *OpenFile(const std::string &path, const char *mode)
 #endif
 }
 
+int RemoveFile(const std::string &path)
+{
+#ifdef _WIN32
+    return _wremove(FsPath(path).c_str());
+#else
+    return std::remove(path.c_str());
+#endif
+}
+
+int RenameFile(const std::string &from, const std::string &to)
+{
+#ifdef _WIN32
+    return _wrename(FsPath(from).c_str(), FsPath(to).c_str());
+#else
+    return std::rename(from.c_str(), to.c_str());
+#endif
+}
+
 std::optional<Bytes> ReadFile(const std::string &path, std::string &error)
 {
     error = CheckReadable(path);

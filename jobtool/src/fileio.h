@@ -39,6 +39,9 @@ std::string Utf8Path(const std::filesystem::path &path);
 // std::fopen of a UTF-8 path on both builds (the Windows C runtime's
 // fopen takes the ANSI code page); errno says why when it fails.
 std::FILE *OpenFile(const std::string &path, const char *mode);
+// std::remove and std::rename of UTF-8 paths; errno says why they fail.
+int RemoveFile(const std::string &path);
+int RenameFile(const std::string &from, const std::string &to);
 // The system's words for an errno value.
 std::string SystemReason(int error);
 // The file name without folder and extension.

@@ -18,7 +18,7 @@ std::string ScratchName(const std::string &beside)
     for (int i = 0;; i++)
     {
         std::string name = beside + ".converting" + (i == 0 ? std::string() : "-" + std::to_string(i)) + ".pxl";
-        if (!std::filesystem::exists(name, ec) && !ec)
+        if (!std::filesystem::exists(FsPath(name), ec) && !ec)
         {
             return name;
         }
@@ -30,8 +30,8 @@ std::string ScratchName(const std::string &beside)
 std::string AbsolutePath(const std::string &path)
 {
     std::error_code ec;
-    std::filesystem::path abs = std::filesystem::absolute(path, ec);
-    return ec ? path : abs.lexically_normal().string();
+    std::filesystem::path abs = std::filesystem::absolute(FsPath(path), ec);
+    return ec ? path : Utf8Path(abs.lexically_normal());
 }
 
 InputDocument ConvertedInput(const std::string &input, const std::string &beside, const ConvertOptions &options)
@@ -48,7 +48,7 @@ InputDocument ConvertedInput(const std::string &input, const std::string &beside
     std::string error;
     in.pxl = ReadFile(scratch, error);
     std::error_code ec;
-    std::filesystem::remove(scratch, ec);
+    std::filesystem::remove(FsPath(scratch), ec);
     if (!in.pxl)
     {
         in.error = error;

@@ -54,7 +54,7 @@ void Write(const std::string &path, const Bytes &data)
 
 Bytes Read(const std::string &path)
 {
-    std::ifstream f(path, std::ios::binary);
+    std::ifstream f(jobtool::FsPath(path), std::ios::binary);
     return Bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
 }
 
@@ -305,6 +305,43 @@ TEST(Edges, OverlayPathsOutsideAsciiAreFoundByTheHook)
     Result cyrillic = Tool({"make", pxl, "-o", job, "--overlay", dir.Path("\xD0\x96.ovl")});
     EXPECT_EQ(cyrillic.code, 2);
     EXPECT_TRUE(Has(cyrillic.err, "--overlay holds U+0416")) << cyrillic.err;
+}
+
+// Folders and files named outside ASCII, through make, run and explain: the
+// tool's paths are UTF-8 on both builds, whatever the system calls take.
+TEST(Edges, NamesOutsideAsciiWorkInEveryCommand)
+{
+    TempDir dir;
+    const fs::path folder = jobtool::FsPath(dir.Path("\xC3\xA9t\xC3\xA9")); // "été"
+    fs::create_directories(folder);
+    const std::string pxl = jobtool::Utf8Path(folder / jobtool::FsPath("r\xC3\xA9sum\xC3\xA9.pxl"));
+    {
+        const Bytes sample = Sample("one-page.pxl");
+        std::ofstream f(jobtool::FsPath(pxl), std::ios::binary);
+        f.write(reinterpret_cast<const char *>(sample.data()), static_cast<std::streamsize>(sample.size()));
+    }
+    const std::string job = jobtool::Utf8Path(folder / jobtool::FsPath("t\xC3\xA2"
+                                                                       "che.kdjob"));
+    Result made = Tool({"make", pxl, "-o", job, "--copies", "2", "--collate"});
+    ASSERT_EQ(made.code, 0) << made.err;
+    spoolsim::LoadedJob loaded = spoolsim::LoadJob(Read(job));
+    ASSERT_TRUE(loaded.job) << loaded.error;
+    EXPECT_EQ(spoolsim::Narrow(loaded.job->documentName), "r\xC3\xA9sum\xC3\xA9.pxl");
+
+    const std::string out = jobtool::Utf8Path(folder / jobtool::FsPath("sortie"));
+    Result run = Tool({"run", job, "--out", out});
+    ASSERT_EQ(run.code, 0) << run.out << run.err;
+    const std::string printed = jobtool::Utf8Path(jobtool::FsPath(out) / jobtool::FsPath("t\xC3\xA2"
+                                                                                         "che-1.pxl"));
+    EXPECT_TRUE(fs::is_regular_file(jobtool::FsPath(printed))) << run.out;
+    EXPECT_TRUE(Has(run.out, "written to " + printed)) << run.out;
+    // A second run replaces the first one's document.
+    Result again = Tool({"run", job, "--out", out});
+    EXPECT_EQ(again.code, 0) << again.out << again.err;
+
+    Result explained = Tool({"explain", printed, "--job", job});
+    EXPECT_EQ(explained.code, 0) << explained.err;
+    EXPECT_TRUE(Has(run.out, explained.out)) << explained.out;
 }
 
 TEST(Edges, DocumentTooLongToSpoolIsRefusedBeforeAnyHeavyWork)
