@@ -58,7 +58,9 @@ const char *BuildName()
     return "windows";
 }
 
-void BeforeMachine(const Options &o)
+// TMP and TEMP name --temp. Set again once the machine is made: the
+// simulated machine names a temporary folder of its own while it lives.
+static void UseTempFolder(const Options &o)
 {
     if (o.temp.empty())
     {
@@ -74,8 +76,14 @@ void BeforeMachine(const Options &o)
     SetEnvironmentVariableW(L"TEMP", temp.c_str());
 }
 
-void AfterMachine(const Options &)
+void BeforeMachine(const Options &o)
 {
+    UseTempFolder(o);
+}
+
+void AfterMachine(const Options &o)
+{
+    UseTempFolder(o);
 }
 
 void Tidy()

@@ -28,6 +28,26 @@ void PutU32(BYTE *to, uint32_t v)
     }
 }
 
+// The job file's paths are UTF-8 on both builds; the Windows C runtime's
+// narrow remove and rename take the ANSI code page.
+int RemovePath(const std::string &path)
+{
+#ifdef _WIN32
+    return _wremove(std::filesystem::u8path(path).c_str());
+#else
+    return std::remove(path.c_str());
+#endif
+}
+
+int RenamePath(const std::string &from, const std::string &to)
+{
+#ifdef _WIN32
+    return _wrename(std::filesystem::u8path(from).c_str(), std::filesystem::u8path(to).c_str());
+#else
+    return std::rename(from.c_str(), to.c_str());
+#endif
+}
+
 std::string Reason()
 {
     return errno != 0 ? std::string(": ") + std::strerror(errno) : std::string();
@@ -45,7 +65,7 @@ JobFileWriter::~JobFileWriter()
     if (m_file != nullptr)
     {
         m_file->out.close();
-        std::remove(m_partPath.c_str());
+        RemovePath(m_partPath);
         delete m_file;
     }
 }
@@ -69,7 +89,7 @@ bool JobFileWriter::Open(const std::string &path, const WString &documentName, b
         return false;
     }
     std::error_code ec;
-    if (std::filesystem::is_directory(path, ec))
+    if (std::filesystem::is_directory(std::filesystem::u8path(path), ec))
     {
         error = "cannot write " + path + ": " + std::strerror(EISDIR);
         return false;
@@ -80,7 +100,7 @@ bool JobFileWriter::Open(const std::string &path, const WString &documentName, b
     m_cSteps = 0;
     m_file = new File;
     errno = 0;
-    m_file->out.open(m_partPath, std::ios::binary | std::ios::trunc);
+    m_file->out.open(std::filesystem::u8path(m_partPath), std::ios::binary | std::ios::trunc);
     if (!m_file->out)
     {
         error = "cannot write " + m_partPath + Reason();
@@ -169,22 +189,22 @@ bool JobFileWriter::Finish(const std::string &source, std::string &error)
     if (!written)
     {
         error = "cannot write " + m_partPath + Reason();
-        std::remove(m_partPath.c_str());
+        RemovePath(m_partPath);
         return false;
     }
     errno = 0;
-    bool placed = std::rename(m_partPath.c_str(), m_path.c_str()) == 0;
+    bool placed = RenamePath(m_partPath, m_path) == 0;
     std::error_code ec;
-    if (!placed && std::filesystem::is_regular_file(m_path, ec) && std::remove(m_path.c_str()) == 0)
+    if (!placed && std::filesystem::is_regular_file(std::filesystem::u8path(m_path), ec) && RemovePath(m_path) == 0)
     {
         // Windows renames only to a name that is free.
         errno = 0;
-        placed = std::rename(m_partPath.c_str(), m_path.c_str()) == 0;
+        placed = RenamePath(m_partPath, m_path) == 0;
     }
     if (!placed)
     {
         error = "cannot put " + m_partPath + " in place as " + m_path + Reason();
-        std::remove(m_partPath.c_str());
+        RemovePath(m_partPath);
         return false;
     }
     return true;

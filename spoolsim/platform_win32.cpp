@@ -169,22 +169,58 @@ void StopListening()
 // The Windows build's machine is the Windows it runs on: its driver folder is
 // emptied before and after every run. That is only sound in a Wine prefix
 // made for the purpose, never on a Windows with printer drivers installed.
-std::string NewMachineRoot(std::string *problem)
+//
+// Its temporary folder is C:\TEMP, as on the Linux build's machine, and not
+// the user's: the hook's spool files and whatever a test puts in place of the
+// folder must not meet the test programs' own temporary files, and the two
+// builds' transcripts name the same folder. TMP and TEMP say so while a
+// machine lives; the user's values come back with the last machine.
+static const WCHAR kMachineTemp[] = W("C:\\TEMP");
+static int g_cMachines = 0;
+static WString g_savedTmp, g_savedTemp;
+static bool g_bHadTmp = false, g_bHadTemp = false;
+
+static bool SaveVariable(const WCHAR *pszName, WString &value)
 {
-    HMODULE hNtdll = GetModuleHandleW(W("ntdll.dll"));
-    if (hNtdll == nullptr || GetProcAddress(hNtdll, "wine_get_version") == nullptr)
-    {
-        if (problem != nullptr)
-        {
-            *problem = "the simulated machine runs only under Wine: on Windows it would empty this system's printer "
-                       "driver folder";
-        }
-    }
-    return std::string();
+    WCHAR sz[MAX_PATH];
+    DWORD cch = GetEnvironmentVariableW(pszName, sz, MAX_PATH);
+    value = cch > 0 && cch < MAX_PATH ? WString(sz, cch) : WString();
+    return cch > 0 && cch < MAX_PATH;
 }
 
-void DropMachineRoot(const std::string &)
+// Removes a directory's contents, folders included: a test may leave a
+// folder where the hook expects a file.
+static void RemoveContents(const WString &dir)
 {
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW((dir + W("\\*")).c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE)
+    {
+        return;
+    }
+    do
+    {
+        const WString name(fd.cFileName);
+        if (name == W(".") || name == W(".."))
+        {
+            continue;
+        }
+        const WString path = dir + W("\\") + name;
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
+        {
+            SetFileAttributesW(path.c_str(), fd.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
+        }
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        {
+            RemoveContents(path);
+            RemoveDirectoryW(path.c_str());
+        }
+        else
+        {
+            DeleteFileW(path.c_str());
+        }
+    } while (FindNextFileW(h, &fd));
+    FindClose(h);
 }
 
 // Removes every file of a directory that matches the pattern.
@@ -206,15 +242,59 @@ static void RemoveFiles(const WString &dir, const WCHAR *pattern)
     FindClose(h);
 }
 
+// The machine's temporary folder is a folder again when a test put a file
+// there, and holds no spool file of an earlier run (nothing else of it is
+// touched: the prefix may be a person's).
+static void ResetTempFolder()
+{
+    const DWORD dwAttributes = GetFileAttributesW(kMachineTemp);
+    if (dwAttributes != INVALID_FILE_ATTRIBUTES && !(dwAttributes & FILE_ATTRIBUTE_DIRECTORY))
+    {
+        SetFileAttributesW(kMachineTemp, FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(kMachineTemp);
+    }
+    CreateDirectoryW(kMachineTemp, nullptr);
+    RemoveFiles(kMachineTemp, W("VNT*.tmp"));
+}
+
+std::string NewMachineRoot(std::string *problem)
+{
+    HMODULE hNtdll = GetModuleHandleW(W("ntdll.dll"));
+    if (hNtdll == nullptr || GetProcAddress(hNtdll, "wine_get_version") == nullptr)
+    {
+        if (problem != nullptr)
+        {
+            *problem = "the simulated machine runs only under Wine: on Windows it would empty this system's printer "
+                       "driver folder";
+        }
+        return std::string();
+    }
+    if (g_cMachines++ == 0)
+    {
+        g_bHadTmp = SaveVariable(W("TMP"), g_savedTmp);
+        g_bHadTemp = SaveVariable(W("TEMP"), g_savedTemp);
+        SetEnvironmentVariableW(W("TMP"), kMachineTemp);
+        SetEnvironmentVariableW(W("TEMP"), kMachineTemp);
+    }
+    ResetTempFolder();
+    return std::string();
+}
+
+void DropMachineRoot(const std::string &)
+{
+    if (g_cMachines > 0 && --g_cMachines == 0)
+    {
+        SetEnvironmentVariableW(W("TMP"), g_bHadTmp ? g_savedTmp.c_str() : nullptr);
+        SetEnvironmentVariableW(W("TEMP"), g_bHadTemp ? g_savedTemp.c_str() : nullptr);
+    }
+}
+
 void CleanDriverDirectory()
 {
-    RemoveFiles(DriverDir(), W("*"));
-    WCHAR szTemp[MAX_PATH];
-    DWORD cch = GetTempPathW(MAX_PATH, szTemp);
-    if (cch > 0 && cch < MAX_PATH)
+    RemoveContents(DriverDir());
+    if (g_cMachines > 0)
     {
-        WString temp(szTemp);
-        RemoveFiles(temp.substr(0, temp.size() - 1), W("VNT*.tmp"));
+        ResetTempFolder();
     }
 }
 

@@ -245,7 +245,7 @@ int MakeCommand(const std::vector<std::string> &argv, std::ostream &out, std::os
     }
     if (o.documentName.empty())
     {
-        o.documentName = std::filesystem::path(input).filename().string();
+        o.documentName = Utf8Path(FsPath(input).filename());
     }
     std::string check = CheckOptions(o);
     if (!check.empty())
@@ -281,7 +281,7 @@ int MakeCommand(const std::vector<std::string> &argv, std::ostream &out, std::os
         }
     }
     std::error_code ec;
-    if (!overlayHostPath.empty() && !std::filesystem::is_regular_file(overlayHostPath, ec))
+    if (!overlayHostPath.empty() && !std::filesystem::is_regular_file(FsPath(overlayHostPath), ec))
     {
         err << "jobtool: warning: the overlay file " << overlayHostPath
             << " does not exist here; the job will be refused on a machine where it does not exist when it runs\n";

@@ -132,8 +132,8 @@ int RunCommand(const std::vector<std::string> &argv, std::ostream &out, std::ost
             << " steps)\n";
     }
     std::error_code ec;
-    std::filesystem::create_directories(outDir, ec);
-    if (ec || !std::filesystem::is_directory(outDir, ec))
+    std::filesystem::create_directories(FsPath(outDir), ec);
+    if (ec || !std::filesystem::is_directory(FsPath(outDir), ec))
     {
         err << "jobtool: cannot make the folder " << outDir << ": " << (ec ? ec.message() : SystemReason(ENOTDIR))
             << "\n";

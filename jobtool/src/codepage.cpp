@@ -4,10 +4,6 @@
 #include <cstdio>
 #include <vector>
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
-
 namespace jobtool
 {
 
@@ -69,7 +65,6 @@ std::string CodePoint(char32_t c)
     return sz;
 }
 
-#ifndef _WIN32
 // UTF-8 to code points; false, with the offset of the first bad byte, for
 // bytes that are not UTF-8 (overlong forms and surrogates included).
 bool DecodeUtf8(const std::string &s, std::vector<char32_t> &out, size_t &bad)
@@ -106,40 +101,11 @@ bool DecodeUtf8(const std::string &s, std::vector<char32_t> &out, size_t &bad)
     return true;
 }
 
-#endif
-
-// The argument as code points, from the user's encoding.
+// The argument as code points: UTF-8 on both builds (the Windows build's
+// main takes the wide command line).
 bool DecodeArgument(const std::string &argument, std::vector<char32_t> &out, size_t &bad)
 {
-#ifdef _WIN32
-    // The C runtime gives the arguments in the ANSI code page.
-    if (argument.empty())
-    {
-        return true;
-    }
-    const int cch = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, argument.data(),
-                                        static_cast<int>(argument.size()), nullptr, 0);
-    if (cch <= 0)
-    {
-        bad = 0;
-        return false;
-    }
-    std::wstring wide(static_cast<size_t>(cch), L'\0');
-    MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, argument.data(), static_cast<int>(argument.size()), &wide[0],
-                        cch);
-    for (size_t i = 0; i < wide.size(); i++)
-    {
-        char32_t c = static_cast<char16_t>(wide[i]);
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < wide.size())
-        {
-            c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<char16_t>(wide[++i]) - 0xDC00);
-        }
-        out.push_back(c);
-    }
-    return true;
-#else
     return DecodeUtf8(argument, out, bad);
-#endif
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "convert.h"
 
+#include "fileio.h"
 #include "programs.h"
 
 #include <algorithm>
@@ -204,7 +205,7 @@ void RemoveQuietly(const std::string &path)
 // written gets the system's reason rather than Ghostscript's.
 std::string PrepareOutput(const std::string &path)
 {
-    std::FILE *f = std::fopen(path.c_str(), "wb");
+    std::FILE *f = OpenFile(path, "wb");
     if (f == nullptr)
     {
         return "cannot write " + path + ": " + std::strerror(errno);
@@ -296,7 +297,7 @@ const char *FormatName(DocumentFormat format)
 FormatFound DetectFileFormat(const std::string &path)
 {
     FormatFound found;
-    std::FILE *f = std::fopen(path.c_str(), "rb");
+    std::FILE *f = OpenFile(path, "rb");
     if (f == nullptr)
     {
         found.error = "cannot open " + path + ": " + std::strerror(errno);

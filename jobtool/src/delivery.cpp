@@ -1,5 +1,7 @@
 #include "delivery.h"
 
+#include "fileio.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -31,7 +33,7 @@ bool SyncToDisk(std::FILE *f)
 
 bool WriteDurably(const std::string &path, const std::vector<uint8_t> &data, std::string &error)
 {
-    std::FILE *f = std::fopen(path.c_str(), "wb");
+    std::FILE *f = OpenFile(path, "wb");
     if (f == nullptr)
     {
         error = "cannot write " + path + ": " + std::strerror(errno);
@@ -58,7 +60,7 @@ bool WriteDurably(const std::string &path, const std::vector<uint8_t> &data, std
     {
         error = "cannot write " + path + ": " + std::strerror(why);
         std::error_code ec;
-        std::filesystem::remove(path, ec);
+        std::filesystem::remove(FsPath(path), ec);
     }
     return ok;
 }
@@ -72,7 +74,7 @@ Delivered Delivery::Deliver(int number, const std::vector<uint8_t> &data, const 
 {
     Delivered d;
     d.number = number;
-    const std::string path = (std::filesystem::path(m_dir) / (m_stem + "-" + std::to_string(number) + ".pxl")).string();
+    const std::string path = Utf8Path(FsPath(m_dir) / FsPath(m_stem + "-" + std::to_string(number) + ".pxl"));
     if (!WriteDurably(path, data, d.error))
     {
         return d;
@@ -85,7 +87,7 @@ Delivered Delivery::DeliverFile(int number, const std::string &path, const std::
 {
     Delivered d;
     d.number = number;
-    std::FILE *f = std::fopen(path.c_str(), "ab");
+    std::FILE *f = OpenFile(path, "ab");
     bool ok = f != nullptr && SyncToDisk(f);
     int why = errno;
     if (f != nullptr && std::fclose(f) != 0 && ok)
@@ -97,7 +99,7 @@ Delivered Delivery::DeliverFile(int number, const std::string &path, const std::
     {
         d.error = "cannot write " + path + ": " + std::strerror(why);
         std::error_code ec;
-        std::filesystem::remove(path, ec); // no half document waits for a person
+        std::filesystem::remove(FsPath(path), ec); // no half document waits for a person
         return d;
     }
     d.path = path;

@@ -1,6 +1,7 @@
 #include "driver.h"
 
 #include "faultpoint.h"
+#include "fileio.h"
 #include "progress.h"
 
 #include "pclxl/documentstream.h"
@@ -583,7 +584,7 @@ class Relocated
         m_file.reset();
         if (!m_scratch.empty())
         {
-            std::remove(m_scratch.c_str());
+            RemoveFile(m_scratch);
         }
     }
     Relocated(const Relocated &) = delete;

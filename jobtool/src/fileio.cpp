@@ -9,6 +9,10 @@
 #include <memory>
 #include <system_error>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace jobtool
 {
 
@@ -54,7 +58,7 @@ std::string SystemReason(int error)
 std::string CheckReadable(const std::string &path)
 {
     std::error_code ec;
-    const fs::file_status st = fs::status(path, ec);
+    const fs::file_status st = fs::status(FsPath(path), ec);
     if (ec)
     {
         return "cannot open " + path + ": " + ec.message();
@@ -71,7 +75,7 @@ std::string CheckReadable(const std::string &path)
     {
         return "cannot read " + path + ": it is " + KindOf(st.type()) + ", not a file";
     }
-    const uintmax_t size = fs::file_size(path, ec);
+    const uintmax_t size = fs::file_size(FsPath(path), ec);
     if (ec)
     {
         return "cannot read " + path + ": " + ec.message();
@@ -84,6 +88,58 @@ std::string CheckReadable(const std::string &path)
     return std::string();
 }
 
+std::filesystem::path FsPath(const std::string &utf8)
+{
+    return std::filesystem::u8path(utf8);
+}
+
+std::string Utf8Path(const std::filesystem::path &path)
+{
+    return path.u8string();
+}
+
+std::FILE *OpenFile(const std::string &path, const char *mode)
+{
+#ifdef _WIN32
+    auto widen = [](const std::string &s) {
+        const int cch = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+        std::wstring w(cch > 0 ? static_cast<size_t>(cch) : 0, L'\0');
+        if (cch > 0)
+        {
+            MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), &w[0], cch);
+        }
+        return w;
+    };
+    const std::wstring wide = widen(path);
+    if (wide.empty() && !path.empty())
+    {
+        errno = EINVAL;
+        return nullptr;
+    }
+    return _wfopen(wide.c_str(), widen(mode).c_str());
+#else
+    return std::fopen(path.c_str(), mode);
+#endif
+}
+
+int RemoveFile(const std::string &path)
+{
+#ifdef _WIN32
+    return _wremove(FsPath(path).c_str());
+#else
+    return std::remove(path.c_str());
+#endif
+}
+
+int RenameFile(const std::string &from, const std::string &to)
+{
+#ifdef _WIN32
+    return _wrename(FsPath(from).c_str(), FsPath(to).c_str());
+#else
+    return std::rename(from.c_str(), to.c_str());
+#endif
+}
+
 std::optional<Bytes> ReadFile(const std::string &path, std::string &error)
 {
     error = CheckReadable(path);
@@ -92,7 +148,7 @@ std::optional<Bytes> ReadFile(const std::string &path, std::string &error)
         return std::nullopt;
     }
     errno = 0;
-    std::unique_ptr<std::FILE, FileCloser> f(std::fopen(path.c_str(), "rb"));
+    std::unique_ptr<std::FILE, FileCloser> f(OpenFile(path, "rb"));
     if (!f)
     {
         error = "cannot open " + path + ": " + SystemReason(errno);
@@ -140,7 +196,7 @@ std::optional<spoolsim::Job> ReadJobFile(const std::string &path, std::string &e
 bool WriteFile(const std::string &path, const Bytes &data, std::string &error)
 {
     errno = 0;
-    std::FILE *f = std::fopen(path.c_str(), "wb");
+    std::FILE *f = OpenFile(path, "wb");
     if (f == nullptr)
     {
         error = "cannot write " + path + ": " + SystemReason(errno);
@@ -155,9 +211,9 @@ bool WriteFile(const std::string &path, const Bytes &data, std::string &error)
         error = "cannot write " + path + ": " + SystemReason(reason != 0 ? reason : EIO);
         // A partial file would pass for a whole one; a device stays.
         std::error_code ec;
-        if (fs::is_regular_file(path, ec))
+        if (fs::is_regular_file(FsPath(path), ec))
         {
-            fs::remove(path, ec);
+            fs::remove(FsPath(path), ec);
         }
         return false;
     }
@@ -167,12 +223,12 @@ bool WriteFile(const std::string &path, const Bytes &data, std::string &error)
 bool SameFile(const std::string &a, const std::string &b)
 {
     std::error_code ec;
-    return fs::equivalent(a, b, ec) && !ec;
+    return fs::equivalent(FsPath(a), FsPath(b), ec) && !ec;
 }
 
 std::string Stem(const std::string &path)
 {
-    return std::filesystem::path(path).stem().string();
+    return Utf8Path(FsPath(path).stem());
 }
 
 } // namespace jobtool

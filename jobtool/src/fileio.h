@@ -6,6 +6,8 @@
 #include "spoolsim.h"
 
 #include <cstdint>
+#include <cstdio>
+#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -29,6 +31,17 @@ std::string CheckReadable(const std::string &path);
 // Both paths name one existing file (the same file by identity, whatever
 // the spelling).
 bool SameFile(const std::string &a, const std::string &b);
+// The tool's paths are UTF-8 on both builds. std::filesystem of the
+// Windows build reads a plain string in the ANSI code page but writes one
+// in UTF-8, so paths cross into it through these two.
+std::filesystem::path FsPath(const std::string &utf8);
+std::string Utf8Path(const std::filesystem::path &path);
+// std::fopen of a UTF-8 path on both builds (the Windows C runtime's
+// fopen takes the ANSI code page); errno says why when it fails.
+std::FILE *OpenFile(const std::string &path, const char *mode);
+// std::remove and std::rename of UTF-8 paths; errno says why they fail.
+int RemoveFile(const std::string &path);
+int RenameFile(const std::string &from, const std::string &to);
 // The system's words for an errno value.
 std::string SystemReason(int error);
 // The file name without folder and extension.

@@ -12,7 +12,7 @@ ScratchFile::~ScratchFile()
     if (!m_path.empty())
     {
         std::error_code ec;
-        std::filesystem::remove(m_path, ec);
+        std::filesystem::remove(FsPath(m_path), ec);
     }
 }
 
@@ -33,7 +33,7 @@ std::string ScratchName(const std::string &beside, const std::string &suffix)
     for (int i = 0;; i++)
     {
         std::string name = beside + suffix + (i == 0 ? std::string() : "-" + std::to_string(i)) + ".pxl";
-        if (!std::filesystem::exists(name, ec) && !ec)
+        if (!std::filesystem::exists(FsPath(name), ec) && !ec)
         {
             return name;
         }
@@ -43,8 +43,8 @@ std::string ScratchName(const std::string &beside, const std::string &suffix)
 std::string AbsolutePath(const std::string &path)
 {
     std::error_code ec;
-    std::filesystem::path abs = std::filesystem::absolute(path, ec);
-    return ec ? path : abs.lexically_normal().string();
+    std::filesystem::path abs = std::filesystem::absolute(FsPath(path), ec);
+    return ec ? path : Utf8Path(abs.lexically_normal());
 }
 
 InputDocument ConvertedInput(const std::string &input, const std::string &scratchPath, const ConvertOptions &options)

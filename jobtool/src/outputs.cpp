@@ -21,7 +21,7 @@ const char kJobMagic[] = "KDJOB\r\n\x1A";
 
 bool StartsAsJobFile(const std::string &path)
 {
-    std::ifstream f(path, std::ios::binary);
+    std::ifstream f(FsPath(path), std::ios::binary);
     char head[sizeof(kJobMagic) - 1] = {};
     f.read(head, sizeof(head));
     return f.gcount() == static_cast<std::streamsize>(sizeof(head)) && std::memcmp(head, kJobMagic, sizeof(head)) == 0;
@@ -36,12 +36,12 @@ std::string JobOutputRefusal(const std::string &input, const std::string &output
         return "the output " + output + " is the input document itself; choose another -o";
     }
     std::error_code ec;
-    const fs::file_status st = fs::status(output, ec);
+    const fs::file_status st = fs::status(FsPath(output), ec);
     if (ec || st.type() != fs::file_type::regular)
     {
         return std::string(); // nothing there, or a folder or device that the write reports
     }
-    if (fs::file_size(output, ec) > 0 && !ec && !StartsAsJobFile(output))
+    if (fs::file_size(FsPath(output), ec) > 0 && !ec && !StartsAsJobFile(output))
     {
         return output + " exists and is not a job file; make does not overwrite it (remove it or choose another -o)";
     }
@@ -52,7 +52,7 @@ bool RemoveEarlierDocuments(const std::string &folder, const std::string &stem, 
                             std::vector<std::string> &removed, std::string &error)
 {
     std::error_code ec;
-    fs::directory_iterator it(folder, ec), end;
+    fs::directory_iterator it(FsPath(folder), ec), end;
     if (ec)
     {
         // A folder that does not exist holds nothing; run makes it.
@@ -61,7 +61,7 @@ bool RemoveEarlierDocuments(const std::string &folder, const std::string &stem, 
     std::vector<fs::path> earlier;
     for (; it != end; it.increment(ec))
     {
-        const std::string name = it->path().filename().string();
+        const std::string name = Utf8Path(it->path().filename());
         // stem-N.pxl, N a number of digits only.
         if (name.size() <= stem.size() + 5 || name.compare(0, stem.size(), stem) != 0 || name[stem.size()] != '-' ||
             name.compare(name.size() - 4, 4, ".pxl") != 0)
@@ -75,7 +75,7 @@ bool RemoveEarlierDocuments(const std::string &folder, const std::string &stem, 
             digits = digits && std::isdigit(static_cast<unsigned char>(c)) != 0;
         }
         std::error_code typeEc;
-        if (digits && it->is_regular_file(typeEc) && !SameFile(it->path().string(), keep))
+        if (digits && it->is_regular_file(typeEc) && !SameFile(Utf8Path(it->path()), keep))
         {
             earlier.push_back(it->path());
         }
@@ -90,7 +90,7 @@ bool RemoveEarlierDocuments(const std::string &folder, const std::string &stem, 
     {
         if (!fs::remove(p, ec) && ec)
         {
-            error = "cannot remove the earlier document " + p.string() + ": " + ec.message();
+            error = "cannot remove the earlier document " + Utf8Path(p) + ": " + ec.message();
             return false;
         }
         removed.push_back(p.filename().string());

@@ -1,5 +1,7 @@
 #include "picture.h"
 
+#include "fileio.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -438,7 +440,7 @@ void DrawPicture(std::ostream &out, const Picture &picture, const ThumbnailSourc
 bool WritePicture(const std::string &path, const Picture &picture, const ThumbnailSource &thumbnails,
                   std::string &error)
 {
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    std::ofstream f(FsPath(path), std::ios::binary | std::ios::trunc);
     if (!f)
     {
         error = "cannot write " + path + ": " + std::strerror(errno);

@@ -1,6 +1,7 @@
 #include "printedfiles.h"
 
 #include "faultpoint.h"
+#include "fileio.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -22,7 +23,7 @@ PrintedFiles::~PrintedFiles() = default;
 // index in the run and renamed then.
 std::string PrintedFiles::PartPath(size_t document) const
 {
-    return (std::filesystem::path(folder_) / (stem_ + "-document" + std::to_string(document) + ".part")).string();
+    return Utf8Path(FsPath(folder_) / FsPath(stem_ + "-document" + std::to_string(document) + ".part"));
 }
 
 std::function<void(const char *)> g_faultPoint;
@@ -75,28 +76,27 @@ bool PrintedFiles::Complete(int number, bool keep, Printed &p)
     f.sink.reset();
     if (!keep || !closed)
     {
-        std::remove(f.path.c_str()); // dropped by the spooler, or cut short
+        RemoveFile(f.path); // dropped by the spooler, or cut short
         f.path.clear();
         return closed;
     }
-    const std::string path =
-        (std::filesystem::path(folder_) / (stem_ + "-" + std::to_string(number) + ".pxl")).string();
+    const std::string path = Utf8Path(FsPath(folder_) / FsPath(stem_ + "-" + std::to_string(number) + ".pxl"));
     // A file of an earlier run goes first (renaming onto it fails on
     // Windows); anything else under the name stays, and the document fails.
     std::error_code ec;
-    if (std::filesystem::is_directory(path, ec))
+    if (std::filesystem::is_directory(FsPath(path), ec))
     {
         error_ = "cannot write " + path + ": " + std::strerror(EISDIR);
-        std::remove(f.path.c_str());
+        RemoveFile(f.path);
         f.path.clear();
         return false;
     }
-    std::remove(path.c_str());
+    RemoveFile(path);
     errno = 0;
-    if (std::rename(f.path.c_str(), path.c_str()) != 0)
+    if (RenameFile(f.path, path) != 0)
     {
         error_ = "cannot write " + path + ": " + std::strerror(errno);
-        std::remove(f.path.c_str());
+        RemoveFile(f.path);
         f.path.clear();
         return false;
     }
@@ -112,7 +112,7 @@ void PrintedFiles::DiscardUnfinished()
         if (f.sink)
         {
             f.sink.reset();
-            std::remove(f.path.c_str());
+            RemoveFile(f.path);
             f.path.clear();
         }
     }

@@ -2,15 +2,15 @@
 
 #include <windows.h>
 
-#include <cstring>
-
 namespace jobtool
 {
 
 namespace
 {
 
-char g_paths[ScratchGuard::kMostFiles][MAX_PATH * 4];
+// Wide names, made when a file is added: the handler runs on a thread of
+// its own and only deletes.
+WCHAR g_paths[ScratchGuard::kMostFiles][MAX_PATH * 4];
 volatile LONG g_count = 0;
 
 BOOL WINAPI OnConsoleEventWhileMaking(DWORD event)
@@ -18,7 +18,7 @@ BOOL WINAPI OnConsoleEventWhileMaking(DWORD event)
     (void)event;
     for (LONG i = 0; i < g_count; i++)
     {
-        DeleteFileA(g_paths[i]);
+        DeleteFileW(g_paths[i]);
     }
     g_count = 0;
     return FALSE; // the default handler ends the process
@@ -40,11 +40,16 @@ ScratchGuard::~ScratchGuard()
 
 bool ScratchGuard::Add(const std::string &path)
 {
-    if (g_count >= kMostFiles || path.size() >= sizeof(g_paths[0]))
+    if (g_count >= kMostFiles)
     {
         return false;
     }
-    std::memcpy(g_paths[g_count], path.c_str(), path.size() + 1);
+    const int cch = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.c_str(), -1, g_paths[g_count],
+                                        static_cast<int>(sizeof(g_paths[0]) / sizeof(WCHAR)));
+    if (cch <= 0)
+    {
+        return false;
+    }
     InterlockedIncrement(&g_count);
     return true;
 }

@@ -6,6 +6,7 @@
 
 #include "cli.h"
 #include "codepage.h"
+#include "fileio.h"
 #include "jobfile.h"
 
 #include <pclxl/writer.h>
@@ -53,7 +54,7 @@ void Write(const std::string &path, const Bytes &data)
 
 Bytes Read(const std::string &path)
 {
-    std::ifstream f(path, std::ios::binary);
+    std::ifstream f(jobtool::FsPath(path), std::ios::binary);
     return Bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
 }
 
@@ -286,14 +287,15 @@ TEST(Edges, OverlayPathsOutsideAsciiAreFoundByTheHook)
     const std::string pxl = dir.Path("one.pxl");
     Write(pxl, Sample("one-page.pxl"));
     const std::string folder = dir.Path("formulaires \xC3\xA9t\xC3\xA9"); // "été"
-    fs::create_directories(folder);
-    const std::string overlay = (fs::path(folder) / "en-t\xC3\xAAte.ovl").string();
+    fs::create_directories(jobtool::FsPath(folder));
+    const std::string overlay = jobtool::Utf8Path(jobtool::FsPath(folder) / jobtool::FsPath("en-t\xC3\xAAte.ovl"));
     const std::string job = dir.Path("one.kdjob");
-    ASSERT_EQ(Tool({"make", pxl, "-o", job, "--overlay-create", overlay}).code, 0);
+    Result made = Tool({"make", pxl, "-o", job, "--overlay-create", overlay});
+    ASSERT_EQ(made.code, 0) << made.err;
     Result created = Tool({"run", job, "--out", dir.Path("out"), "--answer", "ok"});
     EXPECT_EQ(created.code, 0) << created.out;
     EXPECT_TRUE(Has(created.out, "overlay file " + jobtool::ToWindowsPath(overlay))) << created.out;
-    EXPECT_TRUE(fs::is_regular_file(overlay)) << "the overlay is where the person named it";
+    EXPECT_TRUE(fs::is_regular_file(jobtool::FsPath(overlay))) << "the overlay is where the person named it";
 
     ASSERT_EQ(Tool({"make", pxl, "-o", job, "--overlay", overlay}).code, 0);
     Result used = Tool({"run", job, "--out", dir.Path("out")});
@@ -303,6 +305,43 @@ TEST(Edges, OverlayPathsOutsideAsciiAreFoundByTheHook)
     Result cyrillic = Tool({"make", pxl, "-o", job, "--overlay", dir.Path("\xD0\x96.ovl")});
     EXPECT_EQ(cyrillic.code, 2);
     EXPECT_TRUE(Has(cyrillic.err, "--overlay holds U+0416")) << cyrillic.err;
+}
+
+// Folders and files named outside ASCII, through make, run and explain: the
+// tool's paths are UTF-8 on both builds, whatever the system calls take.
+TEST(Edges, NamesOutsideAsciiWorkInEveryCommand)
+{
+    TempDir dir;
+    const fs::path folder = jobtool::FsPath(dir.Path("\xC3\xA9t\xC3\xA9")); // "été"
+    fs::create_directories(folder);
+    const std::string pxl = jobtool::Utf8Path(folder / jobtool::FsPath("r\xC3\xA9sum\xC3\xA9.pxl"));
+    {
+        const Bytes sample = Sample("one-page.pxl");
+        std::ofstream f(jobtool::FsPath(pxl), std::ios::binary);
+        f.write(reinterpret_cast<const char *>(sample.data()), static_cast<std::streamsize>(sample.size()));
+    }
+    const std::string job = jobtool::Utf8Path(folder / jobtool::FsPath("t\xC3\xA2"
+                                                                       "che.kdjob"));
+    Result made = Tool({"make", pxl, "-o", job, "--copies", "2", "--collate"});
+    ASSERT_EQ(made.code, 0) << made.err;
+    spoolsim::LoadedJob loaded = spoolsim::LoadJob(Read(job));
+    ASSERT_TRUE(loaded.job) << loaded.error;
+    EXPECT_EQ(spoolsim::Narrow(loaded.job->documentName), "r\xC3\xA9sum\xC3\xA9.pxl");
+
+    const std::string out = jobtool::Utf8Path(folder / jobtool::FsPath("sortie"));
+    Result run = Tool({"run", job, "--out", out});
+    ASSERT_EQ(run.code, 0) << run.out << run.err;
+    const std::string printed = jobtool::Utf8Path(jobtool::FsPath(out) / jobtool::FsPath("t\xC3\xA2"
+                                                                                         "che-1.pxl"));
+    EXPECT_TRUE(fs::is_regular_file(jobtool::FsPath(printed))) << run.out;
+    EXPECT_TRUE(Has(run.out, "written to " + printed)) << run.out;
+    // A second run replaces the first one's document.
+    Result again = Tool({"run", job, "--out", out});
+    EXPECT_EQ(again.code, 0) << again.out << again.err;
+
+    Result explained = Tool({"explain", printed, "--job", job});
+    EXPECT_EQ(explained.code, 0) << explained.err;
+    EXPECT_TRUE(Has(run.out, explained.out)) << explained.out;
 }
 
 TEST(Edges, DocumentTooLongToSpoolIsRefusedBeforeAnyHeavyWork)

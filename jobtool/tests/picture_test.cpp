@@ -4,6 +4,7 @@
 #include "paper_support.h"
 
 #include "picture.h"
+#include "programs.h"
 #include "svgread.h"
 #include "thumbnails.h"
 #include "tool_run.h"
@@ -570,7 +571,8 @@ TEST(PictureOfARun, ABookletTurnedByHandShowsEverySideAsThePageMapSaysWithTheTur
     EXPECT_TRUE(Contains(told, "Put the printed sheets back into the multi-purpose tray, printed side up, top edge "
                                "first, in the order they came out"))
         << told;
-    EXPECT_TRUE(Contains(told, "The first pass is in " + dir.Path("out") + "/b-1.pxl, a complete print job")) << told;
+    const std::string firstPass = (std::filesystem::path(dir.Path("out")) / "b-1.pxl").string();
+    EXPECT_TRUE(Contains(told, "The first pass is in " + firstPass + ", a complete print job")) << told;
 }
 
 TEST(PictureOfARun, ExplainDrawsOneDocumentAndPointsJobFilesToShow)
@@ -616,7 +618,8 @@ TEST(PictureOfARun, APdfJobShowsThumbnailsOfItsSourcePages)
     }
     TempDir dir;
     ToolRun made = Tool({"make", kMimeInfoDocument, "--booklet", "printer", "-o", dir.Path("m.kdjob")});
-    if (made.code == 1 && Contains(made.err, "install the Debian package ghostscript"))
+    if (made.code == 1 &&
+        (Contains(made.err, "install the Debian package ghostscript") || Contains(made.err, jobtool::kNotOnThisBuild)))
     {
         GTEST_SKIP() << made.err;
     }

@@ -141,15 +141,16 @@ TEST(Reasons, SpoolFileThatCannotBeMadeAndPagesBeyondTheIndex)
     collate.copies = 2;
     collate.collate = true;
     // A file where the temporary folder should be (a missing one the system
-    // makes again).
-    Attempt noTemp = RunWith(Made("sample.pxl", collate), IDOK, [](spoolsim::Spooler &) {
-        const spoolsim::WString temp = TempFolder();
+    // makes again). The folder is the machine's, named while it runs.
+    spoolsim::WString temp;
+    Attempt noTemp = RunWith(Made("sample.pxl", collate), IDOK, [&temp](spoolsim::Spooler &) {
+        temp = TempFolder();
         ASSERT_TRUE(RemoveDirectoryW(temp.c_str()));
         ASSERT_TRUE(spoolsim::Machine::WriteFileBytes(temp, spoolsim::ToBytes("not a folder")));
     });
     ASSERT_FALSE(noTemp.replay.problems.empty());
-    EXPECT_TRUE(noTemp.Says("the hook could not create its spool file in " + spoolsim::Narrow(TempFolder()) + ": " +
-                            spoolsim::Narrow(TempFolder()) + " is a file, not a folder"))
+    EXPECT_TRUE(noTemp.Says("the hook could not create its spool file in " + spoolsim::Narrow(temp) + ": " +
+                            spoolsim::Narrow(temp) + " is a file, not a folder"))
         << noTemp.Report();
 
     // One page more than the index holds, as the rendering driver marks them.

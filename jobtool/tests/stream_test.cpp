@@ -102,7 +102,9 @@ TEST(Streaming, RunWritesEachDocumentAsThePrinterReceivedIt)
         for (const spoolsim::Document *doc : kept.run.PrinterDocuments())
         {
             n++;
-            const std::string path = dir.Path("out") + "/sample-" + std::to_string(n) + ".pxl";
+            // Named as the tool names it: with the system's separator.
+            const std::string path =
+                (std::filesystem::path(dir.Path("out")) / ("sample-" + std::to_string(n) + ".pxl")).string();
             if (doc->ended && !doc->data.empty())
             {
                 EXPECT_EQ(ReadAll(path), doc->data) << path;
@@ -154,7 +156,7 @@ TEST(Streaming, ExplainOfTheFileIsThePageMapOfTheBytes)
     const std::string job = MakeJobFile(dir, {"--copies", "2", "--collate", "--watermark", "DRAFT"});
     Result run = Tool({"run", job, "--out", dir.Path("out")});
     ASSERT_EQ(run.code, 0) << run.out << run.err;
-    const std::string printed = dir.Path("out") + "/sample-1.pxl";
+    const std::string printed = (std::filesystem::path(dir.Path("out")) / "sample-1.pxl").string();
     Result explained = Tool({"explain", printed, "--job", job});
     EXPECT_EQ(explained.code, 0) << explained.err;
     spoolsim::LoadedJob loaded = spoolsim::LoadJob(ReadAll(job));

@@ -1,5 +1,7 @@
 #include "support.h"
 
+#include "fileio.h"
+
 #include <pclxl/samples.h>
 
 #include <filesystem>
@@ -109,18 +111,18 @@ TempDir::TempDir()
     std::filesystem::path p =
         std::filesystem::temp_directory_path() / ("jobtool-test-" + std::to_string(rd()) + std::to_string(rd()));
     std::filesystem::create_directories(p);
-    m_dir = p.string();
+    m_dir = jobtool::Utf8Path(p);
 }
 
 TempDir::~TempDir()
 {
     std::error_code ec;
-    std::filesystem::remove_all(m_dir, ec);
+    std::filesystem::remove_all(jobtool::FsPath(m_dir), ec);
 }
 
 std::string TempDir::Path(const std::string &name) const
 {
-    return (std::filesystem::path(m_dir) / name).string();
+    return jobtool::Utf8Path(jobtool::FsPath(m_dir) / jobtool::FsPath(name));
 }
 
 } // namespace jobtool_test

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 
 namespace pclxl
 {
@@ -33,7 +34,7 @@ bool MemorySource::read(uint64_t offset, uint8_t *out, size_t n)
 FileSource::FileSource(const std::string &path) : path_(path)
 {
     errno = 0;
-    file_.open(path, std::ios::binary);
+    file_.open(std::filesystem::u8path(path), std::ios::binary); // UTF-8 on both builds
     if (!file_)
     {
         error_ = "cannot open " + path + SystemReason();
@@ -70,7 +71,7 @@ bool FileSource::read(uint64_t offset, uint8_t *out, size_t n)
 FileSink::FileSink(const std::string &path) : path_(path)
 {
     errno = 0;
-    file_.open(path, std::ios::binary | std::ios::trunc);
+    file_.open(std::filesystem::u8path(path), std::ios::binary | std::ios::trunc);
     if (!file_)
     {
         error_ = "cannot write " + path + SystemReason();

@@ -308,5 +308,33 @@ TEST_F(HookCore, DeferredTextFileThatCannotBeCreatedFailsTheStart)
     EXPECT_EQ(r.boxes[0].style, static_cast<UINT>(MB_OK));
 }
 
+// A machine starts without what a run before it left: a folder where the
+// hook makes textout.teq, a file where the temporary folder is. (Under Wine
+// the machine is the prefix, kept from test to test.)
+TEST_F(HookCore, AMachineStartsWithoutWhatTheRunBeforeLeft)
+{
+    WCHAR szTemp[MAX_PATH];
+    const DWORD cch = GetTempPathW(MAX_PATH, szTemp);
+    ASSERT_TRUE(cch > 1 && cch < MAX_PATH);
+    const WString temp(szTemp, cch - 1);
+    ASSERT_TRUE(CreateDirectoryW(spoolsim::DriverFile(W("textout.teq")).c_str(), nullptr));
+    ASSERT_TRUE(RemoveDirectoryW(temp.c_str()));
+    ASSERT_TRUE(Machine::WriteFileBytes(temp, ToBytes("not a folder")));
+
+    UseMachine();
+    const DWORD dwTemp = GetFileAttributesW(temp.c_str());
+    EXPECT_TRUE(dwTemp != INVALID_FILE_ATTRIBUTES && (dwTemp & FILE_ATTRIBUTE_DIRECTORY) != 0);
+    RunResult r = Run(JobBuilder()
+                          .Settings(DeferSettings())
+                          .StartPage()
+                          .Write(markers::DeferStart())
+                          .Write("T")
+                          .Write(markers::DeferEnd())
+                          .EndPage()
+                          .Build());
+    EXPECT_TRUE(r.AllWritesSucceeded());
+    EXPECT_PARTS(r.PrinterDocument(0).data, {P("deferred", "T")});
+}
+
 } // namespace
 } // namespace scenarios
