@@ -465,8 +465,8 @@ const Bytes *JobFileSteps::Data(size_t i, Bytes &buffer) const
 std::string JobFileSteps::Changed(size_t i) const
 {
     const Entry &e = m_steps[i];
-    return "the job file " + m_path + " changed after it was checked: step " + std::to_string(i + 1) + " (" +
-           std::to_string(e.cb) + " bytes at offset " + std::to_string(e.at) + ") is no longer there as it was";
+    return "the job file " + m_path + " changed after it was checked: the step's " + std::to_string(e.cb) +
+           " bytes at offset " + std::to_string(e.at) + " are no longer there as they were";
 }
 
 } // namespace spoolsim
