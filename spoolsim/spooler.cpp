@@ -31,7 +31,8 @@ CurrentRunScope::~CurrentRunScope()
 void DebugStringArrived(const WString &s)
 {
     RunState *run = t_run;
-    if (run != nullptr && run->keepTraces && run->result != nullptr)
+    if (run != nullptr && run->keepTraces && run->result != nullptr &&
+        (run->printer == nullptr || !run->printer->keepTrace || run->printer->keepTrace(s)))
     {
         run->result->traces.push_back(s);
     }

@@ -367,6 +367,9 @@ struct Printer
     // number of steps before DrvSplEndDoc: tests arm faults at a chosen point.
     std::function<void(size_t)> beforeStep;
     bool keepData = true; // false: documents count bytes only (large jobs)
+    // Which debug strings a run keeps in RunResult::traces (null: all): the
+    // hook traces every call, so that a long job's traces grow with its writes.
+    std::function<bool(const WString &)> keepTrace;
     // Given the bytes of every printer write that the printer accepts (not
     // those of a watermark job's file), as a port monitor passes them on.
     std::function<void(const BYTE *, DWORD)> printerSink;

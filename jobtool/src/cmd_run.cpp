@@ -16,9 +16,11 @@
 
 #include <pclxl/samples.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <iostream>
+#include <iterator>
 #include <memory>
 #include <new>
 
@@ -250,8 +252,21 @@ int RunCommand(const std::vector<std::string> &argv, std::ostream &out, std::ost
                                (d.queueJobId.empty() ? "" : ", job " + d.queueJobId + " on queue " + d.queue),
                            map});
     };
+    // Without --trace only the traces that say why are kept: the hook traces
+    // each of its calls, as many as the job's steps.
+    auto quiet = [trace](spoolsim::Spooler &spooler) {
+        if (!trace)
+        {
+            spooler.keepTrace = [](const spoolsim::WString &t) {
+                static const spoolsim::WString calls[] = {spoolsim::Widen("QVXLUMPD: DrvSplWritePrinter \n"),
+                                                          spoolsim::Widen("QVXLUMPD: DrvSplStartPage \n"),
+                                                          spoolsim::Widen("QVXLUMPD: DrvSplEndPage \n")};
+                return std::find(std::begin(calls), std::end(calls), t) == std::end(calls);
+            };
+        }
+    };
     Replay replay = RunJob(
-        job, [&person](const spoolsim::MessageBoxRecord &box) { return person.Answer(box); }, completed, nullptr,
+        job, [&person](const spoolsim::MessageBoxRecord &box) { return person.Answer(box); }, completed, quiet,
         [&printer](size_t doc, const BYTE *data, DWORD size) { return printer.Write(doc, data, size); });
     if (printer.OutOfMemory())
     {
