@@ -71,4 +71,82 @@ struct LoadedJob
 };
 LoadedJob LoadJob(const Bytes &bytes);
 
+// A job file's steps read from the file as they are needed: Open checks the
+// whole file's structure first (refusing what LoadJob refuses, in the same
+// words) and notes where each step lies, so that a job of any size is run
+// holding one step at a time.
+class JobFileSteps : public StepSource
+{
+  public:
+    JobFileSteps();
+    ~JobFileSteps() override;
+    JobFileSteps(const JobFileSteps &) = delete;
+    JobFileSteps &operator=(const JobFileSteps &) = delete;
+
+    // False, with why: the file cannot be read, or is not a job file
+    // (LoadJob's "offset N: ..." message).
+    bool Open(const std::string &path, std::string &error);
+    // Open failed because the file is not a job file (not because it could
+    // not be read).
+    bool Refused() const
+    {
+        return m_refused;
+    }
+
+    size_t Count() const override
+    {
+        return m_steps.size();
+    }
+    StepKind Kind(size_t i) const override
+    {
+        return m_steps[i].kind;
+    }
+    size_t Size(size_t i) const override
+    {
+        return m_steps[i].cb;
+    }
+    bool ReadPart(size_t i, size_t offset, BYTE *out, size_t cb) const override;
+    const Bytes *Data(size_t i, Bytes &buffer) const override;
+    std::string Error() const override
+    {
+        return m_error;
+    }
+    const WString &DocumentName() const override
+    {
+        return m_documentName;
+    }
+    bool EndDoc() const override
+    {
+        return m_endDoc;
+    }
+    bool Abort() const override
+    {
+        return m_abort;
+    }
+    const std::string &Source() const override
+    {
+        return m_source;
+    }
+
+  private:
+    struct Entry
+    {
+        uint64_t at; // of the data in the file
+        uint32_t cb;
+        StepKind kind;
+    };
+    bool ReadAt(uint64_t at, BYTE *out, size_t cb) const;
+    std::string Changed(size_t i) const;
+    struct File;
+    std::unique_ptr<File> m_file;
+    std::string m_path;
+    std::vector<Entry> m_steps;
+    WString m_documentName;
+    bool m_endDoc = true;
+    bool m_abort = false;
+    std::string m_source;
+    bool m_refused = false;
+    mutable std::string m_error;
+};
+
 } // namespace spoolsim

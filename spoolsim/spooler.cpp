@@ -31,7 +31,8 @@ CurrentRunScope::~CurrentRunScope()
 void DebugStringArrived(const WString &s)
 {
     RunState *run = t_run;
-    if (run != nullptr && run->keepTraces && run->result != nullptr)
+    if (run != nullptr && run->keepTraces && run->result != nullptr &&
+        (run->printer == nullptr || !run->printer->keepTrace || run->printer->keepTrace(s)))
     {
         run->result->traces.push_back(s);
     }
@@ -525,6 +526,11 @@ RunResult Spooler::Run(const Job &job)
 
 RunResult Spooler::Run(Printer &printer, const Job &job)
 {
+    return Run(printer, JobSteps(job));
+}
+
+RunResult Spooler::Run(Printer &printer, const StepSource &job)
+{
     RunResult result;
     RunState run;
     run.sim = m_impl.get();
@@ -537,31 +543,38 @@ RunResult Spooler::Run(Printer &printer, const Job &job)
     {
         const HookTable &hooks = m_impl->hooks;
         PrinterHandle *ph = run.NewHandle();
-        DWORD jobId = run.StartDocument(ph, job.documentName, WString(), W("RAW"), false);
+        DWORD jobId = run.StartDocument(ph, job.DocumentName(), WString(), W("RAW"), false);
         HANDLE hJob = nullptr;
         run.CallHook([&] { hJob = hooks.StartDoc(ph, jobId); });
         result.started = hJob != nullptr;
         if (hJob != nullptr)
         {
-            for (size_t i = 0; i < job.steps.size(); i++)
+            const size_t cSteps = job.Count();
+            Bytes buffer; // one step's data at a time, reused
+            for (size_t i = 0; i < cSteps; i++)
             {
-                const Step &step = job.steps[i];
                 if (printer.beforeStep)
                 {
                     printer.beforeStep(i);
                 }
-                switch (step.kind)
+                switch (job.Kind(i))
                 {
                 case StepKind::Write: {
+                    const Bytes *data = job.Data(i, buffer);
+                    if (data == nullptr)
+                    {
+                        result.stepError = "step " + std::to_string(i + 1) + ": " + job.Error();
+                        break;
+                    }
                     // What the spooler's variable held before: a hook that
                     // leaves it alone is seen as such.
                     DWORD cbWritten = 0xDEADBEEF;
-                    BYTE *pb = step.data.empty() ? nullptr : const_cast<BYTE *>(step.data.data());
+                    BYTE *pb = data->empty() ? nullptr : const_cast<BYTE *>(data->data());
                     BOOL ok = FALSE;
                     run.CallHook(
-                        [&] { ok = hooks.WritePrinter(hJob, pb, static_cast<DWORD>(step.data.size()), &cbWritten); });
-                    result.writes.push_back({static_cast<DWORD>(step.data.size()), ok, cbWritten});
-                    if (printer.stopAtFailedWrite && (!ok || cbWritten != step.data.size()))
+                        [&] { ok = hooks.WritePrinter(hJob, pb, static_cast<DWORD>(data->size()), &cbWritten); });
+                    result.writes.push_back({static_cast<DWORD>(data->size()), ok, cbWritten});
+                    if (printer.stopAtFailedWrite && (!ok || cbWritten != data->size()))
                     {
                         result.stoppedAtFailedWrite = true;
                     }
@@ -577,12 +590,12 @@ RunResult Spooler::Run(Printer &printer, const Job &job)
                     break;
                 }
                 }
-                if (result.stoppedAtFailedWrite)
+                if (result.stoppedAtFailedWrite || !result.stepError.empty())
                 {
                     break;
                 }
             }
-            if (result.stoppedAtFailedWrite)
+            if (result.stoppedAtFailedWrite || !result.stepError.empty())
             {
                 run.CallHook([&] { hooks.Abort(hJob); });
             }
@@ -590,13 +603,13 @@ RunResult Spooler::Run(Printer &printer, const Job &job)
             {
                 if (printer.beforeStep)
                 {
-                    printer.beforeStep(job.steps.size());
+                    printer.beforeStep(cSteps);
                 }
-                if (job.endDoc)
+                if (job.EndDoc())
                 {
                     run.CallHook([&] { hooks.EndDoc(hJob); });
                 }
-                if (job.abort)
+                if (job.Abort())
                 {
                     run.CallHook([&] { hooks.Abort(hJob); });
                 }
@@ -605,12 +618,37 @@ RunResult Spooler::Run(Printer &printer, const Job &job)
         }
         // The spooler finishes (or, for a failed start or an abort, drops)
         // whatever document is still open on the job's handle.
-        run.EndDocument(ph, !result.started || job.abort || result.stoppedAtFailedWrite);
+        run.EndDocument(ph, !result.started || job.Abort() || result.stoppedAtFailedWrite || !result.stepError.empty());
     }
 
     run.CountLeftovers();
     result.documents = run.documents;
     return result;
+}
+
+// ---- steps -----------------------------------------------------------------------------------
+
+const Bytes *StepSource::Data(size_t i, Bytes &buffer) const
+{
+    buffer.resize(Size(i));
+    return ReadPart(i, 0, buffer.data(), buffer.size()) ? &buffer : nullptr;
+}
+
+bool JobSteps::ReadPart(size_t i, size_t offset, BYTE *out, size_t cb) const
+{
+    const Bytes &d = m_job.steps[i].data;
+    if (offset > d.size() || d.size() - offset < cb)
+    {
+        return false;
+    }
+    std::copy(d.begin() + static_cast<std::ptrdiff_t>(offset), d.begin() + static_cast<std::ptrdiff_t>(offset + cb),
+              out);
+    return true;
+}
+
+const Bytes *JobSteps::Data(size_t i, Bytes &) const
+{
+    return &m_job.steps[i].data;
 }
 
 // ---- results --------------------------------------------------------------------------------

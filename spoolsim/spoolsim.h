@@ -244,6 +244,74 @@ struct Job
     std::string source;
 };
 
+// A job's steps, read one at a time when the spooler comes to them, so that
+// a job of any size runs in the memory of its largest step: a Job in memory
+// (JobSteps) or a job file on disk (JobFileSteps in jobfile.h).
+class StepSource
+{
+  public:
+    virtual ~StepSource() = default;
+    virtual size_t Count() const = 0;
+    virtual StepKind Kind(size_t i) const = 0;
+    virtual size_t Size(size_t i) const = 0;
+    // cb bytes of step i from offset into out; false (see Error()) when they
+    // cannot be read, as when a file changed after it was checked.
+    virtual bool ReadPart(size_t i, size_t offset, BYTE *out, size_t cb) const = 0;
+    // The whole of step i: the step's own bytes, or read into buffer; null
+    // (see Error()) when they cannot be read.
+    virtual const Bytes *Data(size_t i, Bytes &buffer) const;
+    virtual std::string Error() const
+    {
+        return std::string();
+    }
+    virtual const WString &DocumentName() const = 0;
+    virtual bool EndDoc() const = 0;
+    virtual bool Abort() const = 0;
+    virtual const std::string &Source() const = 0;
+};
+
+// The steps of a job in memory (which must outlive it).
+class JobSteps : public StepSource
+{
+  public:
+    explicit JobSteps(const Job &job) : m_job(job)
+    {
+    }
+    size_t Count() const override
+    {
+        return m_job.steps.size();
+    }
+    StepKind Kind(size_t i) const override
+    {
+        return m_job.steps[i].kind;
+    }
+    size_t Size(size_t i) const override
+    {
+        return m_job.steps[i].data.size();
+    }
+    bool ReadPart(size_t i, size_t offset, BYTE *out, size_t cb) const override;
+    const Bytes *Data(size_t i, Bytes &buffer) const override;
+    const WString &DocumentName() const override
+    {
+        return m_job.documentName;
+    }
+    bool EndDoc() const override
+    {
+        return m_job.endDoc;
+    }
+    bool Abort() const override
+    {
+        return m_job.abort;
+    }
+    const std::string &Source() const override
+    {
+        return m_job.source;
+    }
+
+  private:
+    const Job &m_job;
+};
+
 struct WriteRecord
 {
     DWORD cbBuf;
@@ -267,6 +335,10 @@ struct RunResult
     bool AllWritesSucceeded() const;
     // Spooler::stopAtFailedWrite ended the job at a refused write.
     bool stoppedAtFailedWrite = false;
+    // A step of the job could not be read (its file changed while it ran):
+    // the job ended there with DrvSplAbort, as a program does whose print
+    // data fail; what failed, else empty.
+    std::string stepError;
     // Traces that begin with the prefix.
     std::vector<WString> TracesStartingWith(const WString &prefix) const;
 };
@@ -295,6 +367,9 @@ struct Printer
     // number of steps before DrvSplEndDoc: tests arm faults at a chosen point.
     std::function<void(size_t)> beforeStep;
     bool keepData = true; // false: documents count bytes only (large jobs)
+    // Which debug strings a run keeps in RunResult::traces (null: all): the
+    // hook traces every call, so that a long job's traces grow with its writes.
+    std::function<bool(const WString &)> keepTrace;
     // Given the bytes of every printer write that the printer accepts (not
     // those of a watermark job's file), as a port monitor passes them on.
     std::function<void(const BYTE *, DWORD)> printerSink;
@@ -342,6 +417,8 @@ class Spooler : public Printer
     // each with a printer of its own.
     RunResult Run(const Job &job);
     RunResult Run(Printer &printer, const Job &job);
+    // The same with the steps read one at a time into one buffer.
+    RunResult Run(Printer &printer, const StepSource &job);
 
     // The spooler's own state, for the simulated entry points.
     struct Impl;

@@ -3,7 +3,7 @@
 // its pages over and over, its trailer once: sound PCL XL of any size), then
 // runs jobtool make, run and explain on them as child processes and reports
 // each one's time, throughput and peak resident memory (the child's
-// ru_maxrss). Linux only.
+// ru_maxrss, of a process started by a small launcher). Linux only.
 //
 //   jobtool_docbench --jobtool build/host/bin/jobtool --source DOC.pxl [--sizes 10,100,1000] [--dir /tmp/docbench]
 //                    [--keep] [--only collated|booklet] [--hook-alone build/host/bin/jobtool_hookalone]
@@ -11,7 +11,6 @@
 // tools/docbench.sh runs it on a real document made as the tests make them.
 #include "pclxl/pclxl.h"
 
-#include <malloc.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -39,14 +38,11 @@ struct Measured
 };
 
 // Runs the program with its output to a log file; its time and peak memory.
-Measured Measure(const std::vector<std::string> &argv, const std::string &log)
+Measured RunMeasured(const std::vector<std::string> &argv, const std::string &log)
 {
     Measured m;
     const auto start = std::chrono::steady_clock::now();
     std::fflush(stdout); // the child must not write what is buffered again
-    // A forked child's peak counts this process's pages until exec: give
-    // back what making the documents left in the heap.
-    malloc_trim(0);
     pid_t pid = fork();
     if (pid < 0)
     {
@@ -83,6 +79,155 @@ Measured Measure(const std::vector<std::string> &argv, const std::string &log)
                    static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     m.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     return m;
+}
+
+// The programs are started by a small process forked before any document
+// is made: a child forked from this program would start with this program's
+// pages as its own, and ru_maxrss (kept across exec) would report this
+// program's size, not the child's.
+class Launcher
+{
+  public:
+    bool Start()
+    {
+        int requests[2], answers[2];
+        if (pipe(requests) != 0 || pipe(answers) != 0)
+        {
+            std::perror("pipe");
+            return false;
+        }
+        std::fflush(stdout);
+        m_pid = fork();
+        if (m_pid < 0)
+        {
+            std::perror("fork");
+            return false;
+        }
+        if (m_pid == 0)
+        {
+            close(requests[1]);
+            close(answers[0]);
+            Serve(requests[0], answers[1]);
+            _exit(0);
+        }
+        close(requests[0]);
+        close(answers[1]);
+        m_to = requests[1];
+        m_from = answers[0];
+        return true;
+    }
+    ~Launcher()
+    {
+        if (m_pid > 0)
+        {
+            close(m_to);
+            close(m_from);
+            waitpid(m_pid, nullptr, 0);
+        }
+    }
+    Measured Measure(const std::vector<std::string> &argv, const std::string &log)
+    {
+        std::vector<std::string> request = argv;
+        request.push_back(log);
+        Measured m;
+        if (!Send(m_to, request) || !ReadAll(m_from, &m, sizeof m))
+        {
+            std::fprintf(stderr, "docbench: the launcher is gone\n");
+            return Measured();
+        }
+        return m;
+    }
+
+  private:
+    static bool WriteAll(int fd, const void *data, size_t n)
+    {
+        const char *p = static_cast<const char *>(data);
+        while (n > 0)
+        {
+            const ssize_t k = write(fd, p, n);
+            if (k <= 0)
+            {
+                return false;
+            }
+            p += k;
+            n -= static_cast<size_t>(k);
+        }
+        return true;
+    }
+    static bool ReadAll(int fd, void *data, size_t n)
+    {
+        char *p = static_cast<char *>(data);
+        while (n > 0)
+        {
+            const ssize_t k = read(fd, p, n);
+            if (k <= 0)
+            {
+                return false;
+            }
+            p += k;
+            n -= static_cast<size_t>(k);
+        }
+        return true;
+    }
+    // Count, then each string's length and bytes.
+    static bool Send(int fd, const std::vector<std::string> &words)
+    {
+        const size_t count = words.size();
+        bool ok = WriteAll(fd, &count, sizeof count);
+        for (const std::string &w : words)
+        {
+            const size_t n = w.size();
+            ok = ok && WriteAll(fd, &n, sizeof n) && WriteAll(fd, w.data(), n);
+        }
+        return ok;
+    }
+    static bool Receive(int fd, std::vector<std::string> &words)
+    {
+        size_t count = 0;
+        if (!ReadAll(fd, &count, sizeof count))
+        {
+            return false;
+        }
+        words.assign(count, std::string());
+        for (std::string &w : words)
+        {
+            size_t n = 0;
+            if (!ReadAll(fd, &n, sizeof n))
+            {
+                return false;
+            }
+            w.resize(n);
+            if (n > 0 && !ReadAll(fd, &w[0], n))
+            {
+                return false;
+            }
+        }
+        return true;
+    }
+    static void Serve(int in, int out)
+    {
+        std::vector<std::string> request;
+        while (Receive(in, request) && request.size() >= 2)
+        {
+            const std::string log = request.back();
+            request.pop_back();
+            const Measured m = RunMeasured(request, log);
+            if (!WriteAll(out, &m, sizeof m))
+            {
+                return;
+            }
+        }
+    }
+    pid_t m_pid = -1;
+    int m_to = -1;
+    int m_from = -1;
+};
+
+Launcher g_launcher;
+
+Measured Measure(const std::vector<std::string> &argv, const std::string &log)
+{
+    return g_launcher.Measure(argv, log);
 }
 
 struct Made
@@ -152,6 +297,10 @@ void Report(const std::string &step, const Made &doc, uint64_t bytes, const Meas
 
 int main(int argc, char **argv)
 {
+    if (!g_launcher.Start())
+    {
+        return 1;
+    }
     std::string jobtool, hookAlone, sourcePath, dir = "/tmp/docbench", sizes = "10,100,1000", only;
     bool keep = false;
     for (int i = 1; i < argc; i += 2)

@@ -79,14 +79,14 @@ int Explained(const std::vector<std::string> &argv, std::ostream &out, std::ostr
     Reference ref;
     if (!jobPath.empty())
     {
-        std::optional<spoolsim::Job> loaded = ReadJobFile(jobPath, error);
-        if (!loaded)
+        spoolsim::JobFileSteps job;
+        if (!OpenJobFile(jobPath, job, error))
         {
             err << "jobtool: " << error << "\n";
             return kFailed;
         }
-        ref = ReferenceFromJob(*loaded, &error);
-        source = loaded->source;
+        ref = ReferenceFromJob(job, &error);
+        source = job.Source();
     }
     else if (!inputPath.empty())
     {

@@ -16,9 +16,11 @@
 
 #include <pclxl/samples.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <iostream>
+#include <iterator>
 #include <memory>
 #include <new>
 
@@ -98,7 +100,11 @@ int RunCommand(const std::vector<std::string> &argv, std::ostream &out, std::ost
         queue->server = server;
     }
 
-    spoolsim::Job job;
+    // A job file's steps are read from the file as they are run.
+    spoolsim::Job example;
+    spoolsim::JobSteps exampleSteps(example);
+    spoolsim::JobFileSteps fileSteps;
+    const spoolsim::StepSource *source = &exampleSteps;
     std::string stem;
     std::string error;
     if (jobPath.empty())
@@ -114,23 +120,23 @@ int RunCommand(const std::vector<std::string> &argv, std::ostream &out, std::ost
             err << "jobtool: the built-in example: " << made.error << "\n";
             return kFailed;
         }
-        job = *made.job;
+        example = std::move(*made.job);
         stem = "example";
         out << "job: the built-in example, examples/sample.pxl (six pages) in two collated copies\n";
     }
     else
     {
-        std::optional<spoolsim::Job> loaded = ReadJobFile(jobPath, error);
-        if (!loaded)
+        if (!OpenJobFile(jobPath, fileSteps, error))
         {
             err << "jobtool: " << error << "\n";
             return kFailed;
         }
-        job = std::move(*loaded);
+        source = &fileSteps;
         stem = Stem(jobPath);
-        out << "job: " << jobPath << " (\"" << spoolsim::Narrow(job.documentName) << "\", " << job.steps.size()
+        out << "job: " << jobPath << " (\"" << spoolsim::Narrow(fileSteps.DocumentName()) << "\", " << fileSteps.Count()
             << " steps)\n";
     }
+    const spoolsim::StepSource &job = *source;
     std::error_code ec;
     std::filesystem::create_directories(FsPath(outDir), ec);
     if (ec || !std::filesystem::is_directory(FsPath(outDir), ec))
@@ -246,8 +252,21 @@ int RunCommand(const std::vector<std::string> &argv, std::ostream &out, std::ost
                                (d.queueJobId.empty() ? "" : ", job " + d.queueJobId + " on queue " + d.queue),
                            map});
     };
+    // Without --trace only the traces that say why are kept: the hook traces
+    // each of its calls, as many as the job's steps.
+    auto quiet = [trace](spoolsim::Spooler &spooler) {
+        if (!trace)
+        {
+            spooler.keepTrace = [](const spoolsim::WString &t) {
+                static const spoolsim::WString calls[] = {spoolsim::Widen("QVXLUMPD: DrvSplWritePrinter \n"),
+                                                          spoolsim::Widen("QVXLUMPD: DrvSplStartPage \n"),
+                                                          spoolsim::Widen("QVXLUMPD: DrvSplEndPage \n")};
+                return std::find(std::begin(calls), std::end(calls), t) == std::end(calls);
+            };
+        }
+    };
     Replay replay = RunJob(
-        job, [&person](const spoolsim::MessageBoxRecord &box) { return person.Answer(box); }, completed, nullptr,
+        job, [&person](const spoolsim::MessageBoxRecord &box) { return person.Answer(box); }, completed, quiet,
         [&printer](size_t doc, const BYTE *data, DWORD size) { return printer.Write(doc, data, size); });
     if (printer.OutOfMemory())
     {
@@ -293,12 +312,12 @@ int RunCommand(const std::vector<std::string> &argv, std::ostream &out, std::ost
     if (!picturePath.empty())
     {
         std::string why;
-        std::unique_ptr<Thumbnails> thumbnails = job.source.empty() ? nullptr : SourceThumbnails(job.source, why);
-        if (!job.source.empty() && !thumbnails)
+        std::unique_ptr<Thumbnails> thumbnails = job.Source().empty() ? nullptr : SourceThumbnails(job.Source(), why);
+        if (!job.Source().empty() && !thumbnails)
         {
             out << "note: the picture shows page numbers, not thumbnails: " << why << "\n";
         }
-        const std::string title = "\"" + spoolsim::Narrow(job.documentName) + "\" (" +
+        const std::string title = "\"" + spoolsim::Narrow(job.DocumentName()) + "\" (" +
                                   (jobPath.empty() ? std::string("the built-in example") : jobPath) + ")";
         if (WriteSheetPicture(picturePath, PictureOf(title, printed, person.TurnAdvice()), thumbnails.get(), error))
         {

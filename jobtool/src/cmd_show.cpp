@@ -32,13 +32,19 @@ int ShowCommand(const std::vector<std::string> &argv, std::ostream &out, std::os
         throw UsageError{"show needs a job file"};
     }
     std::string error;
-    std::optional<spoolsim::Job> loaded = ReadJobFile(jobPath, error);
-    if (!loaded)
+    spoolsim::JobFileSteps job;
+    if (!OpenJobFile(jobPath, job, error))
     {
         err << "jobtool: " << error << "\n";
         return kFailed;
     }
-    out << FormatShownJob(ShowJob(*loaded), *loaded, jobPath);
+    const ShownJob shown = ShowJob(job);
+    if (!job.Error().empty())
+    {
+        err << "jobtool: " << job.Error() << "\n";
+        return kFailed;
+    }
+    out << FormatShownJob(shown, job, jobPath);
     return kDone;
 }
 

@@ -193,6 +193,22 @@ std::optional<spoolsim::Job> ReadJobFile(const std::string &path, std::string &e
     return std::move(loaded.job);
 }
 
+bool OpenJobFile(const std::string &path, spoolsim::JobFileSteps &steps, std::string &error)
+{
+    error = CheckReadable(path);
+    if (!error.empty())
+    {
+        return false;
+    }
+    std::string why;
+    if (!steps.Open(path, why))
+    {
+        error = steps.Refused() ? path + ": not a job file: " + why : why;
+        return false;
+    }
+    return true;
+}
+
 bool WriteFile(const std::string &path, const Bytes &data, std::string &error)
 {
     errno = 0;

@@ -2,6 +2,7 @@
 // when that fails.
 #pragma once
 
+#include "jobfile.h"
 #include "prepare.h"
 #include "spoolsim.h"
 
@@ -24,6 +25,10 @@ std::optional<Bytes> ReadFile(const std::string &path, std::string &error);
 // A job file read and loaded; nothing, and why ("X: not a job file: ..."),
 // when it cannot be.
 std::optional<spoolsim::Job> ReadJobFile(const std::string &path, std::string &error);
+// A job file checked and opened to be read one step at a time (a job of any
+// size in bounded memory); false, and why in ReadJobFile's words, when it
+// cannot be.
+bool OpenJobFile(const std::string &path, spoolsim::JobFileSteps &steps, std::string &error);
 bool WriteFile(const std::string &path, const Bytes &data, std::string &error);
 // Why a path cannot be read as a document, before anything is done with it;
 // empty when it is a regular file of a size the tool takes.

@@ -6,6 +6,7 @@
 #include "digest.h"
 #include "driver.h"
 #include "faultpoint.h"
+#include "replay.h"
 
 #include "pclxl/documentstream.h"
 
@@ -461,54 +462,155 @@ std::vector<std::string> PageMap::Sequence() const
     return seq;
 }
 
-Reference ReferenceFromJob(const spoolsim::Job &job, std::string *error)
+namespace
+{
+
+// The printable stream of a job: pieces of its steps (and a few bytes of its
+// own) end to end, read from the steps as the reader comes to them, so that
+// the stream is never held whole.
+class StepStream : public pclxl::ByteSource
+{
+  public:
+    explicit StepStream(const spoolsim::StepSource &steps) : m_steps(steps)
+    {
+    }
+    void AddStep(size_t i)
+    {
+        Add(i, false, m_steps.Size(i));
+    }
+    void AddBytes(const Bytes &b)
+    {
+        m_own.push_back(b);
+        Add(m_own.size() - 1, true, b.size());
+    }
+    uint64_t size() const override
+    {
+        return m_size;
+    }
+    bool read(uint64_t offset, uint8_t *out, size_t n) override
+    {
+        if (offset > m_size || m_size - offset < n)
+        {
+            m_error = "bytes " + std::to_string(offset) + " to " + std::to_string(offset + n) + " of a stream of " +
+                      std::to_string(m_size);
+            return false;
+        }
+        auto it = std::upper_bound(m_pieces.begin(), m_pieces.end(), offset,
+                                   [](uint64_t at, const Piece &p) { return at < p.at; });
+        for (--it; n > 0; ++it)
+        {
+            const size_t from = static_cast<size_t>(offset - it->at);
+            const size_t take = std::min<uint64_t>(n, it->cb - from);
+            if (it->own)
+            {
+                std::memcpy(out, m_own[it->index].data() + from, take);
+            }
+            else if (!m_steps.ReadPart(it->index, from, out, take))
+            {
+                m_error = m_steps.Error();
+                return false;
+            }
+            out += take;
+            offset += take;
+            n -= take;
+        }
+        return true;
+    }
+    std::string error() const override
+    {
+        return m_error;
+    }
+
+  private:
+    struct Piece
+    {
+        uint64_t at; // in the stream
+        size_t index;
+        bool own;
+        size_t cb;
+    };
+    void Add(size_t index, bool own, size_t cb)
+    {
+        if (cb > 0)
+        {
+            m_pieces.push_back({m_size, index, own, cb});
+            m_size += cb;
+        }
+    }
+    const spoolsim::StepSource &m_steps;
+    std::vector<Piece> m_pieces;
+    std::vector<Bytes> m_own;
+    uint64_t m_size = 0;
+    std::string m_error;
+};
+
+} // namespace
+
+Reference ReferenceFromJob(const spoolsim::StepSource &job, std::string *error)
 {
     Reference ref;
-    const std::vector<spoolsim::Step> &steps = job.steps;
-    auto firstWrite = std::find_if(steps.begin(), steps.end(),
-                                   [](const spoolsim::Step &s) { return s.kind == spoolsim::StepKind::Write; });
-    if (firstWrite == steps.end() || firstWrite->data.size() != DRVDEVMODE_SIZE)
+    size_t first = 0;
+    while (first < job.Count() && job.Kind(first) != spoolsim::StepKind::Write)
+    {
+        first++;
+    }
+    DRVDEVMODE dm;
+    if (first == job.Count() || job.Size(first) != DRVDEVMODE_SIZE ||
+        !job.ReadPart(first, 0, reinterpret_cast<BYTE *>(&dm), sizeof(dm)))
     {
         *error = "the job does not begin with a settings block";
         return ref;
     }
-    DRVDEVMODE dm;
-    std::memcpy(&dm, firstWrite->data.data(), sizeof(dm));
     if (dm.sOverlayMode == 2)
     {
         return ref; // an overlay-creation job prints nothing
     }
     const bool defer = dm.sDeferText != 0 && dm.sTextMode != 2;
     // A booklet's pages are found by their bodies; the stream as a whole is
-    // not needed (and would be the document's size again).
+    // not needed. Only a booklet's bodies are kept: they are the document's
+    // size again.
     const bool whole = dm.sBooklet == 0;
 
-    Bytes printable, header, text;
+    // The steps are classified by their heads (StepHead: every marker and
+    // record is shorter); page data are read only when the stream is.
+    StepStream printable(job);
+    std::vector<size_t> text; // the steps of the deferred text, re-sent at the page's end
+    Bytes header;             // its last 8 bytes: the lead-ins
+    size_t cbHeader = 0;
     bool capturing = false, captured = false, pageSeen = false;
     std::vector<Bytes> bodies;
+    size_t cBodies = 0;
     Bytes *body = nullptr;
-    Bytes record;
-    for (auto it = firstWrite + 1; it != steps.end(); ++it)
+    Bytes record, head, data;
+    for (size_t i = first + 1; i < job.Count(); i++)
     {
-        const spoolsim::Step &step = *it;
-        if (step.kind == spoolsim::StepKind::StartPage)
+        const spoolsim::StepKind kind = job.Kind(i);
+        if (kind == spoolsim::StepKind::StartPage)
         {
             pageSeen = true;
             continue;
         }
-        if (step.kind == spoolsim::StepKind::EndPage)
+        if (kind == spoolsim::StepKind::EndPage)
         {
             if (captured)
             {
                 if (whole)
                 {
-                    Append(printable, text);
+                    for (size_t t : text)
+                    {
+                        printable.AddStep(t);
+                    }
                 }
                 captured = false;
             }
             continue;
         }
-        const Bytes &d = step.data;
+        const Bytes &d = StepHead(job, i, head);
+        if (d.size() != std::min(job.Size(i), kStepHead))
+        {
+            *error = "the job's steps cannot be read: " + job.Error();
+            return ref;
+        }
         auto is = [&d](const char *marker) {
             return d.size() == std::strlen(marker) && std::memcmp(d.data(), marker, d.size()) == 0;
         };
@@ -521,8 +623,12 @@ Reference ReferenceFromJob(const spoolsim::Job &job, std::string *error)
         {
             if (d[3] == 0xAA)
             {
-                bodies.emplace_back();
-                body = &bodies.back();
+                cBodies++;
+                if (!whole)
+                {
+                    bodies.emplace_back();
+                    body = &bodies.back();
+                }
             }
             else if (d[3] == 0xFF)
             {
@@ -549,7 +655,7 @@ Reference ReferenceFromJob(const spoolsim::Job &job, std::string *error)
                 w.readStream(pclxl::Bytes());
                 if (whole)
                 {
-                    Append(printable, w.bytes());
+                    printable.AddBytes(w.bytes());
                 }
             }
             continue;
@@ -570,20 +676,37 @@ Reference ReferenceFromJob(const spoolsim::Job &job, std::string *error)
         }
         if (capturing)
         {
-            Append(text, d);
+            text.push_back(i);
             continue;
         }
         if (whole)
         {
-            Append(printable, d);
+            printable.AddStep(i);
         }
         if (body != nullptr)
         {
-            Append(*body, d);
+            const Bytes *all = job.Data(i, data);
+            if (all == nullptr)
+            {
+                *error = "the job's steps cannot be read: " + job.Error();
+                return ref;
+            }
+            Append(*body, *all);
         }
-        else if (!pageSeen && bodies.empty())
+        else if (!pageSeen && cBodies == 0)
         {
-            Append(header, d);
+            // Only the header's end is wanted (the lead-ins).
+            const size_t cb = job.Size(i);
+            const size_t tail = std::min<size_t>(cb, 8);
+            const size_t keep = std::min<size_t>(header.size(), 8 - tail);
+            header.erase(header.begin(), header.end() - static_cast<long>(keep));
+            header.resize(keep + tail);
+            if (!job.ReadPart(i, cb - tail, header.data() + keep, tail))
+            {
+                *error = "the job's steps cannot be read: " + job.Error();
+                return ref;
+            }
+            cbHeader += cb;
         }
     }
 
@@ -614,9 +737,9 @@ Reference ReferenceFromJob(const spoolsim::Job &job, std::string *error)
         ref.clipMode = items[9];
     }
 
-    const bool whitespace = header.size() >= 8 && std::all_of(header.end() - 8, header.end(),
-                                                              [](uint8_t b) { return pclxl::isWhitespace(b); });
-    if (header.size() >= 8 && !whitespace)
+    const bool whitespace =
+        cbHeader >= 8 && std::all_of(header.end() - 8, header.end(), [](uint8_t b) { return pclxl::isWhitespace(b); });
+    if (cbHeader >= 8 && !whitespace)
     {
         ref.leadIns = {Bytes(header.end() - 8, header.end() - 4), Bytes(header.end() - 4, header.end())};
     }
@@ -670,10 +793,14 @@ Reference ReferenceFromJob(const spoolsim::Job &job, std::string *error)
         size_t begin = 0;
         std::vector<std::vector<PageDigest>> pages;
     } pages(ref);
-    pclxl::MemorySource source{pclxl::Bytes(printable)};
-    pclxl::DocumentStream stream(source);
+    pclxl::DocumentStream stream(printable);
     stream.keepPages(true);
     const pclxl::DocumentSummary summary = stream.run(pages);
+    if (!printable.error().empty())
+    {
+        *error = "the job's steps cannot be read: " + printable.error();
+        return ref;
+    }
     if (!summary.ok())
     {
         *error = "the job's stream is not sound PCL XL: " + summary.error->message();

@@ -45,7 +45,13 @@ struct Reference
 
 // The reference of a job file's job; empty pages and an error when the job
 // does not hold the stream of a PCL XL document.
-Reference ReferenceFromJob(const spoolsim::Job &job, std::string *error);
+// The job's steps are read from their source as they are needed; only a
+// booklet's page bodies are held.
+Reference ReferenceFromJob(const spoolsim::StepSource &job, std::string *error);
+inline Reference ReferenceFromJob(const spoolsim::Job &job, std::string *error)
+{
+    return ReferenceFromJob(spoolsim::JobSteps(job), error);
+}
 // The reference of an input document, prepared as "make" prepares it.
 Reference ReferenceFromInput(const Bytes &pxl, std::string *error);
 

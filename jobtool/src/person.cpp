@@ -10,13 +10,13 @@
 namespace jobtool
 {
 
-bool PrintsInstructionPage(const spoolsim::Job &job)
+bool PrintsInstructionPage(const spoolsim::StepSource &job)
 {
     const std::optional<DRVDEVMODE> dm = SettingsOf(job);
     return dm && dm->sInstructionPage > 0 && TurnOfJob(job).has_value();
 }
 
-std::optional<StackTurn> TurnOfJob(const spoolsim::Job &job)
+std::optional<StackTurn> TurnOfJob(const spoolsim::StepSource &job)
 {
     const std::optional<DRVDEVMODE> settings = SettingsOf(job);
     if (!settings)
@@ -45,9 +45,11 @@ std::optional<StackTurn> TurnOfJob(const spoolsim::Job &job)
     {
         return std::nullopt;
     }
-    turn.pages = static_cast<int>(std::count_if(job.steps.begin(), job.steps.end(), [](const spoolsim::Step &s) {
-        return s.kind == spoolsim::StepKind::StartPage;
-    }));
+    turn.pages = 0;
+    for (size_t i = 0; i < job.Count(); i++)
+    {
+        turn.pages += job.Kind(i) == spoolsim::StepKind::StartPage ? 1 : 0;
+    }
     turn.order = dm.sManualDuplexOrder == 1 ? 1 : 0;
     return turn;
 }

@@ -28,9 +28,9 @@ using TerminalOpener = std::function<std::unique_ptr<Terminal>(std::string &why)
 // booklet turned by hand), with the document's page count (the pages the
 // spooler starts); nothing when the job prints in one pass. firstPass is
 // left for the run to fill in.
-std::optional<StackTurn> TurnOfJob(const spoolsim::Job &job);
+std::optional<StackTurn> TurnOfJob(const spoolsim::StepSource &job);
 // The job's first pass begins with the driver's instruction page.
-bool PrintsInstructionPage(const spoolsim::Job &job);
+bool PrintsInstructionPage(const spoolsim::StepSource &job);
 
 // A hook's message box in the tool's terms.
 PromptBox BoxOf(const spoolsim::MessageBoxRecord &box);

@@ -42,14 +42,15 @@ const char kBoxReplaySeek[] = "Failed to SetFilePointer";
 constexpr BYTE kMarkPageStart = 0xAA;
 constexpr BYTE kMarkBooklet = 0x00;
 
-const spoolsim::Bytes *WriteData(const spoolsim::Job &job, size_t writeIndex)
+// The head of the job's write (StepHead): all that tells what it carried.
+const spoolsim::Bytes *WriteData(const spoolsim::StepSource &job, size_t writeIndex, spoolsim::Bytes &buffer)
 {
     size_t n = 0;
-    for (const spoolsim::Step &s : job.steps)
+    for (size_t i = 0; i < job.Count(); i++)
     {
-        if (s.kind == spoolsim::StepKind::Write && n++ == writeIndex)
+        if (job.Kind(i) == spoolsim::StepKind::Write && n++ == writeIndex)
         {
-            return &s.data;
+            return &StepHead(job, i, buffer);
         }
     }
     return nullptr;
@@ -65,12 +66,16 @@ bool IsMarker(const spoolsim::Bytes &d, BYTE code)
     return d.size() >= 4 && d[0] == 0x1B && d[1] == 0xF0 && d[2] == 0x10 && d[3] == code;
 }
 
-uint64_t PageStartMarkers(const spoolsim::Job &job)
+uint64_t PageStartMarkers(const spoolsim::StepSource &job)
 {
     uint64_t n = 0;
-    for (const spoolsim::Step &s : job.steps)
+    for (size_t i = 0; i < job.Count(); i++)
     {
-        n += s.kind == spoolsim::StepKind::Write && IsMarker(s.data, kMarkPageStart) ? 1 : 0;
+        BYTE d[4];
+        n += job.Kind(i) == spoolsim::StepKind::Write && job.Size(i) >= 4 && job.ReadPart(i, 0, d, 4) &&
+                     IsMarker(spoolsim::Bytes(d, d + 4), kMarkPageStart)
+                 ? 1
+                 : 0;
     }
     return n;
 }
@@ -314,7 +319,7 @@ std::string TooManyPages(uint64_t pages)
            std::to_string(kMaxSpooledPages) + " in one job (print it in parts)";
 }
 
-MachineState LookAtMachine(const spoolsim::Job &job)
+MachineState LookAtMachine(const spoolsim::StepSource &job)
 {
     MachineState m;
     const spoolsim::WString library = spoolsim::DriverFile(spoolsim::Widen("kd7720o.dll"));
@@ -359,7 +364,8 @@ MachineState LookAtMachine(const spoolsim::Job &job)
     return m;
 }
 
-std::vector<std::string> Reasons(const spoolsim::Job &job, const spoolsim::RunResult &run, const MachineState &machine)
+std::vector<std::string> Reasons(const spoolsim::StepSource &job, const spoolsim::RunResult &run,
+                                 const MachineState &machine)
 {
     std::vector<std::string> reasons;
     auto add = [&reasons](const std::string &r) {
@@ -400,7 +406,8 @@ std::vector<std::string> Reasons(const spoolsim::Job &job, const spoolsim::RunRe
         {
             continue;
         }
-        const spoolsim::Bytes *data = WriteData(job, i);
+        spoolsim::Bytes head;
+        const spoolsim::Bytes *data = WriteData(job, i, head);
         if (data == nullptr)
         {
             continue;

@@ -37,10 +37,11 @@ struct MachineState
 };
 
 // Looks at the machine the job ran on (it must still exist).
-MachineState LookAtMachine(const spoolsim::Job &job);
+MachineState LookAtMachine(const spoolsim::StepSource &job);
 
 // One sentence for each cause of the run's refusals and failures, without
 // repeats; empty when nothing was refused or failed.
-std::vector<std::string> Reasons(const spoolsim::Job &job, const spoolsim::RunResult &run, const MachineState &machine);
+std::vector<std::string> Reasons(const spoolsim::StepSource &job, const spoolsim::RunResult &run,
+                                 const MachineState &machine);
 
 } // namespace jobtool

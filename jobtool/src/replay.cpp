@@ -6,6 +6,7 @@
 #include "progress.h"
 #include "reasons.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -15,23 +16,35 @@ namespace jobtool
 const char kInstructionPortrait[] = "kdinstp.pxl";
 const char kInstructionLandscape[] = "kdinstl.pxl";
 
-std::string DescribeWrite(const spoolsim::Job &job, size_t writeIndex)
+const Bytes &StepHead(const spoolsim::StepSource &job, size_t i, Bytes &buffer)
+{
+    const size_t cb = std::min(job.Size(i), kStepHead);
+    buffer.resize(cb);
+    if (!job.ReadPart(i, 0, buffer.data(), cb))
+    {
+        buffer.clear();
+    }
+    return buffer;
+}
+
+std::string DescribeWrite(const spoolsim::StepSource &job, size_t writeIndex)
 {
     size_t n = 0;
-    const spoolsim::Step *step = nullptr;
-    for (const spoolsim::Step &s : job.steps)
+    size_t step = job.Count();
+    for (size_t i = 0; i < job.Count(); i++)
     {
-        if (s.kind == spoolsim::StepKind::Write && n++ == writeIndex)
+        if (job.Kind(i) == spoolsim::StepKind::Write && n++ == writeIndex)
         {
-            step = &s;
+            step = i;
             break;
         }
     }
-    if (step == nullptr)
+    if (step == job.Count())
     {
         return "no such write";
     }
-    const Bytes &d = step->data;
+    Bytes head;
+    const Bytes &d = StepHead(job, step, head);
     auto is = [&d](const char *marker) {
         return d.size() == std::strlen(marker) && std::memcmp(d.data(), marker, d.size()) == 0;
     };
@@ -51,29 +64,28 @@ std::string DescribeWrite(const spoolsim::Job &job, size_t writeIndex)
     {
         return "a marker record";
     }
-    return "data (" + std::to_string(d.size()) + " bytes)";
+    return "data (" + std::to_string(job.Size(step)) + " bytes)";
 }
 
-std::optional<DRVDEVMODE> SettingsOf(const spoolsim::Job &job)
+std::optional<DRVDEVMODE> SettingsOf(const spoolsim::StepSource &job)
 {
-    for (const spoolsim::Step &s : job.steps)
+    for (size_t i = 0; i < job.Count(); i++)
     {
-        if (s.kind == spoolsim::StepKind::Write)
+        if (job.Kind(i) == spoolsim::StepKind::Write)
         {
-            if (s.data.size() != DRVDEVMODE_SIZE)
+            DRVDEVMODE dm;
+            if (job.Size(i) != DRVDEVMODE_SIZE || !job.ReadPart(i, 0, reinterpret_cast<BYTE *>(&dm), sizeof(dm)))
             {
                 return std::nullopt;
             }
-            DRVDEVMODE dm;
-            std::memcpy(&dm, s.data.data(), sizeof(dm));
             return dm;
         }
     }
     return std::nullopt;
 }
 
-Replay RunJob(const spoolsim::Job &job, const Prompt &prompt, const DocumentEnded &ended, const BeforeRun &beforeRun,
-              const std::function<bool(size_t, const BYTE *, DWORD)> &documentSink)
+Replay RunJob(const spoolsim::StepSource &job, const Prompt &prompt, const DocumentEnded &ended,
+              const BeforeRun &beforeRun, const std::function<bool(size_t, const BYTE *, DWORD)> &documentSink)
 {
     Replay replay;
     std::optional<DRVDEVMODE> dm = SettingsOf(job);
@@ -135,25 +147,25 @@ Replay RunJob(const spoolsim::Job &job, const Prompt &prompt, const DocumentEnde
     }
     // Progress on a terminal: the job's steps replayed, their bytes and pages.
     uint64_t total = 0;
-    for (const spoolsim::Step &s : job.steps)
+    for (size_t i = 0; i < job.Count(); i++)
     {
-        total += s.data.size();
+        total += job.Size(i);
     }
-    Progress progress("run " + spoolsim::Narrow(job.documentName), total);
+    Progress progress("run " + spoolsim::Narrow(job.DocumentName()), total);
     uint64_t done = 0;
     size_t pages = 0, next = 0;
     if (progress.Shown())
     {
         spooler.beforeStep = [&](size_t i) {
-            for (; next < i && next < job.steps.size(); next++)
+            for (; next < i && next < job.Count(); next++)
             {
-                done += job.steps[next].data.size();
-                pages += job.steps[next].kind == spoolsim::StepKind::EndPage ? 1 : 0;
+                done += job.Size(next);
+                pages += job.Kind(next) == spoolsim::StepKind::EndPage ? 1 : 0;
             }
             progress.Update(done, pages);
         };
     }
-    replay.run = spooler.Run(job);
+    replay.run = spooler.Run(spooler, job);
     spooler.beforeStep = nullptr;
 
     const spoolsim::RunResult &r = replay.run;
@@ -170,6 +182,11 @@ Replay RunJob(const spoolsim::Job &job, const Prompt &prompt, const DocumentEnde
             replay.problems.push_back(what + (w.result ? " was only partly taken" : " was refused by the hook") +
                                       (r.stoppedAtFailedWrite ? ": the job was cancelled there (DrvSplAbort)" : ""));
         }
+    }
+    if (!r.stepError.empty())
+    {
+        replay.problems.push_back("the job could not be read to the end: " + r.stepError +
+                                  ": the job was cancelled there (DrvSplAbort)");
     }
     for (size_t i = 0; i < r.endPageResults.size(); i++)
     {

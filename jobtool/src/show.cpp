@@ -1,6 +1,7 @@
 #include "show.h"
 
 #include "prepare.h"
+#include "replay.h"
 
 #include <cstring>
 
@@ -50,13 +51,18 @@ struct EndMarker
     std::string copyCommand;
 };
 
-EndMarker FindEnd(const spoolsim::Job &job, const DRVDEVMODE &dm)
+EndMarker FindEnd(const spoolsim::StepSource &job, const DRVDEVMODE &dm)
 {
     EndMarker end;
-    for (const spoolsim::Step &s : job.steps)
+    spoolsim::Bytes head;
+    for (size_t i = 0; i < job.Count(); i++)
     {
-        const spoolsim::Bytes &d = s.data;
-        if (s.kind != spoolsim::StepKind::Write || !IsMarker(d) || d[3] != 0xFF)
+        if (job.Kind(i) != spoolsim::StepKind::Write || job.Size(i) < 4)
+        {
+            continue;
+        }
+        const spoolsim::Bytes &d = StepHead(job, i, head);
+        if (!IsMarker(d) || d[3] != 0xFF)
         {
             continue;
         }
@@ -77,9 +83,10 @@ EndMarker FindEnd(const spoolsim::Job &job, const DRVDEVMODE &dm)
     return end;
 }
 
-std::string DescribeStep(const spoolsim::Step &s, bool first, const DRVDEVMODE *dm)
+// d: the step's head (StepHead), cb: its size.
+std::string DescribeStep(spoolsim::StepKind kind, const spoolsim::Bytes &d, size_t cb, bool first, const DRVDEVMODE *dm)
 {
-    switch (s.kind)
+    switch (kind)
     {
     case spoolsim::StepKind::StartPage:
         return "start page";
@@ -88,8 +95,7 @@ std::string DescribeStep(const spoolsim::Step &s, bool first, const DRVDEVMODE *
     default:
         break;
     }
-    const spoolsim::Bytes &d = s.data;
-    std::string what = "write " + std::to_string(d.size()) + (d.size() == 1 ? " byte" : " bytes") + ": ";
+    std::string what = "write " + std::to_string(cb) + (cb == 1 ? " byte" : " bytes") + ": ";
     if (d.size() == DRVDEVMODE_SIZE)
     {
         DRVDEVMODE b;
@@ -142,23 +148,30 @@ std::string DescribeStep(const spoolsim::Step &s, bool first, const DRVDEVMODE *
 // The first page's orientation from its BeginPage, for a job whose pages
 // carry no page-start marker (1 portrait, 2 landscape). Only the first
 // page's data are read.
-std::optional<int> FirstPageOrientation(const spoolsim::Job &job)
+std::optional<int> FirstPageOrientation(const spoolsim::StepSource &job)
 {
-    Bytes page;
+    Bytes page, head;
     bool in = false;
-    for (const spoolsim::Step &s : job.steps)
+    for (size_t i = 0; i < job.Count(); i++)
     {
-        if (s.kind == spoolsim::StepKind::StartPage)
+        const spoolsim::StepKind kind = job.Kind(i);
+        if (kind == spoolsim::StepKind::StartPage)
         {
             in = true;
         }
-        else if (s.kind == spoolsim::StepKind::EndPage && in)
+        else if (kind == spoolsim::StepKind::EndPage && in)
         {
             break;
         }
-        else if (in && s.kind == spoolsim::StepKind::Write && !IsMarker(s.data) && s.data.size() != DRVDEVMODE_SIZE)
+        else if (in && kind == spoolsim::StepKind::Write && job.Size(i) != DRVDEVMODE_SIZE &&
+                 !IsMarker(StepHead(job, i, head)))
         {
-            page.insert(page.end(), s.data.begin(), s.data.end());
+            const size_t at = page.size();
+            page.resize(at + job.Size(i));
+            if (!job.ReadPart(i, 0, page.data() + at, job.Size(i)))
+            {
+                page.resize(at);
+            }
         }
     }
     Commands cs = ReadCommands(pclxl::Bytes(page), pclxl::Context::Session, false);
@@ -199,49 +212,32 @@ std::string ShellWord(const std::string &word)
     return out + "'";
 }
 
-ShownJob ShowJob(const spoolsim::Job &job)
+ShownJob ShowJob(const spoolsim::StepSource &job)
 {
     ShownJob shown;
-    std::optional<DRVDEVMODE> dm;
+    std::optional<DRVDEVMODE> dm = SettingsOf(job);
     std::optional<int> firstPage;
-    for (const spoolsim::Step &s : job.steps)
+    bool first = true;
+    spoolsim::Bytes head;
+    for (size_t i = 0; i < job.Count(); i++)
     {
-        if (s.kind == spoolsim::StepKind::StartPage)
+        const spoolsim::StepKind kind = job.Kind(i);
+        if (kind == spoolsim::StepKind::StartPage)
         {
             shown.pages++;
         }
-        if (s.kind != spoolsim::StepKind::Write)
-        {
-            continue;
-        }
-        if (IsMarker(s.data) && s.data[3] == 0xAA)
+        const spoolsim::Bytes &d = kind == spoolsim::StepKind::Write ? StepHead(job, i, head) : spoolsim::Bytes();
+        if (kind == spoolsim::StepKind::Write && IsMarker(d) && d[3] == 0xAA)
         {
             shown.pageStarts++;
-            if (!firstPage && s.data.size() > 4)
+            if (!firstPage && d.size() > 4)
             {
-                firstPage = s.data[4];
+                firstPage = d[4];
             }
         }
-    }
-    bool firstWrite = true;
-    for (const spoolsim::Step &s : job.steps)
-    {
-        if (s.kind == spoolsim::StepKind::Write && firstWrite)
-        {
-            firstWrite = false;
-            if (s.data.size() == DRVDEVMODE_SIZE)
-            {
-                DRVDEVMODE b;
-                std::memcpy(&b, s.data.data(), sizeof b);
-                dm = b;
-            }
-        }
-    }
-    bool first = true;
-    for (const spoolsim::Step &s : job.steps)
-    {
-        shown.steps.push_back(DescribeStep(s, first && s.kind == spoolsim::StepKind::Write, dm ? &*dm : nullptr));
-        first = first && s.kind != spoolsim::StepKind::Write;
+        shown.steps.push_back(
+            DescribeStep(kind, d, job.Size(i), first && kind == spoolsim::StepKind::Write, dm ? &*dm : nullptr));
+        first = first && kind != spoolsim::StepKind::Write;
     }
     if (!dm)
     {
@@ -430,7 +426,7 @@ ShownJob ShowJob(const spoolsim::Job &job)
             other.push_back(Orientation(d.dmPublic.dmOrientation));
         }
     }
-    o.insert(o.end(), {"--name", spoolsim::Narrow(job.documentName)});
+    o.insert(o.end(), {"--name", spoolsim::Narrow(job.DocumentName())});
     if (d.dmPublic.dmScale != 100 && d.dmPublic.dmScale != 0)
     {
         other.push_back("scale " + std::to_string(d.dmPublic.dmScale) + "%");
@@ -446,9 +442,9 @@ ShownJob ShowJob(const spoolsim::Job &job)
     return shown;
 }
 
-std::string FormatShownJob(const ShownJob &shown, const spoolsim::Job &job, const std::string &name)
+std::string FormatShownJob(const ShownJob &shown, const spoolsim::StepSource &job, const std::string &name)
 {
-    std::string out = name + ": job file of \"" + spoolsim::Narrow(job.documentName) + "\"\n";
+    std::string out = name + ": job file of \"" + spoolsim::Narrow(job.DocumentName()) + "\"\n";
     if (!shown.settings)
     {
         out += "  settings: none (the job does not begin with a settings block of " + std::to_string(DRVDEVMODE_SIZE) +
@@ -461,7 +457,7 @@ std::string FormatShownJob(const ShownJob &shown, const spoolsim::Job &job, cons
         {
             words += " " + ShellWord(w);
         }
-        out += "  as made by: jobtool make " + (job.source.empty() ? std::string("INPUT") : ShellWord(job.source)) +
+        out += "  as made by: jobtool make " + (job.Source().empty() ? std::string("INPUT") : ShellWord(job.Source())) +
                words + "\n";
         out += "  settings: " + shown.paper + "\n";
         for (const std::string &o : shown.others)
@@ -469,9 +465,9 @@ std::string FormatShownJob(const ShownJob &shown, const spoolsim::Job &job, cons
             out += "  also set (make has no option for it): " + o + "\n";
         }
     }
-    if (!job.source.empty())
+    if (!job.Source().empty())
     {
-        out += "  made from: " + job.source + " (through Ghostscript)\n";
+        out += "  made from: " + job.Source() + " (through Ghostscript)\n";
     }
     out += "  pages: " + std::to_string(shown.pages);
     if (shown.pageStarts != shown.pages)
@@ -479,18 +475,18 @@ std::string FormatShownJob(const ShownJob &shown, const spoolsim::Job &job, cons
         out += " (" + std::to_string(shown.pageStarts) + " page-start markers)";
     }
     size_t cbWritten = 0, writes = 0;
-    for (const spoolsim::Step &s : job.steps)
+    for (size_t i = 0; i < job.Count(); i++)
     {
-        if (s.kind == spoolsim::StepKind::Write)
+        if (job.Kind(i) == spoolsim::StepKind::Write)
         {
-            cbWritten += s.data.size();
+            cbWritten += job.Size(i);
             writes++;
         }
     }
-    out += "\n  the spooler: " + std::to_string(job.steps.size()) + " steps, " + std::to_string(writes) +
-           " writes of " + std::to_string(cbWritten) + " bytes, then " +
-           (job.endDoc ? std::string("DrvSplEndDoc") : std::string("no DrvSplEndDoc")) +
-           (job.abort ? " and DrvSplAbort" : "") + "\n";
+    out += "\n  the spooler: " + std::to_string(job.Count()) + " steps, " + std::to_string(writes) + " writes of " +
+           std::to_string(cbWritten) + " bytes, then " +
+           (job.EndDoc() ? std::string("DrvSplEndDoc") : std::string("no DrvSplEndDoc")) +
+           (job.Abort() ? " and DrvSplAbort" : "") + "\n";
     char number[32];
     for (size_t i = 0; i < shown.steps.size(); i++)
     {

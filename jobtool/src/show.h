@@ -23,10 +23,20 @@ struct ShownJob
     std::vector<std::string> steps;   // "write 1625 bytes: the settings block", ...
 };
 
-ShownJob ShowJob(const spoolsim::Job &job);
+// Reads only the heads of the steps (and the first page), so that a job
+// file of any size is shown from the file.
+ShownJob ShowJob(const spoolsim::StepSource &job);
+inline ShownJob ShowJob(const spoolsim::Job &job)
+{
+    return ShowJob(spoolsim::JobSteps(job));
+}
 
 // The report: what ShowJob found, for the file `name`.
-std::string FormatShownJob(const ShownJob &shown, const spoolsim::Job &job, const std::string &name);
+std::string FormatShownJob(const ShownJob &shown, const spoolsim::StepSource &job, const std::string &name);
+inline std::string FormatShownJob(const ShownJob &shown, const spoolsim::Job &job, const std::string &name)
+{
+    return FormatShownJob(shown, spoolsim::JobSteps(job), name);
+}
 
 // A word as a shell reads it back: quoted when it has to be.
 std::string ShellWord(const std::string &word);

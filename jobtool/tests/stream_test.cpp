@@ -8,10 +8,12 @@
 #include "cli.h"
 #include "digest.h"
 #include "faultpoint.h"
+#include "fileio.h"
 #include "jobfile.h"
 #include "pagemap.h"
 #include "progress.h"
 #include "replay.h"
+#include "show.h"
 
 #include <csignal>
 #include <cstdlib>
@@ -307,6 +309,114 @@ TEST(Streaming, ProgressSaysPagesBytesAndRate)
     EXPECT_EQ(jobtool::ProgressLine("explain out.pxl", 250000000, 0, 1, 0, 0.5),
               "explain out.pxl: 1 page, 250.0 MB, 500.0 MB/s");
     EXPECT_EQ(jobtool::ProgressLine("run job", 0, 0, 0, 0, 0), "run job: 0.0 MB");
+}
+
+// A job file is run, explained and shown from the file, a step at a time:
+// the same documents, report and page references as the job in memory.
+TEST(JobFromFile, RunsExplainsAndShowsAsTheJobInMemory)
+{
+    for (const std::vector<std::string> &options : {std::vector<std::string>{"--copies", "3", "--copy-command"},
+                                                    {"--booklet", "printer"},
+                                                    {"--booklet", "manual", "--watermark", "DRAFT"},
+                                                    {"--defer-text"},
+                                                    {"--watermark", "DRAFT", "--copies", "2", "--collate"},
+                                                    {"--manual-duplex", "--instruction-page"}})
+    {
+        TempDir dir;
+        const std::string path = MakeJobFile(dir, options);
+        spoolsim::LoadedJob loaded = spoolsim::LoadJob(ReadAll(path));
+        ASSERT_TRUE(loaded.job) << loaded.error;
+        spoolsim::JobFileSteps steps;
+        std::string error;
+        ASSERT_TRUE(jobtool::OpenJobFile(path, steps, error)) << error;
+
+        auto ok = [](const spoolsim::MessageBoxRecord &) { return IDOK; };
+        const jobtool::Replay fromMemory = jobtool::RunJob(*loaded.job, ok);
+        const jobtool::Replay fromFile = jobtool::RunJob(steps, ok);
+        ASSERT_EQ(fromFile.run.documents.size(), fromMemory.run.documents.size()) << options[0];
+        for (size_t i = 0; i < fromFile.run.documents.size(); i++)
+        {
+            EXPECT_EQ(fromFile.run.documents[i].data, fromMemory.run.documents[i].data) << options[0] << " " << i;
+            EXPECT_EQ(fromFile.run.documents[i].ended, fromMemory.run.documents[i].ended);
+        }
+        EXPECT_EQ(fromFile.problems, fromMemory.problems);
+        EXPECT_EQ(fromFile.reasons, fromMemory.reasons);
+        EXPECT_EQ(fromFile.run.stepError, "");
+
+        std::string memoryError, fileError;
+        const jobtool::Reference a = jobtool::ReferenceFromJob(*loaded.job, &memoryError);
+        const jobtool::Reference b = jobtool::ReferenceFromJob(steps, &fileError);
+        EXPECT_EQ(fileError, memoryError);
+        EXPECT_EQ(b.pages, a.pages) << options[0];
+        EXPECT_EQ(b.bodies, a.bodies);
+        EXPECT_EQ(b.leadIns, a.leadIns);
+        EXPECT_EQ(b.copyCommand, a.copyCommand);
+        EXPECT_EQ(b.origins, a.origins);
+
+        Result shown = Tool({"show", path});
+        EXPECT_EQ(shown.out, jobtool::FormatShownJob(jobtool::ShowJob(*loaded.job), *loaded.job, path));
+    }
+}
+
+TEST(JobFromFile, ADamagedJobFileIsRefusedBeforeTheHookRunsInLoadJobsWords)
+{
+    TempDir dir;
+    const std::string path = MakeJobFile(dir, {"--copies", "2", "--collate"});
+    const Bytes saved = ReadAll(path);
+    spoolsim::LoadedJob loaded = spoolsim::LoadJob(saved);
+    ASSERT_TRUE(loaded.job);
+    const size_t firstStep = 8 + 4 + 1 + 4 + 2 * loaded.job->documentName.size() + 4;
+    const size_t secondStep = firstStep + 5 + loaded.job->steps[0].data.size();
+    Bytes badKind = saved;
+    badKind[secondStep] = 9;
+    Bytes withSource = spoolsim::SaveJob([&] {
+        spoolsim::Job j = *loaded.job;
+        j.source = "/tmp/a.pdf";
+        return j;
+    }());
+    for (const Bytes &damaged : {Bytes(saved.begin(), saved.begin() + static_cast<long>(secondStep + 7)), badKind,
+                                 Bytes(withSource.begin(), withSource.end() - 3)})
+    {
+        const std::string bad = dir.Path("bad.kdjob");
+        std::ofstream(bad, std::ios::binary)
+            .write(reinterpret_cast<const char *>(damaged.data()), static_cast<std::streamsize>(damaged.size()));
+        const std::string expected = "jobtool: " + bad + ": not a job file: " + spoolsim::LoadJob(damaged).error + "\n";
+        for (const std::vector<std::string> &args : {std::vector<std::string>{"run", bad, "--out", dir.Path("out")},
+                                                     {"show", bad},
+                                                     {"explain", dir.Path("none.pxl"), "--job", bad}})
+        {
+            if (args[0] == "explain")
+            {
+                std::ofstream(dir.Path("none.pxl")) << "x";
+            }
+            Result r = Tool(args);
+            EXPECT_NE(r.code, 0);
+            EXPECT_EQ(r.err, expected) << args[0];
+        }
+        EXPECT_FALSE(std::filesystem::exists(dir.Path("out"))) << "the hook ran";
+    }
+}
+
+TEST(JobFromFile, AJobFileThatShrinksWhileItRunsFailsTheRunWithAReason)
+{
+    TempDir dir;
+    const std::string path = MakeJobFile(dir, {"--copies", "2", "--collate"});
+    const uintmax_t size = std::filesystem::file_size(path);
+    spoolsim::JobFileSteps steps;
+    std::string error;
+    ASSERT_TRUE(jobtool::OpenJobFile(path, steps, error)) << error;
+    const jobtool::Replay r = jobtool::RunJob(
+        steps, [](const spoolsim::MessageBoxRecord &) { return IDOK; }, nullptr,
+        [&](spoolsim::Spooler &) { std::filesystem::resize_file(path, size / 2); });
+    ASSERT_FALSE(r.problems.empty());
+    EXPECT_TRUE(Has(r.problems.back(), "the job could not be read to the end: step ")) << r.problems.back();
+    EXPECT_TRUE(Has(r.problems.back(), "changed after it was checked")) << r.problems.back();
+    for (const spoolsim::Document *d : r.run.PrinterDocuments())
+    {
+        EXPECT_FALSE(d->ended && !d->aborted) << "a job cut short is printed";
+    }
+    const jobtool::Reference ref = jobtool::ReferenceFromJob(steps, &error);
+    EXPECT_TRUE(Has(error, "the job's steps cannot be read")) << error;
 }
 
 } // namespace

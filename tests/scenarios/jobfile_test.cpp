@@ -4,6 +4,7 @@
 
 #include "jobfile.h"
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -158,6 +159,184 @@ TEST(JobFile, WrittenStepByStepAppearsOnlyWhole)
     }
     EXPECT_EQ(read(), SaveJob(job)) << "a failed writer replaced the job file";
     std::filesystem::remove_all(dir);
+}
+
+// A job file on disk, removed at the end.
+class FileOf
+{
+  public:
+    explicit FileOf(const Bytes &bytes)
+        : m_path((std::filesystem::temp_directory_path() /
+                  ("kd-jobfile-" + std::to_string(reinterpret_cast<uintptr_t>(this)) + ".kdjob"))
+                     .string())
+    {
+        Write(bytes);
+    }
+    ~FileOf()
+    {
+        std::remove(m_path.c_str());
+    }
+    void Write(const Bytes &bytes) const
+    {
+        std::ofstream(m_path, std::ios::binary | std::ios::trunc)
+            .write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
+    const std::string &Path() const
+    {
+        return m_path;
+    }
+
+  private:
+    std::string m_path;
+};
+
+// What the file-backed reader refuses the bytes with; it must be LoadJob's refusal.
+::testing::AssertionResult SameRefusal(const Bytes &bytes)
+{
+    FileOf file(bytes);
+    spoolsim::JobFileSteps steps;
+    std::string error;
+    const bool opened = steps.Open(file.Path(), error);
+    const std::string loaded = LoadJob(bytes).error;
+    if (opened || !steps.Refused() || error != loaded)
+    {
+        return ::testing::AssertionFailure()
+               << "from the file: " << (opened ? "opened" : error) << "; LoadJob: " << loaded;
+    }
+    return ::testing::AssertionSuccess();
+}
+
+TEST(JobFile, StepsReadFromTheFileAreTheLoadedJobsAndTheSameBytesAreRefused)
+{
+    Job job = DocumentJob(Settings(), 2).Build();
+    job.endDoc = false;
+    job.abort = true;
+    for (const std::string source : {"", "/tmp/x.pdf"})
+    {
+        job.source = source;
+        const Bytes saved = SaveJob(job);
+        FileOf file(saved);
+        spoolsim::JobFileSteps steps;
+        std::string error;
+        ASSERT_TRUE(steps.Open(file.Path(), error)) << error;
+        EXPECT_EQ(steps.DocumentName(), job.documentName);
+        EXPECT_EQ(steps.EndDoc(), job.endDoc);
+        EXPECT_EQ(steps.Abort(), job.abort);
+        EXPECT_EQ(steps.Source(), job.source);
+        ASSERT_EQ(steps.Count(), job.steps.size());
+        Bytes buffer;
+        // Backwards too: a step is found wherever the reader stands.
+        for (size_t k = 0; k < 2 * steps.Count(); k++)
+        {
+            const size_t i = k < steps.Count() ? k : 2 * steps.Count() - 1 - k;
+            EXPECT_EQ(steps.Kind(i), job.steps[i].kind) << i;
+            const Bytes *data = steps.Data(i, buffer);
+            ASSERT_NE(data, nullptr) << steps.Error();
+            EXPECT_EQ(*data, job.steps[i].data) << i;
+            if (data->size() > 2)
+            {
+                BYTE middle[1];
+                ASSERT_TRUE(steps.ReadPart(i, 1, middle, 1));
+                EXPECT_EQ(middle[0], job.steps[i].data[1]);
+                EXPECT_FALSE(steps.ReadPart(i, data->size() - 1, middle, 2)) << "past the step's end";
+            }
+        }
+
+        for (size_t cb = 0; cb < saved.size(); cb++)
+        {
+            EXPECT_TRUE(SameRefusal(Bytes(saved.begin(), saved.begin() + static_cast<long>(cb)))) << cb;
+        }
+        Bytes longer = saved;
+        longer.push_back(0);
+        EXPECT_TRUE(SameRefusal(longer));
+        for (size_t at : {size_t(0), size_t(8), size_t(12), size_t(13), size_t(8 + 4 + 1 + 4 + 2 * 13 + 4)})
+        {
+            Bytes damaged = saved;
+            damaged[at] = 7; // magic, version, flags, name length, first step's kind
+            EXPECT_TRUE(SameRefusal(damaged)) << at;
+        }
+        if (!source.empty())
+        {
+            Bytes nul = saved;
+            nul.back() = 0;
+            EXPECT_TRUE(SameRefusal(nul));
+        }
+    }
+    spoolsim::JobFileSteps none;
+    std::string error;
+    EXPECT_FALSE(none.Open("/no/such/folder/x.kdjob", error));
+    EXPECT_FALSE(none.Refused()) << "a file that cannot be read is not called a bad job file";
+    EXPECT_EQ(error.rfind("cannot open /no/such/folder/x.kdjob", 0), 0u) << error;
+}
+
+class JobFileRun : public JobTest
+{
+};
+
+// A job file changed while it runs: the step that is no longer as checked
+// ends the job (DrvSplAbort) and nothing of it is printed.
+TEST_F(JobFileRun, AJobFileThatChangesWhileItRunsEndsTheJobThere)
+{
+    DocumentJob document(Settings(), 3);
+    const Job job = document.Build();
+    const Bytes saved = SaveJob(job);
+    // Where the last write's length lies.
+    size_t at = 8 + 4 + 1 + 4 + 2 * job.documentName.size() + 4, lastWrite = 0;
+    for (const spoolsim::Step &step : job.steps)
+    {
+        lastWrite = step.kind == spoolsim::StepKind::Write ? at + 1 : lastWrite;
+        at += 5 + step.data.size();
+    }
+    // Shrunk to half; a step's length changed in place.
+    Bytes changed = saved;
+    changed[lastWrite] ^= 1;
+    for (const Bytes &now : {Bytes(saved.begin(), saved.begin() + static_cast<long>(saved.size() / 2)), changed})
+    {
+        FileOf file(saved);
+        spoolsim::JobFileSteps steps;
+        std::string error;
+        ASSERT_TRUE(steps.Open(file.Path(), error)) << error;
+        const RunResult whole = spooler->Run(*spooler, steps);
+        EXPECT_EQ(whole.stepError, "");
+        ASSERT_EQ(whole.PrinterDocuments().size(), 1u);
+        EXPECT_TRUE(whole.PrinterDocument(0).ended);
+
+        spooler->beforeStep = [&](size_t i) {
+            if (i == 2)
+            {
+                file.Write(now);
+            }
+        };
+        const RunResult r = spooler->Run(*spooler, steps);
+        spooler->beforeStep = nullptr;
+        EXPECT_NE(r.stepError.find("changed after it was checked"), std::string::npos) << r.stepError;
+        EXPECT_LT(r.writes.size(), whole.writes.size());
+        for (const spoolsim::Document *d : r.PrinterDocuments())
+        {
+            EXPECT_TRUE(d->aborted || !d->ended) << "a job cut short is not printed";
+        }
+    }
+}
+
+// A long job's per-call traces can be left out; the others are kept in order.
+TEST_F(JobFileRun, TracesAreKeptAsThePrinterChooses)
+{
+    const Job job = DocumentJob(Settings(), 3).Build();
+    const RunResult all = spooler->Run(job);
+    const WString write = W("QVXLUMPD: DrvSplWritePrinter \n");
+    spooler->keepTrace = [&write](const WString &t) { return t != write; };
+    const RunResult some = spooler->Run(job);
+    spooler->keepTrace = nullptr;
+    std::vector<WString> expected;
+    for (const WString &t : all.traces)
+    {
+        if (t != write)
+        {
+            expected.push_back(t);
+        }
+    }
+    EXPECT_LT(expected.size(), all.traces.size());
+    EXPECT_EQ(some.traces, expected);
 }
 
 } // namespace
