@@ -57,41 +57,49 @@ const Pair kPairs[] = {
     {op::BeginUserDefinedLineCap, op::EndUserDefinedLineCap, 0, Need::Page, "line cap definition"},
 };
 
+// The pair each operator begins, ends or reads in: every command is looked up.
+struct PairsOf
+{
+    const Pair *begin = nullptr;
+    const Pair *end = nullptr;
+    const Pair *read = nullptr;
+};
+
+const PairsOf &pairsOf(uint8_t o)
+{
+    static const std::vector<PairsOf> table = [] {
+        std::vector<PairsOf> t(256);
+        for (const Pair &p : kPairs)
+        {
+            t[p.begin].begin = t[p.begin].begin ? t[p.begin].begin : &p;
+            t[p.end].end = t[p.end].end ? t[p.end].end : &p;
+            if (p.read != 0)
+            {
+                t[p.read].read = t[p.read].read ? t[p.read].read : &p;
+            }
+        }
+        return t;
+    }();
+    return table[o];
+}
+
 const Pair *pairByBegin(uint8_t o)
 {
-    for (const Pair &p : kPairs)
-    {
-        if (p.begin == o)
-        {
-            return &p;
-        }
-    }
-    return nullptr;
+    return pairsOf(o).begin;
 }
 
 const Pair *pairByEnd(uint8_t o)
 {
-    for (const Pair &p : kPairs)
-    {
-        if (p.end == o)
-        {
-            return &p;
-        }
-    }
-    return nullptr;
+    return pairsOf(o).end;
 }
 
 const Pair *pairByRead(uint8_t o)
 {
-    for (const Pair &p : kPairs)
-    {
-        if (p.read == o)
-        {
-            return &p;
-        }
-    }
-    return nullptr;
+    return pairsOf(o).read;
 }
+
+const Pair *const kSessionPair = &kPairs[0];
+const Pair *const kPagePair = &kPairs[2];
 
 // Operators that belong in a session but not necessarily in a page.
 bool sessionLevel(uint8_t o)
@@ -204,6 +212,16 @@ class Checker::Impl
 
     void drop(size_t n)
     {
+        // The attribute lists' room is used again by the commands to come.
+        for (size_t i = 0; i < n && spare_.size() < kSpareLists; i++)
+        {
+            std::vector<Attribute> &list = out_.commands[i].attributes;
+            if (list.capacity() > 0)
+            {
+                list.clear();
+                spare_.push_back(std::move(list));
+            }
+        }
         out_.commands.erase(out_.commands.begin(), out_.commands.begin() + static_cast<long>(n));
         dropped_ += n;
     }
@@ -270,12 +288,12 @@ class Checker::Impl
 
     bool inSession() const
     {
-        return innermost(pairByBegin(op::BeginSession)) != nullptr;
+        return innermost(kSessionPair) != nullptr;
     }
 
     bool inPage() const
     {
-        return innermost(pairByBegin(op::BeginPage)) != nullptr;
+        return innermost(kPagePair) != nullptr;
     }
 
     // Data that an earlier operator required must come before anything else.
@@ -441,6 +459,11 @@ class Checker::Impl
         c.end = t.end();
         c.attributes = std::move(attributes_);
         attributes_.clear();
+        if (!spare_.empty())
+        {
+            attributes_ = std::move(spare_.back());
+            spare_.pop_back();
+        }
         list_begin_ = kNone;
         last_significant_end_ = t.end();
         last_command_end_ = t.end();
@@ -475,14 +498,15 @@ class Checker::Impl
     bool checkNesting(const Command &c)
     {
         const uint8_t o = c.op;
-        const std::string name = c.name();
+        // A string only for the faults: every command passes here.
+        auto name = [&c] { return std::string(c.name()); };
         // Inside a reading construct only its read and end operators may come.
         if (!frames_.empty() && frames_.back().pair->read != 0)
         {
             const Frame &top = frames_.back();
             if (o != top.pair->read && o != top.pair->end)
             {
-                fail(c.op_offset, name + " is not allowed inside " + describeFrame(top) + closer(top));
+                fail(c.op_offset, name() + " is not allowed inside " + describeFrame(top) + closer(top));
                 return false;
             }
         }
@@ -505,7 +529,7 @@ class Checker::Impl
             // Only graphics states stack; every other construct opens once at a time.
             if (const Frame *open = innermost(p); open && p->begin != op::PushGS)
             {
-                fail(c.op_offset, name + " inside " + describeFrame(*open) + closer(*open));
+                fail(c.op_offset, name() + " inside " + describeFrame(*open) + closer(*open));
                 return false;
             }
             if (o == op::BeginStream && options_.stream_body)
@@ -536,18 +560,18 @@ class Checker::Impl
             const Frame *open = innermost(p);
             if (!open)
             {
-                fail(c.op_offset, name + " without " + operatorName(p->begin));
+                fail(c.op_offset, name() + " without " + operatorName(p->begin));
                 return false;
             }
             const Frame &top = frames_.back();
             if (top.pair != p)
             {
-                fail(c.op_offset, name + " while " + describeFrame(top) + " is still open" + closer(top));
+                fail(c.op_offset, name() + " while " + describeFrame(top) + " is still open" + closer(top));
                 return false;
             }
             if (frames_.size() <= base_frames_)
             {
-                fail(c.op_offset, name + " closes " + describeFrame(top) + ", which this fragment did not open");
+                fail(c.op_offset, name() + " closes " + describeFrame(top) + ", which this fragment did not open");
                 return false;
             }
             const Frame closed = top;
@@ -564,7 +588,7 @@ class Checker::Impl
         {
             if (frames_.empty() || frames_.back().pair != p)
             {
-                fail(c.op_offset, name + " without " + operatorName(p->begin));
+                fail(c.op_offset, name() + " without " + operatorName(p->begin));
                 return false;
             }
             return true;
@@ -717,6 +741,8 @@ class Checker::Impl
     size_t pending_offset_ = kNone;  // of a value still waiting for its attribute id
     Value pending_value_;
     std::vector<Attribute> attributes_;
+    static constexpr size_t kSpareLists = 16;
+    std::vector<std::vector<Attribute>> spare_; // emptied lists of dropped commands
     size_t list_begin_ = kNone;
     size_t awaiting_ = kNone; // index of the command whose embedded data may come next
     size_t dropped_ = 0;      // commands handed out and taken from out_.commands
