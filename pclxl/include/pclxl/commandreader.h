@@ -90,6 +90,7 @@ class CommandReader
         return window_.data() + (pos - start_);
     }
     bool fail(uint64_t pos, std::string reason);
+    void decodeAttributes(StreamCommand &command);
 
     ByteSource &source_;
     uint64_t size_ = 0;
