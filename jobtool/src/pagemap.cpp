@@ -104,8 +104,32 @@ struct Normalised
 // A page (or booklet sheet) with what the hook adds taken out: lead-ins in
 // front of its attributes and watermark fragments; and PageCopies, which
 // tells copies apart but not pages.
+// The first `count` of a list of commands.
+struct CommandList
+{
+    const pclxl::Command *first;
+    size_t count;
+
+    size_t size() const
+    {
+        return count;
+    }
+    bool empty() const
+    {
+        return count == 0;
+    }
+    const pclxl::Command &front() const
+    {
+        return first[0];
+    }
+    const pclxl::Command &operator[](size_t i) const
+    {
+        return first[i];
+    }
+};
+
 // cmds: the commands of data, with offsets in data.
-Normalised Normalise(pclxl::Bytes data, size_t base, const Reference &ref, const std::vector<pclxl::Command> &cmds)
+Normalised Normalise(pclxl::Bytes data, size_t base, const Reference &ref, CommandList cmds)
 {
     Normalised n;
     std::vector<Span> cut;
@@ -194,15 +218,21 @@ Normalised Normalise(pclxl::Bytes data, size_t base, const Reference &ref, const
     return n;
 }
 
+Normalised Normalise(pclxl::Bytes data, size_t base, const Reference &ref, const std::vector<pclxl::Command> &cmds)
+{
+    return Normalise(data, base, ref, CommandList{cmds.data(), cmds.size()});
+}
+
 Normalised Normalise(pclxl::Bytes data, size_t base, const Reference &ref)
 {
     return Normalise(data, base, ref, ReadCommands(data, pclxl::Context::Session, false).structure.commands);
 }
 
-// A command of a page with offsets in the page's own bytes.
-pclxl::Command Rebased(const pclxl::Command &c, size_t pageBegin)
+// A command of a page with offsets in the page's own bytes, into r (whose
+// attribute list's room is used again).
+void RebaseInto(pclxl::Command &r, const pclxl::Command &c, size_t pageBegin)
 {
-    pclxl::Command r = c;
+    r = c;
     r.begin -= pageBegin;
     r.op_offset -= pageBegin;
     r.end -= pageBegin;
@@ -215,6 +245,12 @@ pclxl::Command Rebased(const pclxl::Command &c, size_t pageBegin)
     {
         a.offset -= pageBegin;
     }
+}
+
+pclxl::Command Rebased(const pclxl::Command &c, size_t pageBegin)
+{
+    pclxl::Command r;
+    RebaseInto(r, c, pageBegin);
     return r;
 }
 
@@ -881,7 +917,12 @@ class MapBuilder : public pclxl::DocumentHandler
         }
         if (pageOpen_)
         {
-            pageCommands_.push_back(Rebased(c, pageBegin_));
+            // The list of the last page is overwritten: its commands' room is used again.
+            if (pageCount_ == pageCommands_.size())
+            {
+                pageCommands_.emplace_back();
+            }
+            RebaseInto(pageCommands_[pageCount_++], c, pageBegin_);
             openOps_.push_back(static_cast<char>(c.op));
             if (c.op == op::BeginStream)
             {
@@ -934,8 +975,9 @@ class MapBuilder : public pclxl::DocumentHandler
         Entry e;
         e.offset = page.range.begin;
         e.size = page.range.size();
-        Normalised n = Normalise(pclxl::Bytes(bytes, page.range.size()), page.range.begin, ref_, pageCommands_);
-        pageCommands_.clear();
+        Normalised n = Normalise(pclxl::Bytes(bytes, page.range.size()), page.range.begin, ref_,
+                                 CommandList{pageCommands_.data(), pageCount_});
+        pageCount_ = 0;
         e.fragments = n.fragments;
         e.detail = n.detail;
         const int input = Match(n.bytes);
@@ -1088,7 +1130,7 @@ class MapBuilder : public pclxl::DocumentHandler
         }
         openOps_.clear();
         openStreams_.clear();
-        pageCommands_.clear();
+        pageCount_ = 0;
         pageOpen_ = false;
     }
 
@@ -1124,7 +1166,8 @@ class MapBuilder : public pclxl::DocumentHandler
     std::string headerDetail_;
     bool pageOpen_ = false;
     size_t pageBegin_ = 0;
-    std::vector<pclxl::Command> pageCommands_; // of the open page, offsets in the page
+    std::vector<pclxl::Command> pageCommands_; // of the open page (the first pageCount_), offsets in the page
+    size_t pageCount_ = 0;
     std::string openOps_;
     std::vector<std::string> openStreams_;
     size_t pages_ = 0;
@@ -1144,18 +1187,7 @@ PageMap Explain(pclxl::ByteSource &output, const Reference &ref, const ExplainHo
     pclxl::PrintabilityChecker printer;
     ExplainHooks both = hooks;
     both.command = [&](const pclxl::Command &c, const uint8_t *bytes) {
-        pclxl::StreamCommand sc;
-        sc.op = c.op;
-        sc.gap = c.begin;
-        sc.begin = c.begin;
-        sc.op_offset = c.op_offset;
-        sc.end = c.end;
-        sc.attributes = c.attributes;
-        sc.has_data = c.has_data;
-        sc.payload_offset = c.payload_offset;
-        sc.payload_length = c.payload_length;
-        sc.bytes = bytes;
-        printer.feed(sc);
+        printer.feed(c, bytes);
         if (hooks.command)
         {
             hooks.command(c, bytes);

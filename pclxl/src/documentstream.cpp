@@ -21,7 +21,7 @@ constexpr size_t kNone = std::numeric_limits<size_t>::max();
 // The window is tokenized this much at a time: the tokens of a slice stay in
 // the processor's cache from the lexer to the check (those of a whole window
 // would not).
-const size_t kSlice = 16u << 10;
+const size_t kSlice = 4u << 10;
 
 class Pass
 {

@@ -359,7 +359,10 @@ class Checker::Impl
             fail(t.offset, std::string("attribute id ") + name + " has no value before it");
             return;
         }
-        attributes_.push_back(Attribute{t.attribute, std::move(pending_value_), pending_offset_});
+        Attribute &a = attributes_.emplace_back();
+        a.id = t.attribute;
+        a.value = std::move(pending_value_);
+        a.offset = pending_offset_;
         pending_offset_ = kNone;
     }
 

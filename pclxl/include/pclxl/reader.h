@@ -162,14 +162,14 @@ class Numbers
         std::copy(begin(), end(), bigger);
         delete[] heap_;
         heap_ = bigger;
-        heap_capacity_ = n;
+        heap_capacity_ = static_cast<uint32_t>(n);
     }
     // n elements whose values the caller then sets.
     double *resizeForWrite(size_t n)
     {
         size_ = 0;
         reserve(n);
-        size_ = n;
+        size_ = static_cast<uint32_t>(n);
         return data();
     }
     void push_back(double v)
@@ -223,10 +223,10 @@ class Numbers
         o.size_ = 0;
     }
 
-    double here_[kInPlace] = {};
+    double here_[kInPlace]; // only the first size_ are ever read
     double *heap_ = nullptr; // when more than kInPlace were ever asked for
-    size_t heap_capacity_ = 0;
-    size_t size_ = 0;
+    uint32_t heap_capacity_ = 0;
+    uint32_t size_ = 0;
 };
 
 // A decoded data value: a scalar, an xy pair, a box or an array. Every
