@@ -128,7 +128,9 @@ struct CommandList
     }
 };
 
-// cmds: the commands of data, with offsets in data.
+// cmds: the commands of data, with offsets in data. Only the first
+// command's attributes and those of NormaliseReadsAttributes' operators are
+// read (the explain pass copies no others).
 Normalised Normalise(pclxl::Bytes data, size_t base, const Reference &ref, CommandList cmds)
 {
     Normalised n;
@@ -228,11 +230,44 @@ Normalised Normalise(pclxl::Bytes data, size_t base, const Reference &ref)
     return Normalise(data, base, ref, ReadCommands(data, pclxl::Context::Session, false).structure.commands);
 }
 
-// A command of a page with offsets in the page's own bytes, into r (whose
-// attribute list's room is used again).
-void RebaseInto(pclxl::Command &r, const pclxl::Command &c, size_t pageBegin)
+// The commands whose attributes Normalise reads (besides a page's first).
+bool NormaliseReadsAttributes(uint8_t o)
 {
-    r = c;
+    switch (o)
+    {
+    case op::BeginPage:
+    case op::EndPage:
+    case op::SetROP:
+    case op::Text:
+    case op::TextPath:
+    case op::ExecStream:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// A command of a page with offsets in the page's own bytes, into r (whose
+// attribute list's room is used again); without its attributes when
+// `attributes` is false.
+void RebaseInto(pclxl::Command &r, const pclxl::Command &c, size_t pageBegin, bool attributes = true)
+{
+    if (attributes)
+    {
+        r = c;
+    }
+    else
+    {
+        r.op = c.op;
+        r.begin = c.begin;
+        r.op_offset = c.op_offset;
+        r.end = c.end;
+        r.attributes.clear();
+        r.has_data = c.has_data;
+        r.data_offset = c.data_offset;
+        r.payload_offset = c.payload_offset;
+        r.payload_length = c.payload_length;
+    }
     r.begin -= pageBegin;
     r.op_offset -= pageBegin;
     r.end -= pageBegin;
@@ -922,7 +957,9 @@ class MapBuilder : public pclxl::DocumentHandler
             {
                 pageCommands_.emplace_back();
             }
-            RebaseInto(pageCommands_[pageCount_++], c, pageBegin_);
+            // Normalise reads the attributes of a few commands only: the others' are not copied.
+            const bool attributes = pageCount_ == 0 || NormaliseReadsAttributes(c.op);
+            RebaseInto(pageCommands_[pageCount_++], c, pageBegin_, attributes);
             openOps_.push_back(static_cast<char>(c.op));
             if (c.op == op::BeginStream)
             {

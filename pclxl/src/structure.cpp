@@ -455,16 +455,15 @@ class Checker::Impl
                                std::to_string(pending_offset_) + ", which has no attribute id");
             return;
         }
-        Command c;
+        Command &c = out_.commands.emplace_back();
         c.op = o;
         c.begin = list_begin_ != kNone ? list_begin_ : t.offset;
         c.op_offset = t.offset;
         c.end = t.end();
-        c.attributes = std::move(attributes_);
-        attributes_.clear();
+        c.attributes.swap(attributes_);
         if (!spare_.empty())
         {
-            attributes_ = std::move(spare_.back());
+            attributes_.swap(spare_.back());
             spare_.pop_back();
         }
         list_begin_ = kNone;
@@ -472,8 +471,7 @@ class Checker::Impl
         last_command_end_ = t.end();
         last_op_name_ = name;
         last_was_data_ = false;
-        out_.commands.push_back(std::move(c));
-        if (!checkNesting(out_.commands.back()))
+        if (!checkNesting(c))
         {
             return;
         }
