@@ -195,7 +195,7 @@ class Pass
         Structure &st = checker_.result();
         for (size_t i = 0; i < n; i++)
         {
-            command(st.commands[i], st);
+            command(checker_.readyCommand(i), st);
         }
         checker_.drop(n);
     }

@@ -83,9 +83,13 @@ class Checker
     // check_end false accepts what is still open (a prefix).
     void finish(size_t end_offset, bool check_end);
     Structure &result();
-    // How many of result().commands are complete.
+    // How many commands are complete (result().commands holds them all
+    // when none are dropped).
     size_t ready() const;
-    // Takes the first n commands away (ready ones only).
+    // The i-th command not yet dropped (i < ready()).
+    const Command &readyCommand(size_t i) const;
+    // Takes the first n commands away (ready ones only); result().commands
+    // is then of no use, and readyCommand gives the commands.
     void drop(size_t n);
     // The first input byte a command that is not ready yet may hold.
     size_t earliestPending() const;

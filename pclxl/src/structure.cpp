@@ -205,25 +205,33 @@ class Checker::Impl
     {
         if (finished_ || out_.error || awaiting_ == kNone)
         {
-            return out_.commands.size();
+            return used_ - head_;
         }
         return awaiting_ - dropped_;
     }
 
+    // The slots of dropped commands are used again, attribute lists and
+    // all, by the commands to come: no command costs an allocation.
     void drop(size_t n)
     {
-        // The attribute lists' room is used again by the commands to come.
-        for (size_t i = 0; i < n && spare_.size() < kSpareLists; i++)
-        {
-            std::vector<Attribute> &list = out_.commands[i].attributes;
-            if (list.capacity() > 0)
-            {
-                list.clear();
-                spare_.push_back(std::move(list));
-            }
-        }
-        out_.commands.erase(out_.commands.begin(), out_.commands.begin() + static_cast<long>(n));
+        head_ += n;
         dropped_ += n;
+        if (head_ == used_)
+        {
+            head_ = used_ = 0;
+        }
+        else if (head_ >= kMostDropped)
+        {
+            out_.commands.erase(out_.commands.begin(), out_.commands.begin() + static_cast<long>(head_));
+            used_ -= head_;
+            head_ = 0;
+        }
+    }
+
+    // The i-th command that is not dropped.
+    const Command &live(size_t i) const
+    {
+        return out_.commands[head_ + i];
     }
 
     // The first input byte that a command not yet ready may hold.
@@ -235,17 +243,23 @@ class Checker::Impl
             at = std::min(at, pending_offset_);
         }
         const size_t r = ready();
-        if (r < out_.commands.size())
+        if (r < used_ - head_)
         {
-            at = std::min(at, out_.commands[r].begin);
+            at = std::min(at, live(r).begin);
         }
         return at;
     }
 
   private:
+    // The number of the last command (counting the dropped ones).
+    size_t lastIndex() const
+    {
+        return dropped_ + (used_ - head_) - 1;
+    }
+
     Command &cmd(size_t index)
     {
-        return out_.commands[index - dropped_];
+        return out_.commands[head_ + (index - dropped_)];
     }
 
     void fail(size_t offset, std::string reason)
@@ -402,7 +416,7 @@ class Checker::Impl
         if (c.op == op::ReadStream && !out_.error)
         {
             const Frame &f = frames_.back();
-            out_.streams[f.stream_index].read_commands.push_back(dropped_ + out_.commands.size() - 1);
+            out_.streams[f.stream_index].read_commands.push_back(lastIndex());
             segments_.push_back(Segment{c.payload_offset, c.payload_length});
             const uint8_t *payload = bytes_ + (c.payload_offset - t.offset);
             stream_data_.insert(stream_data_.end(), payload, payload + c.payload_length);
@@ -455,17 +469,21 @@ class Checker::Impl
                                std::to_string(pending_offset_) + ", which has no attribute id");
             return;
         }
-        Command &c = out_.commands.emplace_back();
+        if (used_ == out_.commands.size())
+        {
+            out_.commands.emplace_back();
+        }
+        Command &c = out_.commands[used_++];
         c.op = o;
         c.begin = list_begin_ != kNone ? list_begin_ : t.offset;
         c.op_offset = t.offset;
         c.end = t.end();
-        c.attributes.swap(attributes_);
-        if (!spare_.empty())
-        {
-            attributes_.swap(spare_.back());
-            spare_.pop_back();
-        }
+        c.has_data = false;
+        c.data_offset = 0;
+        c.payload_offset = 0;
+        c.payload_length = 0;
+        c.attributes.swap(attributes_); // the slot's old list, emptied, takes the next command's attributes
+        attributes_.clear();
         list_begin_ = kNone;
         last_significant_end_ = t.end();
         last_command_end_ = t.end();
@@ -477,7 +495,7 @@ class Checker::Impl
         }
         if (operatorDataUse(o) != DataUse::None)
         {
-            awaiting_ = dropped_ + out_.commands.size() - 1;
+            awaiting_ = lastIndex();
         }
     }
 
@@ -547,7 +565,7 @@ class Checker::Impl
                     s.name = a->value.text();
                 }
                 s.begin = c.begin;
-                s.begin_command = dropped_ + out_.commands.size() - 1;
+                s.begin_command = lastIndex();
                 segments_.clear();
                 stream_data_.clear();
                 f.stream_index = out_.streams.size();
@@ -742,11 +760,14 @@ class Checker::Impl
     size_t pending_offset_ = kNone;  // of a value still waiting for its attribute id
     Value pending_value_;
     std::vector<Attribute> attributes_;
-    static constexpr size_t kSpareLists = 16;
-    std::vector<std::vector<Attribute>> spare_; // emptied lists of dropped commands
     size_t list_begin_ = kNone;
     size_t awaiting_ = kNone; // index of the command whose embedded data may come next
-    size_t dropped_ = 0;      // commands handed out and taken from out_.commands
+    // out_.commands[head_, used_) are the commands not yet dropped; the
+    // slots from used_ on are dropped ones kept for their room.
+    static constexpr size_t kMostDropped = 64;
+    size_t head_ = 0;
+    size_t used_ = 0;
+    size_t dropped_ = 0; // commands handed out and dropped
     size_t last_significant_end_ = 0;
     size_t last_command_end_ = 0;
     const char *last_op_name_ = nullptr;
@@ -785,6 +806,11 @@ Structure &Checker::result()
 size_t Checker::ready() const
 {
     return impl_->ready();
+}
+
+const Command &Checker::readyCommand(size_t i) const
+{
+    return impl_->live(i);
 }
 
 void Checker::drop(size_t n)
