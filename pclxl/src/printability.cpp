@@ -232,6 +232,10 @@ struct PrintabilityChecker::State
     Tally tally;
 
     std::unordered_map<std::string, Font> fonts; // looked up by every Text
+    // The font the last Text drew with (Texts come in runs with one font);
+    // forgotten when a font is removed.
+    std::string lastTextFontName;
+    Font *lastTextFont = nullptr;
     std::map<std::string, size_t> selectedUndownloaded; // font name -> the first Text that drew with it
     std::map<std::string, size_t> removed;              // font name -> its RemoveFont
     std::optional<std::string> header;                  // the font whose header is being downloaded
@@ -449,6 +453,7 @@ struct PrintabilityChecker::State
             break;
         case op::RemoveFont: {
             const std::string name = nameOf(c, attr::FontName);
+            lastTextFont = nullptr;
             if (fonts.erase(name) > 0)
             {
                 removed[name] = c.op_offset;
@@ -770,6 +775,22 @@ struct PrintabilityChecker::State
         }
     }
 
+    Font *textFont(const std::string &name)
+    {
+        if (lastTextFont != nullptr && name == lastTextFontName)
+        {
+            return lastTextFont;
+        }
+        auto it = fonts.find(name);
+        if (it == fonts.end())
+        {
+            return nullptr;
+        }
+        lastTextFontName = name;
+        lastTextFont = &it->second;
+        return lastTextFont;
+    }
+
     void text(const View &c)
     {
         const Graphics &s = g();
@@ -791,13 +812,13 @@ struct PrintabilityChecker::State
                 return;
             }
         }
-        auto font = fonts.find(s.font);
-        if (font != fonts.end())
+        Font *font = textFont(s.font);
+        if (font != nullptr)
         {
             for (size_t i = 0; i < data.count(); i++)
             {
                 const uint32_t code = static_cast<uint32_t>(data.number(i));
-                if (font->second.chars.count(code) == 0)
+                if (font->chars.count(code) == 0)
                 {
                     const std::string shown =
                         code >= 0x20 && code < 0x7F ? " ('" + std::string(1, static_cast<char>(code)) + "')" : "";
