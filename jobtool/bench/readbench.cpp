@@ -13,6 +13,10 @@
 // load only ever slows a run down).
 //
 //   jobtool_readbench --source DOC.pxl [--mb 100] [--runs 3] [--only stream,commands,relocate,explain]
+//                     [--save FILE]
+//
+// --save writes the relocated document that explain reads, for timing the
+// program itself on it (`jobtool explain FILE`).
 #include "pagemap.h"
 
 #include "pclxl/pclxl.h"
@@ -99,7 +103,7 @@ bool Time(int runs, const std::function<bool()> &f, double &best)
 
 int main(int argc, char **argv)
 {
-    std::string sourcePath, only = "stream,commands,relocate,explain";
+    std::string sourcePath, savePath, only = "stream,commands,relocate,explain";
     double mb = 100;
     int runs = 3;
     for (int i = 1; i + 1 < argc; i += 2)
@@ -121,6 +125,10 @@ int main(int argc, char **argv)
         {
             only = argv[i + 1];
         }
+        else if (opt == "--save")
+        {
+            savePath = argv[i + 1];
+        }
         else
         {
             sourcePath.clear();
@@ -130,7 +138,7 @@ int main(int argc, char **argv)
     if (sourcePath.empty() || argc % 2 == 0)
     {
         std::cerr << "usage: jobtool_readbench --source DOC.pxl [--mb 100] [--runs 3] "
-                     "[--only stream,commands,relocate,explain]\n";
+                     "[--only stream,commands,relocate,explain] [--save FILE]\n";
         return 2;
     }
     std::ifstream in(sourcePath, std::ios::binary);
@@ -223,6 +231,17 @@ int main(int argc, char **argv)
         {
             std::printf("explain    failed: the document cannot be relocated: %s\n", r.error.c_str());
             return 1;
+        }
+        if (!savePath.empty())
+        {
+            std::ofstream out(savePath, std::ios::binary | std::ios::trunc);
+            out.write(reinterpret_cast<const char *>(relocated.bytes.data()),
+                      static_cast<std::streamsize>(relocated.bytes.size()));
+            if (!out)
+            {
+                std::cerr << "readbench: cannot write " << savePath << "\n";
+                return 1;
+            }
         }
         jobtool::PageMap map;
         bool ok = Time(runs, [&] {
