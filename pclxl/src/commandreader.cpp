@@ -108,7 +108,7 @@ bool CommandReader::open()
     }
 }
 
-bool CommandReader::need(uint64_t pos, size_t n)
+bool CommandReader::needMore(uint64_t pos, size_t n)
 {
     if (pos > size_ || n > size_ - pos)
     {
