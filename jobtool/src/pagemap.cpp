@@ -105,8 +105,34 @@ struct Normalised
 // A page (or booklet sheet) with what the hook adds taken out: lead-ins in
 // front of its attributes and watermark fragments; and PageCopies, which
 // tells copies apart but not pages.
-// cmds: the commands of data, with offsets in data.
-Normalised Normalise(pclxl::Bytes data, size_t base, const Reference &ref, const std::vector<pclxl::Command> &cmds)
+// The first `count` of a list of commands.
+struct CommandList
+{
+    const pclxl::Command *first;
+    size_t count;
+
+    size_t size() const
+    {
+        return count;
+    }
+    bool empty() const
+    {
+        return count == 0;
+    }
+    const pclxl::Command &front() const
+    {
+        return first[0];
+    }
+    const pclxl::Command &operator[](size_t i) const
+    {
+        return first[i];
+    }
+};
+
+// cmds: the commands of data, with offsets in data. Only the first
+// command's attributes and those of NormaliseReadsAttributes' operators are
+// read (the explain pass copies no others).
+Normalised Normalise(pclxl::Bytes data, size_t base, const Reference &ref, CommandList cmds)
 {
     Normalised n;
     std::vector<Span> cut;
@@ -195,15 +221,54 @@ Normalised Normalise(pclxl::Bytes data, size_t base, const Reference &ref, const
     return n;
 }
 
+Normalised Normalise(pclxl::Bytes data, size_t base, const Reference &ref, const std::vector<pclxl::Command> &cmds)
+{
+    return Normalise(data, base, ref, CommandList{cmds.data(), cmds.size()});
+}
+
 Normalised Normalise(pclxl::Bytes data, size_t base, const Reference &ref)
 {
     return Normalise(data, base, ref, ReadCommands(data, pclxl::Context::Session, false).structure.commands);
 }
 
-// A command of a page with offsets in the page's own bytes.
-pclxl::Command Rebased(const pclxl::Command &c, size_t pageBegin)
+// The commands whose attributes Normalise reads (besides a page's first).
+bool NormaliseReadsAttributes(uint8_t o)
 {
-    pclxl::Command r = c;
+    switch (o)
+    {
+    case op::BeginPage:
+    case op::EndPage:
+    case op::SetROP:
+    case op::Text:
+    case op::TextPath:
+    case op::ExecStream:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// A command of a page with offsets in the page's own bytes, into r (whose
+// attribute list's room is used again); without its attributes when
+// `attributes` is false.
+void RebaseInto(pclxl::Command &r, const pclxl::Command &c, size_t pageBegin, bool attributes = true)
+{
+    if (attributes)
+    {
+        r = c;
+    }
+    else
+    {
+        r.op = c.op;
+        r.begin = c.begin;
+        r.op_offset = c.op_offset;
+        r.end = c.end;
+        r.attributes.clear();
+        r.has_data = c.has_data;
+        r.data_offset = c.data_offset;
+        r.payload_offset = c.payload_offset;
+        r.payload_length = c.payload_length;
+    }
     r.begin -= pageBegin;
     r.op_offset -= pageBegin;
     r.end -= pageBegin;
@@ -216,6 +281,12 @@ pclxl::Command Rebased(const pclxl::Command &c, size_t pageBegin)
     {
         a.offset -= pageBegin;
     }
+}
+
+pclxl::Command Rebased(const pclxl::Command &c, size_t pageBegin)
+{
+    pclxl::Command r;
+    RebaseInto(r, c, pageBegin);
     return r;
 }
 
@@ -1008,7 +1079,14 @@ class MapBuilder : public pclxl::DocumentHandler
         }
         if (pageOpen_)
         {
-            pageCommands_.push_back(Rebased(c, pageBegin_));
+            // The list of the last page is overwritten: its commands' room is used again.
+            if (pageCount_ == pageCommands_.size())
+            {
+                pageCommands_.emplace_back();
+            }
+            // Normalise reads the attributes of a few commands only: the others' are not copied.
+            const bool attributes = pageCount_ == 0 || NormaliseReadsAttributes(c.op);
+            RebaseInto(pageCommands_[pageCount_++], c, pageBegin_, attributes);
             openOps_.push_back(static_cast<char>(c.op));
             if (c.op == op::BeginStream)
             {
@@ -1061,8 +1139,9 @@ class MapBuilder : public pclxl::DocumentHandler
         Entry e;
         e.offset = page.range.begin;
         e.size = page.range.size();
-        Normalised n = Normalise(pclxl::Bytes(bytes, page.range.size()), page.range.begin, ref_, pageCommands_);
-        pageCommands_.clear();
+        Normalised n = Normalise(pclxl::Bytes(bytes, page.range.size()), page.range.begin, ref_,
+                                 CommandList{pageCommands_.data(), pageCount_});
+        pageCount_ = 0;
         e.fragments = n.fragments;
         e.detail = n.detail;
         const int input = Match(n.bytes);
@@ -1215,7 +1294,7 @@ class MapBuilder : public pclxl::DocumentHandler
         }
         openOps_.clear();
         openStreams_.clear();
-        pageCommands_.clear();
+        pageCount_ = 0;
         pageOpen_ = false;
     }
 
@@ -1251,7 +1330,8 @@ class MapBuilder : public pclxl::DocumentHandler
     std::string headerDetail_;
     bool pageOpen_ = false;
     size_t pageBegin_ = 0;
-    std::vector<pclxl::Command> pageCommands_; // of the open page, offsets in the page
+    std::vector<pclxl::Command> pageCommands_; // of the open page (the first pageCount_), offsets in the page
+    size_t pageCount_ = 0;
     std::string openOps_;
     std::vector<std::string> openStreams_;
     size_t pages_ = 0;
@@ -1271,18 +1351,7 @@ PageMap Explain(pclxl::ByteSource &output, const Reference &ref, const ExplainHo
     pclxl::PrintabilityChecker printer;
     ExplainHooks both = hooks;
     both.command = [&](const pclxl::Command &c, const uint8_t *bytes) {
-        pclxl::StreamCommand sc;
-        sc.op = c.op;
-        sc.gap = c.begin;
-        sc.begin = c.begin;
-        sc.op_offset = c.op_offset;
-        sc.end = c.end;
-        sc.attributes = c.attributes;
-        sc.has_data = c.has_data;
-        sc.payload_offset = c.payload_offset;
-        sc.payload_length = c.payload_length;
-        sc.bytes = bytes;
-        printer.feed(sc);
+        printer.feed(c, bytes);
         if (hooks.command)
         {
             hooks.command(c, bytes);

@@ -108,7 +108,7 @@ bool CommandReader::open()
     }
 }
 
-bool CommandReader::need(uint64_t pos, size_t n)
+bool CommandReader::needMore(uint64_t pos, size_t n)
 {
     if (pos > size_ || n > size_ - pos)
     {
@@ -169,7 +169,13 @@ bool CommandReader::next(StreamCommand &c)
         return false;
     }
 
-    c = StreamCommand();
+    // The attribute list's room is kept: most commands have one.
+    c.op = 0;
+    c.attributes.clear();
+    c.has_data = false;
+    c.payload_offset = 0;
+    c.payload_length = 0;
+    c.bytes = nullptr;
     c.gap = pos_;
     c.begin = p;
     for (;;)
@@ -271,29 +277,70 @@ bool CommandReader::next(StreamCommand &c)
     {
         return true;
     }
-    ReadOptions ro;
-    ro.expect_header = false;
-    ro.endian = endian;
-    ro.base_offset = static_cast<size_t>(c.begin);
-    TokenList tokens = tokenize(Bytes(at(c.begin), static_cast<size_t>(c.op_offset - c.begin)), ro);
-    if (!tokens.ok())
-    {
-        return fail(tokens.error->offset, tokens.error->reason);
-    }
-    const Token *value = nullptr;
-    for (const Token &t : tokens.tokens)
-    {
-        if (t.kind == TokenKind::Value)
-        {
-            value = &t;
-        }
-        else if (t.kind == TokenKind::Attribute && value != nullptr)
-        {
-            c.attributes.push_back(Attribute{t.attribute, value->value, value->offset});
-            value = nullptr;
-        }
-    }
+    decodeAttributes(c);
     return true;
+}
+
+// The list's bytes were measured token by token above: each value and id is
+// whole. A value takes the id that follows it; a value that another value
+// follows, or an id without a value, names nothing (the check reports them).
+void CommandReader::decodeAttributes(StreamCommand &c)
+{
+    const Endian endian = header_.endian;
+    const Starts *table = StartTable();
+    const uint8_t *base = at(c.begin);
+    const size_t n = static_cast<size_t>(c.op_offset - c.begin);
+    size_t value = n; // where the value waiting for its id begins; n when none
+    Attribute *open = nullptr;
+    for (size_t i = 0; i < n;)
+    {
+        const uint8_t b = base[i];
+        const Starts starts = table[b];
+        if (starts == Starts::Value)
+        {
+            const DataTypeInfo info = dataTypeInfo(b);
+            const size_t esize = elementSize(info.element);
+            size_t count = info.shape == Shape::Scalar ? 1 : info.shape == Shape::XY ? 2 : 4;
+            size_t elements = i + 1;
+            if (info.shape == Shape::Array)
+            {
+                const size_t lsize = base[i + 1] == dt::UByte ? 1 : 2;
+                count = detail::readUnsigned(base + i + 2, lsize, endian);
+                elements = i + 2 + lsize;
+            }
+            if (open == nullptr)
+            {
+                open = &c.attributes.emplace_back();
+            }
+            open->value.tag = b;
+            open->value.element = info.element;
+            open->value.shape = info.shape;
+            detail::readElements(base + elements, count, info.element, endian,
+                                 open->value.numbers.resizeForWrite(count));
+            open->offset = static_cast<size_t>(c.begin) + i;
+            value = i;
+            i = elements + count * esize;
+        }
+        else if (starts == Starts::Attribute)
+        {
+            const size_t size = b == tag::AttrUByte ? 1 : 2;
+            if (value != n)
+            {
+                open->id = static_cast<uint16_t>(detail::readUnsigned(base + i + 1, size, endian));
+                open = nullptr;
+                value = n;
+            }
+            i += 1 + size;
+        }
+        else
+        {
+            i++;
+        }
+    }
+    if (open != nullptr)
+    {
+        c.attributes.pop_back();
+    }
 }
 
 } // namespace pclxl

@@ -18,6 +18,11 @@ const size_t kMostEdge = 16u << 20;
 
 constexpr size_t kNone = std::numeric_limits<size_t>::max();
 
+// The window is tokenized this much at a time: the tokens of a slice stay in
+// the processor's cache from the lexer to the check (those of a whole window
+// would not).
+const size_t kSlice = 4u << 10;
+
 class Pass
 {
   public:
@@ -33,9 +38,14 @@ class Pass
         bool lead = true;
         Endian endian = Endian::Little;
         size_t want = chunk_;
+        const size_t unit = std::min(kSlice, chunk_);
+        size_t slice = unit;
         while (!token_error_)
         {
-            if (!fill(pos_ + want))
+            // The window is read on (and its front dropped) only when the
+            // slice runs past it: then a chunk's worth at once.
+            const bool inWindow = std::min(pos_ + slice, size_) <= start_ + window_.size();
+            if (!inWindow && !fill(pos_ + std::max(want, slice)))
             {
                 break;
             }
@@ -43,7 +53,7 @@ class Pass
             ro.expect_header = lead;
             ro.endian = endian;
             ro.base_offset = pos_;
-            const size_t available = start_ + window_.size() - pos_;
+            const size_t available = std::min(start_ + window_.size() - pos_, slice);
             detail::WindowStop stop;
             TokenList tl =
                 detail::tokenizeWindow(Bytes(at(pos_), available), ro, size_ - pos_, stop, std::move(recycled_));
@@ -75,11 +85,12 @@ class Pass
                     break;
                 }
                 want = chunk_;
+                slice = unit;
                 continue;
             }
-            // A token the window cuts: read on to its end, or twice as far
+            // A token the slice cuts: read on to its end, or twice as far
             // when its size is not known yet.
-            const size_t held = start_ + window_.size() - pos_;
+            const size_t held = available;
             if (lead && held >= kMostEdge)
             {
                 token_error_ = Error{pos_, "more than 16 MiB of PJL before the stream header"};
@@ -88,7 +99,8 @@ class Pass
             {
                 token_error_ = Error{pos_, "more than 16 MiB after the universal exit command"};
             }
-            want = stop.needed > 0 ? std::max(stop.needed, chunk_) : std::max(chunk_, held * 2);
+            slice = stop.needed > 0 ? std::max(stop.needed, unit) : std::max(unit, held * 2);
+            want = std::max(want, slice);
         }
         checker_.finish(size_, !token_error_ && !read_error_);
         drain();
@@ -175,11 +187,15 @@ class Pass
 
     void drain()
     {
-        Structure &st = checker_.result();
         const size_t n = checker_.ready();
+        if (n == 0)
+        {
+            return;
+        }
+        Structure &st = checker_.result();
         for (size_t i = 0; i < n; i++)
         {
-            command(st.commands[i], st);
+            command(checker_.readyCommand(i), st);
         }
         checker_.drop(n);
     }

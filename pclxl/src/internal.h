@@ -16,8 +16,36 @@ namespace pclxl
 namespace detail
 {
 
-uint32_t readUnsigned(const uint8_t *p, size_t size, Endian endian);
+// An unsigned number of 1, 2 or 4 bytes (inline: every token reads one).
+inline uint32_t readUnsigned(const uint8_t *p, size_t size, Endian endian)
+{
+    switch (size)
+    {
+    case 1:
+        return p[0];
+    case 2:
+        return endian == Endian::Little ? static_cast<uint32_t>(p[0] | (p[1] << 8))
+                                        : static_cast<uint32_t>((p[0] << 8) | p[1]);
+    case 4:
+        return endian == Endian::Little
+                   ? static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+                         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24)
+                   : (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
+                         (static_cast<uint32_t>(p[2]) << 8) | static_cast<uint32_t>(p[3]);
+    default: {
+        uint32_t v = 0;
+        for (size_t i = 0; i < size; ++i)
+        {
+            const size_t k = endian == Endian::Little ? size - 1 - i : i;
+            v = (v << 8) | p[k];
+        }
+        return v;
+    }
+    }
+}
 double readElement(const uint8_t *p, ElementType element, Endian endian);
+// count elements from p into out.
+void readElements(const uint8_t *p, size_t count, ElementType element, Endian endian, double *out);
 std::string hexByte(uint8_t b);
 std::string plural(size_t n, const char *one, const char *many);
 
@@ -55,9 +83,13 @@ class Checker
     // check_end false accepts what is still open (a prefix).
     void finish(size_t end_offset, bool check_end);
     Structure &result();
-    // How many of result().commands are complete.
+    // How many commands are complete (result().commands holds them all
+    // when none are dropped).
     size_t ready() const;
-    // Takes the first n commands away (ready ones only).
+    // The i-th command not yet dropped (i < ready()).
+    const Command &readyCommand(size_t i) const;
+    // Takes the first n commands away (ready ones only); result().commands
+    // is then of no use, and readyCommand gives the commands.
     void drop(size_t n);
     // The first input byte a command that is not ready yet may hold.
     size_t earliestPending() const;

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <optional>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace pclxl
@@ -66,6 +68,23 @@ const ShapeRule kShapes[] = {
     {attr::TextData, Shape::Array},     {attr::XSpacingData, Shape::Array}, {attr::YSpacingData, Shape::Array},
     {attr::StreamName, Shape::Array},   {attr::RGBColor, Shape::Array},     {attr::PrimaryArray, Shape::Array},
 };
+
+// The shape kShapes asks of an attribute (ids of one byte), or none.
+const std::optional<Shape> *shapeRules()
+{
+    static const std::vector<std::optional<Shape>> table = [] {
+        std::vector<std::optional<Shape>> t(256);
+        for (const ShapeRule &r : kShapes)
+        {
+            if (r.id < t.size() && !t[r.id])
+            {
+                t[r.id] = r.shape;
+            }
+        }
+        return t;
+    }();
+    return table.data();
+}
 
 const char *shapeWords(Shape s)
 {
@@ -212,7 +231,11 @@ struct PrintabilityChecker::State
     std::vector<Graphics> gs = std::vector<Graphics>(1);
     Tally tally;
 
-    std::map<std::string, Font> fonts;
+    std::unordered_map<std::string, Font> fonts; // looked up by every Text
+    // The font the last Text drew with (Texts come in runs with one font);
+    // forgotten when a font is removed.
+    std::string lastTextFontName;
+    Font *lastTextFont = nullptr;
     std::map<std::string, size_t> selectedUndownloaded; // font name -> the first Text that drew with it
     std::map<std::string, size_t> removed;              // font name -> its RemoveFont
     std::optional<std::string> header;                  // the font whose header is being downloaded
@@ -251,6 +274,7 @@ struct PrintabilityChecker::State
     // The attributes' shapes, and those an operator cannot do without.
     bool checkAttributes(const View &c)
     {
+        const std::optional<Shape> *shapes = shapeRules();
         for (const Attribute &a : *c.attributes)
         {
             for (double v : a.value.numbers)
@@ -262,15 +286,13 @@ struct PrintabilityChecker::State
                     return false;
                 }
             }
-            for (const ShapeRule &r : kShapes)
+            const std::optional<Shape> rule = a.id < 256 ? shapes[a.id] : std::nullopt;
+            const bool mediaName = a.id == attr::MediaSize && a.value.shape == Shape::Array;
+            if (rule && a.value.shape != *rule && !mediaName)
             {
-                const bool mediaName = a.id == attr::MediaSize && a.value.shape == Shape::Array;
-                if (r.id == a.id && a.value.shape != r.shape && !mediaName)
-                {
-                    fail(a.offset, c.name() + "'s " + describeAttributeId(a.id) + " is a " + a.value.typeName() +
-                                       "; a printer takes " + shapeWords(r.shape) + " there");
-                    return false;
-                }
+                fail(a.offset, c.name() + "'s " + describeAttributeId(a.id) + " is a " + a.value.typeName() +
+                                   "; a printer takes " + shapeWords(*rule) + " there");
+                return false;
             }
             if (isEnumeratedAttribute(a.id) && a.value.shape == Shape::Scalar && a.value.element != ElementType::UByte)
             {
@@ -431,6 +453,7 @@ struct PrintabilityChecker::State
             break;
         case op::RemoveFont: {
             const std::string name = nameOf(c, attr::FontName);
+            lastTextFont = nullptr;
             if (fonts.erase(name) > 0)
             {
                 removed[name] = c.op_offset;
@@ -752,6 +775,22 @@ struct PrintabilityChecker::State
         }
     }
 
+    Font *textFont(const std::string &name)
+    {
+        if (lastTextFont != nullptr && name == lastTextFontName)
+        {
+            return lastTextFont;
+        }
+        auto it = fonts.find(name);
+        if (it == fonts.end())
+        {
+            return nullptr;
+        }
+        lastTextFontName = name;
+        lastTextFont = &it->second;
+        return lastTextFont;
+    }
+
     void text(const View &c)
     {
         const Graphics &s = g();
@@ -773,13 +812,13 @@ struct PrintabilityChecker::State
                 return;
             }
         }
-        auto font = fonts.find(s.font);
-        if (font != fonts.end())
+        Font *font = textFont(s.font);
+        if (font != nullptr)
         {
             for (size_t i = 0; i < data.count(); i++)
             {
                 const uint32_t code = static_cast<uint32_t>(data.number(i));
-                if (font->second.chars.count(code) == 0)
+                if (font->chars.count(code) == 0)
                 {
                     const std::string shown =
                         code >= 0x20 && code < 0x7F ? " ('" + std::string(1, static_cast<char>(code)) + "')" : "";
@@ -927,6 +966,20 @@ void PrintabilityChecker::feed(const Command &command, Bytes data)
     if (command.has_data)
     {
         v.payload = data.sub(command.payload_offset, command.payload_length);
+    }
+    state_->onCommand(v);
+}
+
+void PrintabilityChecker::feed(const Command &command, const uint8_t *bytes)
+{
+    View v;
+    v.op = command.op;
+    v.begin = command.begin;
+    v.op_offset = command.op_offset;
+    v.attributes = &command.attributes;
+    if (command.has_data)
+    {
+        v.payload = Bytes(bytes + (command.payload_offset - command.begin), command.payload_length);
     }
     state_->onCommand(v);
 }

@@ -358,7 +358,7 @@ const EnumTable kEnums[] = {
 };
 #undef PCLXL_ENUM
 
-const EnumTable *findEnum(uint16_t attribute)
+const EnumTable *searchEnum(uint16_t attribute)
 {
     for (const EnumTable &t : kEnums)
     {
@@ -368,6 +368,20 @@ const EnumTable *findEnum(uint16_t attribute)
         }
     }
     return nullptr;
+}
+
+// Every attribute of every command is asked: a table for the ids of one byte.
+const EnumTable *findEnum(uint16_t attribute)
+{
+    static const std::array<const EnumTable *, 256> table = [] {
+        std::array<const EnumTable *, 256> t{};
+        for (size_t id = 0; id < t.size(); id++)
+        {
+            t[id] = searchEnum(static_cast<uint16_t>(id));
+        }
+        return t;
+    }();
+    return attribute < table.size() ? table[attribute] : searchEnum(attribute);
 }
 
 } // namespace

@@ -71,16 +71,6 @@ const char *tokenKindName(TokenKind kind)
 namespace detail
 {
 
-uint32_t readUnsigned(const uint8_t *p, size_t size, Endian endian)
-{
-    uint32_t v = 0;
-    for (size_t i = 0; i < size; ++i)
-    {
-        const size_t k = endian == Endian::Little ? size - 1 - i : i;
-        v = (v << 8) | p[k];
-    }
-    return v;
-}
 
 double readElement(const uint8_t *p, ElementType element, Endian endian)
 {
@@ -104,6 +94,38 @@ double readElement(const uint8_t *p, ElementType element, Endian endian)
     }
     }
     return 0;
+}
+
+void readElements(const uint8_t *p, size_t count, ElementType element, Endian endian, double *out)
+{
+    // One loop per element type: the switch is not taken for every element.
+    switch (element)
+    {
+    case ElementType::UByte:
+        for (size_t i = 0; i < count; ++i)
+        {
+            out[i] = p[i];
+        }
+        return;
+    case ElementType::UInt16:
+        for (size_t i = 0; i < count; ++i)
+        {
+            out[i] = readUnsigned(p + 2 * i, 2, endian);
+        }
+        return;
+    case ElementType::SInt16:
+        for (size_t i = 0; i < count; ++i)
+        {
+            out[i] = static_cast<int16_t>(static_cast<uint16_t>(readUnsigned(p + 2 * i, 2, endian)));
+        }
+        return;
+    default:
+        for (size_t i = 0; i < count; ++i)
+        {
+            out[i] = readElement(p + elementSize(element) * i, element, endian);
+        }
+        return;
+    }
 }
 
 std::string hexByte(uint8_t b)
@@ -181,6 +203,49 @@ bool isDecimal(const std::string &s)
     return true;
 }
 
+// What a byte starts, and for a data type tag its element type and shape:
+// looked up for every token.
+enum class Starts : uint8_t
+{
+    Other,
+    Whitespace,
+    Value,
+    Attribute,
+    Data,
+    Operator,
+    Esc
+};
+
+struct ByteKind
+{
+    Starts starts = Starts::Other;
+    DataTypeInfo type;
+    uint8_t element_size = 0;
+};
+
+const ByteKind *ByteKinds()
+{
+    static const std::vector<ByteKind> table = [] {
+        std::vector<ByteKind> t(256);
+        for (int i = 0; i < 256; i++)
+        {
+            const uint8_t b = static_cast<uint8_t>(i);
+            ByteKind &k = t[b];
+            k.type = dataTypeInfo(b);
+            k.element_size = static_cast<uint8_t>(elementSize(k.type.element));
+            k.starts = isWhitespace(b)                                   ? Starts::Whitespace
+                       : k.type.valid                                    ? Starts::Value
+                       : b == tag::AttrUByte || b == tag::AttrUInt16     ? Starts::Attribute
+                       : b == tag::DataLength || b == tag::DataLengthByte ? Starts::Data
+                       : isOperator(b)                                   ? Starts::Operator
+                       : b == tag::Esc                                   ? Starts::Esc
+                                                                         : Starts::Other;
+        }
+        return t;
+    }();
+    return table.data();
+}
+
 class Lexer
 {
   public:
@@ -188,7 +253,7 @@ class Lexer
     // data.size when data is a window onto a longer input, and then a token
     // that the window cuts suspends the lexer instead of failing.
     Lexer(Bytes data, const ReadOptions &options, size_t limit)
-        : d_(data), base_(options.base_offset), limit_(limit < data.size ? data.size : limit)
+        : d_(data), base_(options.base_offset), limit_(limit < data.size ? data.size : limit), kinds_(ByteKinds())
     {
         out_.endian = options.endian;
         out_.base_offset = options.base_offset;
@@ -207,32 +272,33 @@ class Lexer
         while (pos < d_.size && !out_.error && !suspended_)
         {
             const uint8_t b = d_[pos];
-            if (isWhitespace(b))
+            const Starts starts = kinds_[b].starts;
+            if (starts == Starts::Value)
+            {
+                pos = readValue(pos);
+            }
+            else if (starts == Starts::Attribute)
+            {
+                pos = readAttribute(pos);
+            }
+            else if (starts == Starts::Operator)
+            {
+                add(TokenKind::Operator, pos, 1);
+                ++pos;
+            }
+            else if (starts == Starts::Whitespace)
             {
                 size_t end = pos;
-                while (end < d_.size && isWhitespace(d_[end]))
+                while (end < d_.size && kinds_[d_[end]].starts == Starts::Whitespace)
                 {
                     ++end;
                 }
                 add(TokenKind::Whitespace, pos, end - pos);
                 pos = end;
             }
-            else if (dataTypeInfo(b).valid)
-            {
-                pos = readValue(pos);
-            }
-            else if (b == tag::AttrUByte || b == tag::AttrUInt16)
-            {
-                pos = readAttribute(pos);
-            }
-            else if (b == tag::DataLength || b == tag::DataLengthByte)
+            else if (starts == Starts::Data)
             {
                 pos = readData(pos);
-            }
-            else if (isOperator(b))
-            {
-                add(TokenKind::Operator, pos, 1);
-                ++pos;
             }
             else if (b == tag::Esc && limit_ > d_.size)
             {
@@ -290,13 +356,12 @@ class Lexer
   private:
     Token &add(TokenKind kind, size_t pos, size_t length)
     {
-        Token t;
+        Token &t = out_.tokens.emplace_back();
         t.kind = kind;
         t.offset = base_ + pos;
         t.length = length;
         t.tag = length ? d_[pos] : 0;
-        out_.tokens.push_back(std::move(t));
-        return out_.tokens.back();
+        return t;
     }
 
     void fail(size_t pos, std::string reason)
@@ -472,13 +537,15 @@ class Lexer
 
     size_t readValue(size_t pos)
     {
-        const DataTypeInfo info = dataTypeInfo(d_[pos]);
-        const size_t esize = elementSize(info.element);
-        Value v;
-        v.tag = d_[pos];
-        v.element = info.element;
-        v.shape = info.shape;
-        auto type = [&v] { return v.typeName(); }; // for the faults only: every value passes here
+        const ByteKind &kind = kinds_[d_[pos]];
+        const DataTypeInfo info = kind.type;
+        const size_t esize = kind.element_size;
+        auto type = [&info] { // for the faults only: every value passes here
+            Value v;
+            v.element = info.element;
+            v.shape = info.shape;
+            return v.typeName();
+        };
         size_t p = pos + 1;
         size_t count = 1;
         if (info.shape == Shape::Array)
@@ -538,14 +605,13 @@ class Lexer
                 return suspend(pos, p + need - pos);
             }
         }
-        v.numbers.reserve(count);
-        for (size_t i = 0; i < count; ++i)
-        {
-            v.numbers.push_back(detail::readElement(d_.data + p + i * esize, info.element, out_.endian));
-        }
+        const uint8_t *elements = d_.data + p;
         p += count * esize;
         Token &t = add(TokenKind::Value, pos, p - pos);
-        t.value = std::move(v);
+        t.value.tag = d_[pos];
+        t.value.element = info.element;
+        t.value.shape = info.shape;
+        detail::readElements(elements, count, info.element, out_.endian, t.value.numbers.resizeForWrite(count));
         return p;
     }
 
@@ -601,6 +667,7 @@ class Lexer
     Bytes d_;
     size_t base_;
     size_t limit_;
+    const ByteKind *kinds_;
     TokenList out_;
     bool suspended_ = false;
     size_t consumed_ = 0;

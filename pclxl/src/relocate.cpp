@@ -53,12 +53,14 @@ struct Choices
 // the character downloaded last; preferably the one whose number is that of
 // the latest download (a cache that reuses its codes keeps each round of
 // characters together), else the last one used, else any, else a new one.
-uint32_t Choose(Choices &ch, const std::vector<uint32_t> &codes)
+// wanted: room for the codes' latest downloads (every Text is chosen for).
+uint32_t Choose(Choices &ch, const Numbers &codes, std::vector<std::pair<uint32_t, uint32_t>> &wanted)
 {
-    std::vector<std::pair<uint32_t, uint32_t>> wanted;
+    wanted.clear();
     uint32_t latest = 0;
-    for (uint32_t code : codes)
+    for (double number : codes)
     {
+        const uint32_t code = static_cast<uint32_t>(number);
         auto it = ch.downloads.find(code);
         if (it != ch.downloads.end() && it->second > 0)
         {
@@ -405,6 +407,7 @@ class Relocator
         size_t setFonts = 0;
         bool fontsSent = false;
         std::vector<uint8_t> streamData;
+        std::vector<std::pair<uint32_t, uint32_t>> wanted;
         StreamCommand c;
         while (reader_->next(c))
         {
@@ -545,12 +548,7 @@ class Relocator
                 const Attribute *text = c.find(attr::TextData);
                 if (s.font >= 0 && text != nullptr)
                 {
-                    std::vector<uint32_t> codes;
-                    for (double v : text->value.numbers)
-                    {
-                        codes.push_back(static_cast<uint32_t>(v));
-                    }
-                    const uint32_t k = Choose(choices[static_cast<size_t>(s.font)], codes);
+                    const uint32_t k = Choose(choices[static_cast<size_t>(s.font)], text->value.numbers, wanted);
                     if (!output && firstDrawn_[s.setFontIndex] == kNone)
                     {
                         firstDrawn_[s.setFontIndex] = k;

@@ -57,41 +57,49 @@ const Pair kPairs[] = {
     {op::BeginUserDefinedLineCap, op::EndUserDefinedLineCap, 0, Need::Page, "line cap definition"},
 };
 
+// The pair each operator begins, ends or reads in: every command is looked up.
+struct PairsOf
+{
+    const Pair *begin = nullptr;
+    const Pair *end = nullptr;
+    const Pair *read = nullptr;
+};
+
+const PairsOf &pairsOf(uint8_t o)
+{
+    static const std::vector<PairsOf> table = [] {
+        std::vector<PairsOf> t(256);
+        for (const Pair &p : kPairs)
+        {
+            t[p.begin].begin = t[p.begin].begin ? t[p.begin].begin : &p;
+            t[p.end].end = t[p.end].end ? t[p.end].end : &p;
+            if (p.read != 0)
+            {
+                t[p.read].read = t[p.read].read ? t[p.read].read : &p;
+            }
+        }
+        return t;
+    }();
+    return table[o];
+}
+
 const Pair *pairByBegin(uint8_t o)
 {
-    for (const Pair &p : kPairs)
-    {
-        if (p.begin == o)
-        {
-            return &p;
-        }
-    }
-    return nullptr;
+    return pairsOf(o).begin;
 }
 
 const Pair *pairByEnd(uint8_t o)
 {
-    for (const Pair &p : kPairs)
-    {
-        if (p.end == o)
-        {
-            return &p;
-        }
-    }
-    return nullptr;
+    return pairsOf(o).end;
 }
 
 const Pair *pairByRead(uint8_t o)
 {
-    for (const Pair &p : kPairs)
-    {
-        if (p.read == o)
-        {
-            return &p;
-        }
-    }
-    return nullptr;
+    return pairsOf(o).read;
 }
+
+const Pair *const kSessionPair = &kPairs[0];
+const Pair *const kPagePair = &kPairs[2];
 
 // Operators that belong in a session but not necessarily in a page.
 bool sessionLevel(uint8_t o)
@@ -197,15 +205,33 @@ class Checker::Impl
     {
         if (finished_ || out_.error || awaiting_ == kNone)
         {
-            return out_.commands.size();
+            return used_ - head_;
         }
         return awaiting_ - dropped_;
     }
 
+    // The slots of dropped commands are used again, attribute lists and
+    // all, by the commands to come: no command costs an allocation.
     void drop(size_t n)
     {
-        out_.commands.erase(out_.commands.begin(), out_.commands.begin() + static_cast<long>(n));
+        head_ += n;
         dropped_ += n;
+        if (head_ == used_)
+        {
+            head_ = used_ = 0;
+        }
+        else if (head_ >= kMostDropped)
+        {
+            out_.commands.erase(out_.commands.begin(), out_.commands.begin() + static_cast<long>(head_));
+            used_ -= head_;
+            head_ = 0;
+        }
+    }
+
+    // The i-th command that is not dropped.
+    const Command &live(size_t i) const
+    {
+        return out_.commands[head_ + i];
     }
 
     // The first input byte that a command not yet ready may hold.
@@ -217,17 +243,23 @@ class Checker::Impl
             at = std::min(at, pending_offset_);
         }
         const size_t r = ready();
-        if (r < out_.commands.size())
+        if (r < used_ - head_)
         {
-            at = std::min(at, out_.commands[r].begin);
+            at = std::min(at, live(r).begin);
         }
         return at;
     }
 
   private:
+    // The number of the last command (counting the dropped ones).
+    size_t lastIndex() const
+    {
+        return dropped_ + (used_ - head_) - 1;
+    }
+
     Command &cmd(size_t index)
     {
-        return out_.commands[index - dropped_];
+        return out_.commands[head_ + (index - dropped_)];
     }
 
     void fail(size_t offset, std::string reason)
@@ -270,12 +302,12 @@ class Checker::Impl
 
     bool inSession() const
     {
-        return innermost(pairByBegin(op::BeginSession)) != nullptr;
+        return innermost(kSessionPair) != nullptr;
     }
 
     bool inPage() const
     {
-        return innermost(pairByBegin(op::BeginPage)) != nullptr;
+        return innermost(kPagePair) != nullptr;
     }
 
     // Data that an earlier operator required must come before anything else.
@@ -341,7 +373,10 @@ class Checker::Impl
             fail(t.offset, std::string("attribute id ") + name + " has no value before it");
             return;
         }
-        attributes_.push_back(Attribute{t.attribute, std::move(pending_value_), pending_offset_});
+        Attribute &a = attributes_.emplace_back();
+        a.id = t.attribute;
+        a.value = std::move(pending_value_);
+        a.offset = pending_offset_;
         pending_offset_ = kNone;
     }
 
@@ -381,7 +416,7 @@ class Checker::Impl
         if (c.op == op::ReadStream && !out_.error)
         {
             const Frame &f = frames_.back();
-            out_.streams[f.stream_index].read_commands.push_back(dropped_ + out_.commands.size() - 1);
+            out_.streams[f.stream_index].read_commands.push_back(lastIndex());
             segments_.push_back(Segment{c.payload_offset, c.payload_length});
             const uint8_t *payload = bytes_ + (c.payload_offset - t.offset);
             stream_data_.insert(stream_data_.end(), payload, payload + c.payload_length);
@@ -434,26 +469,33 @@ class Checker::Impl
                                std::to_string(pending_offset_) + ", which has no attribute id");
             return;
         }
-        Command c;
+        if (used_ == out_.commands.size())
+        {
+            out_.commands.emplace_back();
+        }
+        Command &c = out_.commands[used_++];
         c.op = o;
         c.begin = list_begin_ != kNone ? list_begin_ : t.offset;
         c.op_offset = t.offset;
         c.end = t.end();
-        c.attributes = std::move(attributes_);
+        c.has_data = false;
+        c.data_offset = 0;
+        c.payload_offset = 0;
+        c.payload_length = 0;
+        c.attributes.swap(attributes_); // the slot's old list, emptied, takes the next command's attributes
         attributes_.clear();
         list_begin_ = kNone;
         last_significant_end_ = t.end();
         last_command_end_ = t.end();
         last_op_name_ = name;
         last_was_data_ = false;
-        out_.commands.push_back(std::move(c));
-        if (!checkNesting(out_.commands.back()))
+        if (!checkNesting(c))
         {
             return;
         }
         if (operatorDataUse(o) != DataUse::None)
         {
-            awaiting_ = dropped_ + out_.commands.size() - 1;
+            awaiting_ = lastIndex();
         }
     }
 
@@ -475,14 +517,15 @@ class Checker::Impl
     bool checkNesting(const Command &c)
     {
         const uint8_t o = c.op;
-        const std::string name = c.name();
+        // A string only for the faults: every command passes here.
+        auto name = [&c] { return std::string(c.name()); };
         // Inside a reading construct only its read and end operators may come.
         if (!frames_.empty() && frames_.back().pair->read != 0)
         {
             const Frame &top = frames_.back();
             if (o != top.pair->read && o != top.pair->end)
             {
-                fail(c.op_offset, name + " is not allowed inside " + describeFrame(top) + closer(top));
+                fail(c.op_offset, name() + " is not allowed inside " + describeFrame(top) + closer(top));
                 return false;
             }
         }
@@ -505,7 +548,7 @@ class Checker::Impl
             // Only graphics states stack; every other construct opens once at a time.
             if (const Frame *open = innermost(p); open && p->begin != op::PushGS)
             {
-                fail(c.op_offset, name + " inside " + describeFrame(*open) + closer(*open));
+                fail(c.op_offset, name() + " inside " + describeFrame(*open) + closer(*open));
                 return false;
             }
             if (o == op::BeginStream && options_.stream_body)
@@ -522,7 +565,7 @@ class Checker::Impl
                     s.name = a->value.text();
                 }
                 s.begin = c.begin;
-                s.begin_command = dropped_ + out_.commands.size() - 1;
+                s.begin_command = lastIndex();
                 segments_.clear();
                 stream_data_.clear();
                 f.stream_index = out_.streams.size();
@@ -536,18 +579,18 @@ class Checker::Impl
             const Frame *open = innermost(p);
             if (!open)
             {
-                fail(c.op_offset, name + " without " + operatorName(p->begin));
+                fail(c.op_offset, name() + " without " + operatorName(p->begin));
                 return false;
             }
             const Frame &top = frames_.back();
             if (top.pair != p)
             {
-                fail(c.op_offset, name + " while " + describeFrame(top) + " is still open" + closer(top));
+                fail(c.op_offset, name() + " while " + describeFrame(top) + " is still open" + closer(top));
                 return false;
             }
             if (frames_.size() <= base_frames_)
             {
-                fail(c.op_offset, name + " closes " + describeFrame(top) + ", which this fragment did not open");
+                fail(c.op_offset, name() + " closes " + describeFrame(top) + ", which this fragment did not open");
                 return false;
             }
             const Frame closed = top;
@@ -564,7 +607,7 @@ class Checker::Impl
         {
             if (frames_.empty() || frames_.back().pair != p)
             {
-                fail(c.op_offset, name + " without " + operatorName(p->begin));
+                fail(c.op_offset, name() + " without " + operatorName(p->begin));
                 return false;
             }
             return true;
@@ -719,7 +762,12 @@ class Checker::Impl
     std::vector<Attribute> attributes_;
     size_t list_begin_ = kNone;
     size_t awaiting_ = kNone; // index of the command whose embedded data may come next
-    size_t dropped_ = 0;      // commands handed out and taken from out_.commands
+    // out_.commands[head_, used_) are the commands not yet dropped; the
+    // slots from used_ on are dropped ones kept for their room.
+    static constexpr size_t kMostDropped = 64;
+    size_t head_ = 0;
+    size_t used_ = 0;
+    size_t dropped_ = 0; // commands handed out and dropped
     size_t last_significant_end_ = 0;
     size_t last_command_end_ = 0;
     const char *last_op_name_ = nullptr;
@@ -758,6 +806,11 @@ Structure &Checker::result()
 size_t Checker::ready() const
 {
     return impl_->ready();
+}
+
+const Command &Checker::readyCommand(size_t i) const
+{
+    return impl_->live(i);
 }
 
 void Checker::drop(size_t n)

@@ -389,3 +389,111 @@ TEST(DocumentStream, AnUnreadableInputIsAFaultWithTheReason)
     EXPECT_LE(d.error->offset, 3000u);
     EXPECT_LT(d.pages.size(), 100u);
 }
+namespace
+{
+
+// The command reader's commands against readDocument's: the same places and
+// the same attributes, decoded from the command's bytes.
+void expectCommandsOfTheReader(const ByteVector &data, const std::string &name)
+{
+    const Document doc = readDocument(Bytes(data));
+    ASSERT_TRUE(doc.ok()) << name << ": " << errorText(doc.error);
+    MemorySource source{Bytes(data)};
+    CommandReader reader(source, 4096);
+    ASSERT_TRUE(reader.open()) << name;
+    StreamCommand c;
+    size_t i = 0;
+    while (reader.next(c))
+    {
+        ASSERT_LT(i, doc.commands.size()) << name;
+        const Command &want = doc.commands[i];
+        Command got;
+        got.op = c.op;
+        got.begin = static_cast<size_t>(c.begin);
+        got.op_offset = static_cast<size_t>(c.op_offset);
+        got.end = static_cast<size_t>(c.end);
+        got.attributes = c.attributes;
+        got.has_data = c.has_data;
+        got.data_offset = want.data_offset; // the reader does not keep it
+        got.payload_offset = static_cast<size_t>(c.payload_offset);
+        got.payload_length = static_cast<size_t>(c.payload_length);
+        ASSERT_EQ(show(got), show(want)) << name << ", command " << i;
+        i++;
+    }
+    EXPECT_FALSE(reader.error()) << name << ": " << errorText(reader.error());
+    EXPECT_EQ(i, doc.commands.size()) << name;
+}
+
+// What the printability check says when fed from the one-pass reader with
+// each command's own bytes.
+class PrintabilityFeed : public DocumentHandler
+{
+  public:
+    void onCommand(const Command &c, const uint8_t *bytes) override
+    {
+        printer.feed(c, bytes);
+    }
+    PrintabilityChecker printer;
+};
+
+} // namespace
+
+TEST(CommandReader, AttributesAreThoseOfTheWholeReading)
+{
+    auto docs = examples();
+    for (auto &doc : realDocuments())
+    {
+        docs.push_back(std::move(doc));
+    }
+    for (const auto &[name, data] : docs)
+    {
+        expectCommandsOfTheReader(data, name);
+    }
+}
+
+TEST(CommandReader, AValueNamesAnAttributeOnlyWithTheIdRightAfterIt)
+{
+    // An id with no value, a value that another value replaces, and a value
+    // the operator follows: one attribute, the second value's.
+    ByteVector d = header();
+    const uint8_t list[] = {tag::AttrUByte, attr::PageAngle,   dt::UByte, 1, dt::UInt16, 0x34, 0x12,
+                            tag::AttrUByte, attr::CharCode,    dt::UByte, 9, op::Text};
+    d.insert(d.end(), std::begin(list), std::end(list));
+    MemorySource source{Bytes(d)};
+    CommandReader reader(source);
+    ASSERT_TRUE(reader.open());
+    StreamCommand c;
+    ASSERT_TRUE(reader.next(c)) << errorText(reader.error());
+    ASSERT_EQ(c.attributes.size(), 1u);
+    EXPECT_EQ(c.attributes[0].id, attr::CharCode);
+    EXPECT_EQ(c.attributes[0].value.numbers, std::vector<double>{0x1234});
+    EXPECT_EQ(c.attributes[0].value.element, ElementType::UInt16);
+    EXPECT_EQ(c.attributes[0].offset, header().size() + 4);
+}
+
+TEST(PrintabilityChecker, FedWithEachCommandsBytesItJudgesAsOnTheWholeDocument)
+{
+    auto docs = examples();
+    for (auto &doc : realDocuments())
+    {
+        docs.push_back(std::move(doc));
+    }
+    // And one the check refuses: Text with no font selected. (The examples'
+    // streams are run from the ReadStream data the bytes hand over.)
+    Writer w;
+    w.streamHeader("faults").beginSession().openDataSource();
+    writeTextPage(w, "ok");
+    w.beginPage().setCursor(5, 5).text("x").endPage();
+    w.closeDataSource().endSession();
+    docs.emplace_back("text without its font", w.take());
+    for (const auto &[name, data] : docs)
+    {
+        MemorySource source{Bytes(data)};
+        DocumentStream stream(source, 4096);
+        PrintabilityFeed feed;
+        const DocumentSummary s = stream.run(feed);
+        ASSERT_TRUE(s.ok()) << name << ": " << errorText(s.error);
+        feed.printer.finish();
+        EXPECT_EQ(errorText(feed.printer.error()), errorText(checkPrintability(Bytes(data)))) << name;
+    }
+}

@@ -267,6 +267,24 @@ TEST(Printability, TextNeedsItsFontAndEveryCharacterItDraws)
     EXPECT_NE(Verdict(Document({draw}, header.bytes() + removed.bytes())).find("RemoveFont at offset"),
               std::string::npos);
     EXPECT_EQ(Verdict(Document({draw}, header.bytes() + removed.bytes() + header.bytes())), "");
+    // Removed after a page drew with it and downloaded again without that
+    // character, the font no longer has it (whatever font took its place in
+    // between, here F2 with the character).
+    auto download = [](const char *name, char code) {
+        pclxl::Writer w;
+        w.ubyteArray(name).attr(attr::FontName).ubyte(0).attr(attr::FontFormat).op(op::BeginFontHeader);
+        w.uint16(1).attr(attr::FontHeaderLength).op(op::ReadFontHeader).data(pclxl::Bytes(std::string("h")));
+        w.op(op::EndFontHeader);
+        w.ubyteArray(name).attr(attr::FontName).op(op::BeginChar);
+        w.uint16(static_cast<uint16_t>(code)).attr(attr::CharCode).uint16(1).attr(attr::CharDataSize).op(op::ReadChar);
+        w.data(pclxl::Bytes(std::string("g"))).op(op::EndChar);
+        return w.take();
+    };
+    const std::string again = Verdict(
+        Document({draw, removed.bytes() + download("F2", 'A') + download("F1", 'B') + draw}, header.bytes()));
+    EXPECT_NE(again.find("Text draws character code 65 ('A') of font \"F1\", which has not been downloaded"),
+              std::string::npos)
+        << again;
 
     // One spacing value per character.
     pclxl::Writer spacing;

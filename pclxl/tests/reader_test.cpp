@@ -191,3 +191,67 @@ TEST(Reader, FragmentsUseTheGivenByteOrderAndBaseOffset)
     EXPECT_EQ(tl.tokens[0].value.number(), 0x0102);
     EXPECT_EQ(errorText(tl.error), "offset 1006: 0x3F is not a PCL XL tag");
 }
+
+// A value's elements: four in place, more on the heap, and every copy, move
+// and assignment keeps them whichever way they are held.
+TEST(Numbers, KeepTheirElementsInPlaceAndOnTheHeap)
+{
+    const std::vector<double> many = {1, -2, 3.5, 4, 5, 6, 7, 8, 9};
+    for (size_t n : {size_t{0}, size_t{1}, size_t{4}, size_t{5}, many.size()})
+    {
+        const std::vector<double> want(many.begin(), many.begin() + static_cast<long>(n));
+        Numbers grown;
+        for (double v : want)
+        {
+            grown.push_back(v);
+        }
+        EXPECT_EQ(grown, want) << n;
+        Numbers copy(grown);
+        EXPECT_EQ(copy, want) << n;
+        Numbers moved(std::move(copy));
+        EXPECT_EQ(moved, want) << n;
+        EXPECT_TRUE(copy.empty()); // NOLINT(bugprone-use-after-move): a moved-from list is empty
+        copy = moved;              // into one that gave its elements away
+        EXPECT_EQ(copy, want) << n;
+
+        // Assignments between every pair of sizes: to fewer, to more, in place to heap and back.
+        for (size_t m : {size_t{0}, size_t{3}, size_t{7}})
+        {
+            Numbers other;
+            other.assign(m, 42);
+            other = grown;
+            EXPECT_EQ(other, want) << n << " over " << m;
+            Numbers target;
+            target.assign(m, 42);
+            Numbers source = grown;
+            target = std::move(source);
+            EXPECT_EQ(target, want) << n << " moved over " << m;
+            Numbers back = grown;
+            back = target; // the same elements, another list
+            const Numbers &itself = back;
+            back = itself;
+            EXPECT_EQ(back, want) << n;
+        }
+    }
+    Numbers v = {1, 2};
+    v[1] = 7;
+    EXPECT_EQ(v, (std::vector<double>{1, 7}));
+    EXPECT_NE(v, Numbers({1, 7, 0}));
+}
+
+// A value token of every shape and of a long array decodes the same in a
+// token list and in its copies.
+TEST(Numbers, LongArraysDecodeWholeAndSurviveCopies)
+{
+    ByteVector d = header();
+    const uint8_t array[] = {dt::UInt16Array, dt::UByte, 6, 1, 0, 2, 0, 0xFF, 0xFF, 4, 0, 5, 0, 6, 1};
+    d.insert(d.end(), std::begin(array), std::end(array));
+    const TokenList tl = lex(d);
+    ASSERT_TRUE(tl.ok()) << errorText(tl.error);
+    ASSERT_EQ(tl.tokens.size(), 2u);
+    const std::vector<double> want = {1, 2, 65535, 4, 5, 262};
+    EXPECT_EQ(tl.tokens[1].value.numbers, want);
+    const std::vector<Token> copies = tl.tokens;
+    EXPECT_EQ(copies[1].value.numbers, want);
+    EXPECT_EQ(copies[1].value.text(), std::string("\x01\x02?\x04\x05?"));
+}

@@ -84,12 +84,19 @@ class CommandReader
   private:
     // Makes input bytes [pos, pos + n) available in the window; false at the
     // end of the input (or a read fault, then with error_ set).
-    bool need(uint64_t pos, size_t n);
+    bool need(uint64_t pos, size_t n)
+    {
+        // Asked for every byte the reader looks at: mostly in the window already.
+        return (pos >= start_ && pos - start_ <= window_.size() && n <= window_.size() - (pos - start_)) ||
+               needMore(pos, n);
+    }
+    bool needMore(uint64_t pos, size_t n);
     const uint8_t *at(uint64_t pos) const
     {
         return window_.data() + (pos - start_);
     }
     bool fail(uint64_t pos, std::string reason);
+    void decodeAttributes(StreamCommand &command);
 
     ByteSource &source_;
     uint64_t size_ = 0;

@@ -71,6 +71,9 @@ class PrintabilityChecker
     // The same for a command of a token list; `data` is the input its
     // offsets point into (a ReadStream's data are read from it).
     void feed(const Command &command, Bytes data);
+    // The same with the command's own bytes (command.begin to command.end),
+    // as a one-pass reader hands them out.
+    void feed(const Command &command, const uint8_t *bytes);
     // The input ended: what only the end shows.
     void finish();
 

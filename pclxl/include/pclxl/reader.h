@@ -4,8 +4,10 @@
 
 #include "pclxl/protocol.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -51,6 +53,182 @@ struct Error
     std::string message() const;
 };
 
+// The elements of a value: a vector of doubles that holds up to four in
+// place. Every value token of every document is decoded into one, and
+// scalars, xy pairs, boxes and the short arrays of text need no allocation.
+class Numbers
+{
+  public:
+    static constexpr size_t kInPlace = 4;
+    using value_type = double;
+    using iterator = double *;
+    using const_iterator = const double *;
+
+    Numbers() = default;
+    Numbers(std::initializer_list<double> list)
+    {
+        assign(list.begin(), list.end());
+    }
+    Numbers(const std::vector<double> &v)
+    {
+        assign(v.data(), v.data() + v.size());
+    }
+    Numbers(const Numbers &o)
+    {
+        assign(o.begin(), o.end());
+    }
+    Numbers(Numbers &&o) noexcept
+    {
+        take(o);
+    }
+    Numbers &operator=(const Numbers &o)
+    {
+        if (this != &o)
+        {
+            assign(o.begin(), o.end());
+        }
+        return *this;
+    }
+    Numbers &operator=(Numbers &&o) noexcept
+    {
+        if (this != &o)
+        {
+            take(o);
+        }
+        return *this;
+    }
+    Numbers &operator=(std::initializer_list<double> list)
+    {
+        assign(list.begin(), list.end());
+        return *this;
+    }
+    ~Numbers()
+    {
+        delete[] heap_;
+    }
+
+    size_t size() const
+    {
+        return size_;
+    }
+    bool empty() const
+    {
+        return size_ == 0;
+    }
+    double *data()
+    {
+        return heap_ ? heap_ : here_;
+    }
+    const double *data() const
+    {
+        return heap_ ? heap_ : here_;
+    }
+    double *begin()
+    {
+        return data();
+    }
+    double *end()
+    {
+        return data() + size_;
+    }
+    const double *begin() const
+    {
+        return data();
+    }
+    const double *end() const
+    {
+        return data() + size_;
+    }
+    double &operator[](size_t i)
+    {
+        return data()[i];
+    }
+    double operator[](size_t i) const
+    {
+        return data()[i];
+    }
+    void clear()
+    {
+        size_ = 0;
+    }
+    // Room for n elements; the ones held are kept.
+    void reserve(size_t n)
+    {
+        if (n <= capacity())
+        {
+            return;
+        }
+        double *bigger = new double[n];
+        std::copy(begin(), end(), bigger);
+        delete[] heap_;
+        heap_ = bigger;
+        heap_capacity_ = static_cast<uint32_t>(n);
+    }
+    // n elements whose values the caller then sets.
+    double *resizeForWrite(size_t n)
+    {
+        size_ = 0;
+        reserve(n);
+        size_ = static_cast<uint32_t>(n);
+        return data();
+    }
+    void push_back(double v)
+    {
+        if (size_ == capacity())
+        {
+            reserve(size_ * 2);
+        }
+        data()[size_++] = v;
+    }
+    void assign(size_t n, double v)
+    {
+        std::fill_n(resizeForWrite(n), n, v);
+    }
+    // Not from this one's own elements.
+    void assign(const double *first, const double *last)
+    {
+        std::copy(first, last, resizeForWrite(static_cast<size_t>(last - first)));
+    }
+    bool operator==(const Numbers &o) const
+    {
+        return size_ == o.size_ && std::equal(begin(), end(), o.begin());
+    }
+    bool operator!=(const Numbers &o) const
+    {
+        return !(*this == o);
+    }
+    friend bool operator==(const Numbers &a, const std::vector<double> &b)
+    {
+        return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin());
+    }
+    friend bool operator==(const std::vector<double> &a, const Numbers &b)
+    {
+        return b == a;
+    }
+
+  private:
+    size_t capacity() const
+    {
+        return heap_ ? heap_capacity_ : kInPlace;
+    }
+    void take(Numbers &o)
+    {
+        delete[] heap_;
+        heap_ = o.heap_;
+        heap_capacity_ = o.heap_capacity_;
+        size_ = o.size_;
+        std::copy(o.here_, o.here_ + (o.heap_ ? 0 : o.size_), here_);
+        o.heap_ = nullptr;
+        o.heap_capacity_ = 0;
+        o.size_ = 0;
+    }
+
+    double here_[kInPlace]; // only the first size_ are ever read
+    double *heap_ = nullptr; // when more than kInPlace were ever asked for
+    uint32_t heap_capacity_ = 0;
+    uint32_t size_ = 0;
+};
+
 // A decoded data value: a scalar, an xy pair, a box or an array. Every
 // element is held as a double, which represents all PCL XL element types
 // exactly.
@@ -59,7 +237,7 @@ struct Value
     uint8_t tag = 0; // the data type tag, 0xC0 to 0xE5
     ElementType element = ElementType::UByte;
     Shape shape = Shape::Scalar;
-    std::vector<double> numbers; // 1 (scalar), 2 (xy), 4 (box) or the array's elements
+    Numbers numbers; // 1 (scalar), 2 (xy), 4 (box) or the array's elements
 
     bool isReal() const
     {
