@@ -20,7 +20,7 @@ sizes=${1:-10,100,1000}
 [ $# -gt 0 ] && shift
 dir=${KD_DOCBENCH_DIR:-/tmp/docbench}
 cmake --preset host >/dev/null
-cmake --build --preset host --target jobtool jobtool_docbench
+cmake --build --preset host --target jobtool jobtool_docbench jobtool_hookalone
 real=build/host/real-documents
 [ -r "$real/man-db-nocache.pxl" ] || jobtool/tests/make-real-documents.sh "$real"
 source=${KD_DOCBENCH_SOURCE:-$real/man-db-nocache.pxl}
@@ -30,5 +30,6 @@ if [ "$source" = scanned ]; then
     [ -r "$source" ] || gs -q -dBATCH -dNOPAUSE -dSAFER -sDEVICE=pxlmono -r600 -sPAPERSIZE=a4 \
         -sOutputFile="$source" jobtool/bench/scanned-pages.ps
 fi
-build/host/bin/jobtool_docbench --jobtool build/host/bin/jobtool --source "$source" \
+build/host/bin/jobtool_docbench --jobtool build/host/bin/jobtool --hook-alone build/host/bin/jobtool_hookalone \
+    --source "$source" \
     --sizes "$sizes" --dir "$dir" "$@"
