@@ -328,15 +328,15 @@ int HalfOf(const Bytes &sheet, size_t pos, const Reference &ref)
 class BodyIndex
 {
   public:
-    static constexpr size_t kAnchor = 32;
+    static constexpr size_t kAnchor = kBodyHead;
 
-    explicit BodyIndex(const std::vector<Bytes> &bodies)
+    explicit BodyIndex(const std::vector<BodyKey> &bodies)
     {
         for (size_t k = 0; k < bodies.size(); k++)
         {
-            if (bodies[k].size() >= kAnchor)
+            if (bodies[k].size >= kAnchor)
             {
-                anchors_[Hash(bodies[k].data())].push_back(static_cast<int>(k + 1));
+                anchors_[Hash(bodies[k].head.data())].push_back(static_cast<int>(k + 1));
             }
         }
         top_ = 1;
@@ -402,24 +402,24 @@ bool FindHalves(const Bytes &sheet, const Reference &ref, const BodyIndex &index
     std::vector<int> order;
     for (size_t k = 0; k < ref.bodies.size(); k++)
     {
-        if (!ref.bodies[k].empty())
+        if (ref.bodies[k].size > 0)
         {
             order.push_back(static_cast<int>(k + 1));
         }
     }
     // Longest first, so that a short body is not found inside a longer one.
     std::stable_sort(order.begin(), order.end(),
-                     [&ref](int a, int b) { return ref.bodies[a - 1].size() > ref.bodies[b - 1].size(); });
+                     [&ref](int a, int b) { return ref.bodies[a - 1].size > ref.bodies[b - 1].size; });
     std::vector<Hit> hits;
     const std::unordered_map<int, std::vector<size_t>> candidates = index.Candidates(sheet);
     for (int page : order)
     {
-        const Bytes &body = ref.bodies[page - 1];
-        auto isFree = [&hits, &body](size_t pos) {
+        const BodyKey &key = ref.bodies[page - 1];
+        auto isFree = [&hits, &key](size_t pos) {
             return std::none_of(hits.begin(), hits.end(),
-                                [&](const Hit &h) { return pos < h.pos + h.len && h.pos < pos + body.size(); });
+                                [&](const Hit &h) { return pos < h.pos + h.len && h.pos < pos + key.size; });
         };
-        if (body.size() >= BodyIndex::kAnchor)
+        if (key.size >= BodyIndex::kAnchor)
         {
             // The first free place where the whole body is, among those its start hashes to.
             auto places = candidates.find(page);
@@ -429,15 +429,16 @@ bool FindHalves(const Bytes &sheet, const Reference &ref, const BodyIndex &index
             }
             for (size_t pos : places->second)
             {
-                if (pos + body.size() <= sheet.size() &&
-                    std::equal(body.begin(), body.end(), sheet.begin() + static_cast<long>(pos)) && isFree(pos))
+                if (pos + key.size <= sheet.size() && isFree(pos) &&
+                    DigestPage(sheet.data() + pos, key.size) == key.digest)
                 {
-                    hits.push_back({pos, body.size(), page});
+                    hits.push_back({pos, key.size, page});
                     break;
                 }
             }
             continue;
         }
+        const Bytes &body = key.head; // the whole of a short body
         const std::boyer_moore_horspool_searcher<Bytes::const_iterator> searcher(body.begin(), body.end());
         for (auto it = sheet.begin(); it != sheet.end();)
         {
@@ -472,6 +473,20 @@ bool FindHalves(const Bytes &sheet, const Reference &ref, const BodyIndex &index
     }
     return true;
 }
+
+} // namespace
+
+BodyKey KeyOfBody(const uint8_t *body, size_t size)
+{
+    BodyKey key;
+    key.size = size;
+    key.digest = DigestPage(body, size);
+    key.head.assign(body, body + std::min(size, kBodyHead));
+    return key;
+}
+
+namespace
+{
 
 uint32_t U32(const uint8_t *p)
 {
@@ -649,9 +664,19 @@ Reference ReferenceFromJob(const spoolsim::StepSource &job, std::string *error)
     Bytes header;             // its last 8 bytes: the lead-ins
     size_t cbHeader = 0;
     bool capturing = false, captured = false, pageSeen = false;
-    std::vector<Bytes> bodies;
+    // A booklet's pages are known by their bodies: one is read at a time.
+    std::vector<BodyKey> bodies;
     size_t cBodies = 0;
+    Bytes current;
     Bytes *body = nullptr;
+    auto endBody = [&bodies, &current, &body]() {
+        if (body != nullptr)
+        {
+            bodies.push_back(KeyOfBody(current.data(), current.size()));
+            current.clear();
+            body = nullptr;
+        }
+    };
     Bytes record, head, data;
     for (size_t i = first + 1; i < job.Count(); i++)
     {
@@ -697,13 +722,13 @@ Reference ReferenceFromJob(const spoolsim::StepSource &job, std::string *error)
                 cBodies++;
                 if (!whole)
                 {
-                    bodies.emplace_back();
-                    body = &bodies.back();
+                    endBody();
+                    body = &current;
                 }
             }
             else if (d[3] == 0xFF)
             {
-                body = nullptr;
+                endBody();
                 size_t at = 4 + (dm.sCollate == 1 ? 2 : 0);
                 if (dm.sCollate == 1 && dm.sCopyCommand == 1 && at < d.size() && at + 1 + d[at] <= d.size())
                 {
@@ -834,7 +859,8 @@ Reference ReferenceFromJob(const spoolsim::StepSource &job, std::string *error)
 
     if (dm.sBooklet != 0)
     {
-        ref.bodies = bodies;
+        endBody();
+        ref.bodies = std::move(bodies);
         return ref;
     }
     // One page at a time: the stream is as large as the document.
@@ -913,7 +939,7 @@ Reference ReferenceFromInput(const Bytes &pxl, std::string *error)
             forms.push_back(DigestPage(held.data(), held.size()));
         }
         ref.pages.push_back(forms);
-        ref.bodies.push_back(p.body);
+        ref.bodies.push_back(KeyOfBody(p.body.data(), p.body.size()));
     }
     for (bool landscape : {false, true})
     {

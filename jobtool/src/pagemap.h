@@ -21,6 +21,22 @@
 namespace jobtool
 {
 
+// A page body, known without holding it: found in a sheet where its first
+// bytes are, and confirmed there by its size and digest.
+struct BodyKey
+{
+    size_t size = 0;
+    PageDigest digest;
+    Bytes head; // the first kBodyHead bytes, or the whole of a shorter body
+
+    bool operator==(const BodyKey &o) const
+    {
+        return size == o.size && digest == o.digest && head == o.head;
+    }
+};
+constexpr size_t kBodyHead = 32;
+BodyKey KeyOfBody(const uint8_t *body, size_t size);
+
 // What the output is compared with: the input pages as the rendering driver
 // sent them, and the driver's fragments.
 struct Reference
@@ -30,8 +46,10 @@ struct Reference
     // come out either way (with or without deferred text). Digests, not the
     // bytes: the pages of a large document would take its size again.
     std::vector<std::vector<PageDigest>> pages;
-    // Per input page, its body, as a booklet sheet carries it.
-    std::vector<Bytes> bodies;
+    // Per input page, its body as a booklet sheet carries it, known by its
+    // size, its first bytes and its digest: the bodies themselves would be
+    // the document's size again.
+    std::vector<BodyKey> bodies;
     std::vector<Bytes> leadIns; // lead-in 1, lead-in 2
     Bytes copyCommand;          // empty when the job has none
     std::vector<Bytes> instructionPages;
@@ -45,8 +63,8 @@ struct Reference
 
 // The reference of a job file's job; empty pages and an error when the job
 // does not hold the stream of a PCL XL document.
-// The job's steps are read from their source as they are needed; only a
-// booklet's page bodies are held.
+// The job's steps are read from their source as they are needed; of a
+// booklet, one page body at a time is held.
 Reference ReferenceFromJob(const spoolsim::StepSource &job, std::string *error);
 inline Reference ReferenceFromJob(const spoolsim::Job &job, std::string *error)
 {

@@ -60,9 +60,10 @@ std::string Check(const Bytes &document, const JobOptions &options, size_t pages
     }
     std::vector<jobtool_test::PageSize> sizes = jobtool_test::PageSizes(document);
     std::vector<jobtool_test::SheetSide> sides;
+    const std::vector<Bytes> bodies = jobtool_test::BodiesOf(document);
     for (const spoolsim::Document *d : o.replay.run.PrinterDocuments())
     {
-        std::vector<jobtool_test::SheetSide> more = jobtool_test::PlaceBooklet(d->data, o.reference, sizes, 1.0);
+        std::vector<jobtool_test::SheetSide> more = jobtool_test::PlaceBooklet(d->data, bodies, sizes, 1.0);
         sides.insert(sides.end(), more.begin(), more.end());
     }
     std::string problem = jobtool_test::CheckBooklet(sides, static_cast<int>(pages), options.direction);
@@ -138,10 +139,8 @@ TEST(BookletGeometry, FoldedBookletShowsCoverPagesOnTheOutside)
     pclxl::Writer body;
     body.setColorSpaceGray().rectangle(1, 2, 3, 4);
     w.raw(pclxl::Bytes(body.bytes())).endPage().closeDataSource().endSession();
-    jobtool::Reference reference;
-    reference.bodies = {body.bytes()};
     std::vector<jobtool_test::SheetSide> sides =
-        jobtool_test::PlaceBooklet(w.bytes(), reference, {jobtool_test::PageSize{1000, 600}}, 0);
+        jobtool_test::PlaceBooklet(w.bytes(), {body.bytes()}, {jobtool_test::PageSize{1000, 600}}, 0);
     ASSERT_EQ(sides.size(), 1u);
     ASSERT_EQ(sides[0].placements.size(), 1u);
     const jobtool_test::Point *c = sides[0].placements[0].corners;

@@ -260,9 +260,10 @@ void Check(const std::string &name)
         else
         {
             std::vector<SheetSide> sides;
+            const std::vector<Bytes> bodies = BodiesOf(input);
             for (const spoolsim::Document *d : docs)
             {
-                std::vector<SheetSide> more = PlaceBooklet(d->data, out.reference, sizes, 1.0);
+                std::vector<SheetSide> more = PlaceBooklet(d->data, bodies, sizes, 1.0);
                 sides.insert(sides.end(), more.begin(), more.end());
             }
             EXPECT_EQ(CheckBooklet(sides, n, o.direction), "") << what;

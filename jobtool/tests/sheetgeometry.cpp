@@ -66,7 +66,7 @@ std::vector<PageSize> PageSizes(const Bytes &document)
     return sizes;
 }
 
-std::vector<SheetSide> PlaceBooklet(const Bytes &printed, const jobtool::Reference &reference,
+std::vector<SheetSide> PlaceBooklet(const Bytes &printed, const std::vector<Bytes> &bodies,
                                     const std::vector<PageSize> &sizes, double tolerance)
 {
     std::vector<SheetSide> sides;
@@ -81,28 +81,28 @@ std::vector<SheetSide> PlaceBooklet(const Bytes &printed, const jobtool::Referen
         side.landscape = paper.width > paper.height;
 
         // The bodies of input pages on this side, where they begin.
-        std::vector<std::pair<size_t, int>> bodies;
-        for (size_t k = 0; k < reference.bodies.size(); k++)
+        std::vector<std::pair<size_t, int>> found;
+        for (size_t k = 0; k < bodies.size(); k++)
         {
-            const Bytes &body = reference.bodies[k];
+            const Bytes &body = bodies[k];
             auto from = printed.begin() + static_cast<long>(sheet.range.begin);
             auto to = printed.begin() + static_cast<long>(sheet.range.end);
             auto at = body.empty() ? to : std::search(from, to, body.begin(), body.end());
             if (at != to)
             {
-                bodies.emplace_back(static_cast<size_t>(at - printed.begin()), static_cast<int>(k + 1));
+                found.emplace_back(static_cast<size_t>(at - printed.begin()), static_cast<int>(k + 1));
             }
         }
-        std::sort(bodies.begin(), bodies.end());
+        std::sort(found.begin(), found.end());
 
         Ctm ctm;
         size_t next = 0;
         for (size_t i = sheet.begin_command + 1; i <= sheet.end_command; i++)
         {
             const pclxl::Command &c = doc.commands[i];
-            while (next < bodies.size() && bodies[next].first <= c.begin)
+            while (next < found.size() && found[next].first <= c.begin)
             {
-                const int page = bodies[next].second;
+                const int page = found[next].second;
                 Placement pl;
                 pl.page = page;
                 const PageSize size = page <= static_cast<int>(sizes.size()) ? sizes[page - 1] : PageSize{};
@@ -224,6 +224,23 @@ std::string CheckBooklet(const std::vector<SheetSide> &sides, int pages, int dir
         return std::to_string(seen.size()) + " of " + std::to_string(pages) + " pages are printed";
     }
     return std::string();
+}
+
+std::vector<Bytes> BodiesOf(const Bytes &document)
+{
+    std::vector<std::string> notes;
+    std::string why;
+    jobtool::PrepareResult prepared = jobtool::Prepare(jobtool::Reorderable(document, notes, why), 0);
+    std::vector<Bytes> bodies;
+    EXPECT_TRUE(prepared.doc.has_value()) << prepared.error;
+    if (prepared.doc)
+    {
+        for (const jobtool::PreparedPage &p : prepared.doc->pages)
+        {
+            bodies.push_back(p.body);
+        }
+    }
+    return bodies;
 }
 
 } // namespace jobtool_test

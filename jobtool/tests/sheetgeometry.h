@@ -40,8 +40,11 @@ struct SheetSide
 // Every sheet side of a printed booklet with the input pages it carries (by
 // their bodies) and where each lands. `tolerance` widens the halves by that
 // many units (the layout's origins are whole units).
-std::vector<SheetSide> PlaceBooklet(const Bytes &printed, const jobtool::Reference &reference,
+std::vector<SheetSide> PlaceBooklet(const Bytes &printed, const std::vector<Bytes> &bodies,
                                     const std::vector<PageSize> &sizes, double tolerance);
+// The page bodies of the document as make sends them (its downloads moved
+// ahead of the pages).
+std::vector<Bytes> BodiesOf(const Bytes &document);
 
 // The pages a folded booklet of `pages` pages shows on a sheet side, left
 // (or top) first, in reading direction 0 (left to right) or 1; 0 for a
