@@ -22,9 +22,9 @@
 #include "pclxl/pclxl.h"
 
 #include <algorithm>
-#include <ctime>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <functional>
 #include <iostream>
@@ -157,7 +157,9 @@ int main(int argc, char **argv)
     const double size = static_cast<double>(doc.size()) / 1e6;
     std::printf("%s: %.1f MB, %zu pages, best of %d runs\n", sourcePath.c_str(), size, pages, runs);
 
-    auto wanted = [&only](const char *name) { return ("," + only + ",").find("," + std::string(name) + ",") != std::string::npos; };
+    auto wanted = [&only](const char *name) {
+        return ("," + only + ",").find("," + std::string(name) + ",") != std::string::npos;
+    };
     auto report = [&](const char *name, bool ok, double seconds, const std::string &note, double mbs = 0) {
         mbs = mbs > 0 ? mbs : size;
         if (!ok)
@@ -172,13 +174,16 @@ int main(int argc, char **argv)
     if (wanted("stream"))
     {
         pclxl::DocumentSummary summary;
-        bool ok = Time(runs, [&] {
-            pclxl::MemorySource src{pclxl::Bytes(doc)};
-            pclxl::DocumentStream stream(src);
-            pclxl::DocumentHandler nothing;
-            summary = stream.run(nothing);
-            return summary.ok();
-        }, seconds);
+        bool ok = Time(
+            runs,
+            [&] {
+                pclxl::MemorySource src{pclxl::Bytes(doc)};
+                pclxl::DocumentStream stream(src);
+                pclxl::DocumentHandler nothing;
+                summary = stream.run(nothing);
+                return summary.ok();
+            },
+            seconds);
         report("stream", ok, seconds, ok ? std::to_string(summary.pages) + " pages" : summary.error->message());
         failed += ok ? 0 : 1;
     }
@@ -186,40 +191,45 @@ int main(int argc, char **argv)
     {
         size_t commands = 0;
         std::string error;
-        bool ok = Time(runs, [&] {
-            pclxl::MemorySource src{pclxl::Bytes(doc)};
-            pclxl::CommandReader reader(src);
-            namespace op = pclxl::op;
-            reader.decodeOnly({op::BeginFontHeader, op::BeginChar, op::ReadChar, op::RemoveFont, op::SetFont, op::Text,
-                               op::TextPath, op::BeginStream});
-            if (!reader.open())
-            {
-                error = reader.error()->message();
-                return false;
-            }
-            pclxl::StreamCommand c;
-            commands = 0;
-            while (reader.next(c))
-            {
-                commands++;
-            }
-            error = reader.error() ? reader.error()->message() : "";
-            return !reader.error();
-        }, seconds);
+        bool ok = Time(
+            runs,
+            [&] {
+                pclxl::MemorySource src{pclxl::Bytes(doc)};
+                pclxl::CommandReader reader(src);
+                namespace op = pclxl::op;
+                reader.decodeOnly({op::BeginFontHeader, op::BeginChar, op::ReadChar, op::RemoveFont, op::SetFont,
+                                   op::Text, op::TextPath, op::BeginStream});
+                if (!reader.open())
+                {
+                    error = reader.error()->message();
+                    return false;
+                }
+                pclxl::StreamCommand c;
+                commands = 0;
+                while (reader.next(c))
+                {
+                    commands++;
+                }
+                error = reader.error() ? reader.error()->message() : "";
+                return !reader.error();
+            },
+            seconds);
         report("commands", ok, seconds, ok ? std::to_string(commands) + " commands" : error);
         failed += ok ? 0 : 1;
     }
     if (wanted("relocate"))
     {
         pclxl::RelocationResult r;
-        bool ok = Time(runs, [&] {
-            pclxl::MemorySource src{pclxl::Bytes(doc)};
-            DropSink sink;
-            r = pclxl::relocateDownloads(src, sink);
-            return r.ok;
-        }, seconds);
-        report("relocate", ok, seconds,
-               ok ? std::to_string(r.downloads) + " downloads, two passes" : r.error);
+        bool ok = Time(
+            runs,
+            [&] {
+                pclxl::MemorySource src{pclxl::Bytes(doc)};
+                DropSink sink;
+                r = pclxl::relocateDownloads(src, sink);
+                return r.ok;
+            },
+            seconds);
+        report("relocate", ok, seconds, ok ? std::to_string(r.downloads) + " downloads, two passes" : r.error);
         failed += ok ? 0 : 1;
     }
     if (wanted("explain"))
@@ -244,12 +254,16 @@ int main(int argc, char **argv)
             }
         }
         jobtool::PageMap map;
-        bool ok = Time(runs, [&] {
-            pclxl::MemorySource src{pclxl::Bytes(relocated.bytes)};
-            map = jobtool::Explain(src, jobtool::Reference{}, jobtool::ExplainHooks{});
-            return map.wellFormed && map.printable;
-        }, seconds);
-        report("explain", ok, seconds, ok ? std::to_string(map.entries.size()) + " entries, relocated document" : map.error + map.refusal,
+        bool ok = Time(
+            runs,
+            [&] {
+                pclxl::MemorySource src{pclxl::Bytes(relocated.bytes)};
+                map = jobtool::Explain(src, jobtool::Reference{}, jobtool::ExplainHooks{});
+                return map.wellFormed && map.printable;
+            },
+            seconds);
+        report("explain", ok, seconds,
+               ok ? std::to_string(map.entries.size()) + " entries, relocated document" : map.error + map.refusal,
                static_cast<double>(relocated.bytes.size()) / 1e6);
         failed += ok ? 0 : 1;
     }

@@ -27,11 +27,10 @@ inline uint32_t readUnsigned(const uint8_t *p, size_t size, Endian endian)
         return endian == Endian::Little ? static_cast<uint32_t>(p[0] | (p[1] << 8))
                                         : static_cast<uint32_t>((p[0] << 8) | p[1]);
     case 4:
-        return endian == Endian::Little
-                   ? static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-                         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24)
-                   : (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
-                         (static_cast<uint32_t>(p[2]) << 8) | static_cast<uint32_t>(p[3]);
+        return endian == Endian::Little ? static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+                                              (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24)
+                                        : (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
+                                              (static_cast<uint32_t>(p[2]) << 8) | static_cast<uint32_t>(p[3]);
     default: {
         uint32_t v = 0;
         for (size_t i = 0; i < size; ++i)

@@ -71,7 +71,6 @@ const char *tokenKindName(TokenKind kind)
 namespace detail
 {
 
-
 double readElement(const uint8_t *p, ElementType element, Endian endian)
 {
     switch (element)
@@ -233,13 +232,13 @@ const ByteKind *ByteKinds()
             ByteKind &k = t[b];
             k.type = dataTypeInfo(b);
             k.element_size = static_cast<uint8_t>(elementSize(k.type.element));
-            k.starts = isWhitespace(b)                                   ? Starts::Whitespace
-                       : k.type.valid                                    ? Starts::Value
-                       : b == tag::AttrUByte || b == tag::AttrUInt16     ? Starts::Attribute
+            k.starts = isWhitespace(b)                                    ? Starts::Whitespace
+                       : k.type.valid                                     ? Starts::Value
+                       : b == tag::AttrUByte || b == tag::AttrUInt16      ? Starts::Attribute
                        : b == tag::DataLength || b == tag::DataLengthByte ? Starts::Data
-                       : isOperator(b)                                   ? Starts::Operator
-                       : b == tag::Esc                                   ? Starts::Esc
-                                                                         : Starts::Other;
+                       : isOperator(b)                                    ? Starts::Operator
+                       : b == tag::Esc                                    ? Starts::Esc
+                                                                          : Starts::Other;
         }
         return t;
     }();

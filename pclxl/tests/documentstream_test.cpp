@@ -456,8 +456,8 @@ TEST(CommandReader, AValueNamesAnAttributeOnlyWithTheIdRightAfterIt)
     // An id with no value, a value that another value replaces, and a value
     // the operator follows: one attribute, the second value's.
     ByteVector d = header();
-    const uint8_t list[] = {tag::AttrUByte, attr::PageAngle,   dt::UByte, 1, dt::UInt16, 0x34, 0x12,
-                            tag::AttrUByte, attr::CharCode,    dt::UByte, 9, op::Text};
+    const uint8_t list[] = {tag::AttrUByte, attr::PageAngle, dt::UByte,      1,         dt::UInt16, 0x34,
+                            0x12,           tag::AttrUByte,  attr::CharCode, dt::UByte, 9,          op::Text};
     d.insert(d.end(), std::begin(list), std::end(list));
     MemorySource source{Bytes(d)};
     CommandReader reader(source);

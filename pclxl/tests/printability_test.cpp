@@ -280,8 +280,8 @@ TEST(Printability, TextNeedsItsFontAndEveryCharacterItDraws)
         w.data(pclxl::Bytes(std::string("g"))).op(op::EndChar);
         return w.take();
     };
-    const std::string again = Verdict(
-        Document({draw, removed.bytes() + download("F2", 'A') + download("F1", 'B') + draw}, header.bytes()));
+    const std::string again =
+        Verdict(Document({draw, removed.bytes() + download("F2", 'A') + download("F1", 'B') + draw}, header.bytes()));
     EXPECT_NE(again.find("Text draws character code 65 ('A') of font \"F1\", which has not been downloaded"),
               std::string::npos)
         << again;

@@ -223,7 +223,7 @@ class Numbers
         o.size_ = 0;
     }
 
-    double here_[kInPlace]; // only the first size_ are ever read
+    double here_[kInPlace];  // only the first size_ are ever read
     double *heap_ = nullptr; // when more than kInPlace were ever asked for
     uint32_t heap_capacity_ = 0;
     uint32_t size_ = 0;
