@@ -57,7 +57,7 @@ int Explained(const std::vector<std::string> &argv, std::ostream &out, std::ostr
     {
         throw UsageError{"explain takes --job or --input, not both"};
     }
-    std::string error = CheckReadable(outputPath);
+    std::string error = CheckPrintedReadable(outputPath);
     if (!error.empty())
     {
         err << "jobtool: " << error << "\n";

@@ -55,7 +55,24 @@ std::string SystemReason(int error)
     return std::generic_category().message(error);
 }
 
+namespace
+{
+std::string CheckReadableUpTo(const std::string &path, uint64_t maxBytes, const char *limit);
+}
+
 std::string CheckReadable(const std::string &path)
+{
+    return CheckReadableUpTo(path, kMaxFileBytes, "a print job can hold");
+}
+
+std::string CheckPrintedReadable(const std::string &path)
+{
+    return CheckReadableUpTo(path, kMaxPrintedBytes, "this build of the tool can read");
+}
+
+namespace
+{
+std::string CheckReadableUpTo(const std::string &path, uint64_t maxBytes, const char *limit)
 {
     std::error_code ec;
     const fs::file_status st = fs::status(FsPath(path), ec);
@@ -80,13 +97,14 @@ std::string CheckReadable(const std::string &path)
     {
         return "cannot read " + path + ": " + ec.message();
     }
-    if (size > kMaxFileBytes)
+    if (size > maxBytes)
     {
         return "cannot read " + path + ": it holds " + std::to_string(size) + " bytes, more than the " +
-               std::to_string(kMaxFileBytes) + " a print job can hold";
+               std::to_string(maxBytes) + " " + limit;
     }
     return std::string();
 }
+} // namespace
 
 std::filesystem::path FsPath(const std::string &utf8)
 {

@@ -33,6 +33,11 @@ bool WriteFile(const std::string &path, const Bytes &data, std::string &error);
 // Why a path cannot be read as a document, before anything is done with it;
 // empty when it is a regular file of a size the tool takes.
 std::string CheckReadable(const std::string &path);
+// The same for a printed document, which is read a window at a time: the
+// printer's stream may be larger than any print job (collated copies of a
+// large job), but offsets must fit the build's size_t.
+constexpr uint64_t kMaxPrintedBytes = static_cast<uint64_t>(SIZE_MAX);
+std::string CheckPrintedReadable(const std::string &path);
 // Both paths name one existing file (the same file by identity, whatever
 // the spelling).
 bool SameFile(const std::string &a, const std::string &b);

@@ -145,6 +145,30 @@ TEST(Edges, EveryCommandRefusesFilesThatAreNotDocumentsWithTheirReason)
     EXPECT_TRUE(Has(explainEmpty.out, "NOT well-formed PCL XL")) << explainEmpty.out;
 }
 
+// Three collated copies of a 1 GB job print 3 GB: a printed document may be
+// larger than any print job, and explain reads it a window at a time. A
+// document to make a job of may not.
+TEST(Edges, APrintedDocumentLargerThanAPrintJobIsStillExplained)
+{
+    if (sizeof(size_t) < 8)
+    {
+        GTEST_SKIP() << "a 32-bit build reads less than 4 GiB";
+    }
+    TempDir dir;
+    const std::string big = dir.Path("big.pxl");
+    const Bytes sample = Sample("sample.pxl");
+    Write(big, sample);
+    std::filesystem::resize_file(big, (uint64_t(5) << 30) / 2); // sparse: 2.5 GiB
+    Result explained = Tool({"explain", big});
+    EXPECT_EQ(explained.code, 1);
+    EXPECT_FALSE(Has(explained.err, "more than")) << explained.err;
+    EXPECT_TRUE(Has(explained.err + explained.out, "offset")) << "the reader meets the zeros after the document\n"
+                                                              << explained.err << explained.out;
+    Result made = Tool({"make", big, "-o", dir.Path("big.kdjob")});
+    EXPECT_EQ(made.code, 1);
+    EXPECT_TRUE(Has(made.err, "more than the 2147483648 a print job can hold")) << made.err;
+}
+
 TEST(Edges, MakeNeverOverwritesItsInputOrAnotherDocument)
 {
     TempDir dir;
