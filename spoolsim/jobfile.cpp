@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 
@@ -379,7 +380,7 @@ bool JobFileSteps::Open(const std::string &path, std::string &error)
     m_steps.clear();
     m_refused = false;
     errno = 0;
-    m_file->in.open(path, std::ios::binary);
+    m_file->in.open(std::filesystem::u8path(path), std::ios::binary);
     if (!m_file->in)
     {
         error = "cannot open " + path + (errno != 0 ? std::string(": ") + std::strerror(errno) : std::string());
