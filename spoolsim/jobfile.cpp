@@ -25,36 +25,54 @@ static void PutU32(Bytes &b, uint32_t v)
     }
 }
 
-// The file's bytes in order, a step's data straight from the step: a job is
-// as large as its document, and need not be copied whole to be saved.
-static void WriteJob(const Job &job, const std::function<void(const BYTE *, size_t)> &put)
+Bytes JobFileHead(const WString &documentName, bool endDoc, bool abort, bool withSource, uint32_t cSteps)
 {
     Bytes b(kMagic, kMagic + sizeof(kMagic));
-    PutU32(b, job.source.empty() ? kVersion : kVersionWithSource);
-    b.push_back(static_cast<BYTE>((job.endDoc ? 1 : 0) | (job.abort ? 2 : 0)));
-    PutU32(b, static_cast<uint32_t>(job.documentName.size()));
-    for (WCHAR c : job.documentName)
+    PutU32(b, withSource ? kVersionWithSource : kVersion);
+    b.push_back(static_cast<BYTE>((endDoc ? 1 : 0) | (abort ? 2 : 0)));
+    PutU32(b, static_cast<uint32_t>(documentName.size()));
+    for (WCHAR c : documentName)
     {
         b.push_back(static_cast<BYTE>(c));
         b.push_back(static_cast<BYTE>(static_cast<uint16_t>(c) >> 8));
     }
-    PutU32(b, static_cast<uint32_t>(job.steps.size()));
-    put(b.data(), b.size());
+    PutU32(b, cSteps);
+    return b;
+}
+
+Bytes JobFileStepHead(StepKind kind, uint32_t cb)
+{
+    Bytes b(1, static_cast<BYTE>(kind));
+    PutU32(b, cb);
+    return b;
+}
+
+Bytes JobFileTail(const std::string &source)
+{
+    Bytes b;
+    if (!source.empty())
+    {
+        PutU32(b, static_cast<uint32_t>(source.size()));
+        b.insert(b.end(), source.begin(), source.end());
+    }
+    return b;
+}
+
+// The file's bytes in order, a step's data straight from the step: a job is
+// as large as its document, and need not be copied whole to be saved.
+static void WriteJob(const Job &job, const std::function<void(const BYTE *, size_t)> &put)
+{
+    const Bytes head = JobFileHead(job.documentName, job.endDoc, job.abort, !job.source.empty(),
+                                   static_cast<uint32_t>(job.steps.size()));
+    put(head.data(), head.size());
     for (const Step &s : job.steps)
     {
-        b.clear();
-        b.push_back(static_cast<BYTE>(s.kind));
-        PutU32(b, static_cast<uint32_t>(s.data.size()));
-        put(b.data(), b.size());
+        const Bytes stepHead = JobFileStepHead(s.kind, static_cast<uint32_t>(s.data.size()));
+        put(stepHead.data(), stepHead.size());
         put(s.data.data(), s.data.size());
     }
-    if (!job.source.empty())
-    {
-        b.clear();
-        PutU32(b, static_cast<uint32_t>(job.source.size()));
-        b.insert(b.end(), job.source.begin(), job.source.end());
-        put(b.data(), b.size());
-    }
+    const Bytes tail = JobFileTail(job.source);
+    put(tail.data(), tail.size());
 }
 
 Bytes SaveJob(const Job &job)

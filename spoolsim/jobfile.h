@@ -24,6 +24,12 @@ Bytes SaveJob(const Job &job);
 // and the system's reason, when the file cannot be written.
 bool SaveJobFile(const Job &job, const std::string &path, std::string &error);
 
+// The file's pieces, for SaveJob and JobFileWriter: what comes before the
+// steps, before each step's data, and after the last step.
+Bytes JobFileHead(const WString &documentName, bool endDoc, bool abort, bool withSource, uint32_t cSteps);
+Bytes JobFileStepHead(StepKind kind, uint32_t cb);
+Bytes JobFileTail(const std::string &source); // nothing when there is no source
+
 // A job file written step by step as the steps are made, so that a job of
 // any size is never held whole. The steps go to NAME.part next to the file;
 // Finish() completes it and puts it in place, so that no half-written job

@@ -11,23 +11,6 @@ namespace spoolsim
 
 namespace
 {
-const char kMagic[8] = {'K', 'D', 'J', 'O', 'B', '\r', '\n', '\x1A'};
-const uint32_t kVersion = 1;
-const uint32_t kVersionWithSource = 2;
-// Where the step count lies: magic, version, flags, name length, the name.
-size_t CountOffset(size_t cchName)
-{
-    return sizeof(kMagic) + 4 + 1 + 4 + 2 * cchName;
-}
-
-void PutU32(BYTE *to, uint32_t v)
-{
-    for (int i = 0; i < 4; i++)
-    {
-        to[i] = static_cast<BYTE>(v >> (8 * i));
-    }
-}
-
 // The job file's paths are UTF-8 on both builds; the Windows C runtime's
 // narrow remove and rename take the ANSI code page.
 int RemovePath(const std::string &path)
@@ -57,7 +40,10 @@ std::string Reason()
 struct JobFileWriter::File
 {
     std::ofstream out;
-    size_t countAt = 0;
+    // The head is written again by Finish with the step count and version.
+    WString documentName;
+    bool endDoc = true;
+    bool abort = false;
 };
 
 JobFileWriter::~JobFileWriter()
@@ -108,19 +94,10 @@ bool JobFileWriter::Open(const std::string &path, const WString &documentName, b
         m_file = nullptr;
         return false;
     }
-    // The version is settled by Finish: a source path makes it 2.
-    Bytes head(kMagic, kMagic + sizeof(kMagic));
-    head.resize(head.size() + 4 + 1 + 4);
-    PutU32(&head[8], kVersion);
-    head[12] = static_cast<BYTE>((endDoc ? 1 : 0) | (abort ? 2 : 0));
-    PutU32(&head[13], static_cast<uint32_t>(documentName.size()));
-    for (WCHAR c : documentName)
-    {
-        head.push_back(static_cast<BYTE>(c));
-        head.push_back(static_cast<BYTE>(static_cast<uint16_t>(c) >> 8));
-    }
-    m_file->countAt = CountOffset(documentName.size());
-    head.resize(head.size() + 4); // the step count, written by Finish
+    m_file->documentName = documentName;
+    m_file->endDoc = endDoc;
+    m_file->abort = abort;
+    const Bytes head = JobFileHead(documentName, endDoc, abort, false, 0);
     m_file->out.write(reinterpret_cast<const char *>(head.data()), static_cast<std::streamsize>(head.size()));
     if (!m_file->out)
     {
@@ -142,10 +119,9 @@ bool JobFileWriter::Add(StepKind kind, const BYTE *data, size_t cb)
         Fail("a step of " + std::to_string(cb) + " bytes cannot be held in a job file");
         return false;
     }
-    BYTE head[5] = {static_cast<BYTE>(kind)};
-    PutU32(head + 1, static_cast<uint32_t>(cb));
+    const Bytes head = JobFileStepHead(kind, static_cast<uint32_t>(cb));
     errno = 0;
-    m_file->out.write(reinterpret_cast<const char *>(head), sizeof(head));
+    m_file->out.write(reinterpret_cast<const char *>(head.data()), static_cast<std::streamsize>(head.size()));
     if (cb > 0)
     {
         m_file->out.write(reinterpret_cast<const char *>(data), static_cast<std::streamsize>(cb));
@@ -168,20 +144,13 @@ bool JobFileWriter::Finish(const std::string &source, std::string &error)
     }
     std::ofstream &out = m_file->out;
     errno = 0;
-    if (!source.empty())
-    {
-        BYTE cb[4];
-        PutU32(cb, static_cast<uint32_t>(source.size()));
-        out.write(reinterpret_cast<const char *>(cb), 4);
-        out.write(source.data(), static_cast<std::streamsize>(source.size()));
-    }
-    BYTE version[4], count[4];
-    PutU32(version, source.empty() ? kVersion : kVersionWithSource);
-    PutU32(count, static_cast<uint32_t>(m_cSteps));
-    out.seekp(8);
-    out.write(reinterpret_cast<const char *>(version), 4);
-    out.seekp(static_cast<std::streamoff>(m_file->countAt));
-    out.write(reinterpret_cast<const char *>(count), 4);
+    const Bytes tail = JobFileTail(source);
+    out.write(reinterpret_cast<const char *>(tail.data()), static_cast<std::streamsize>(tail.size()));
+    // The head again, now that the version and the step count are known.
+    const Bytes head = JobFileHead(m_file->documentName, m_file->endDoc, m_file->abort, !source.empty(),
+                                   static_cast<uint32_t>(m_cSteps));
+    out.seekp(0);
+    out.write(reinterpret_cast<const char *>(head.data()), static_cast<std::streamsize>(head.size()));
     out.close();
     const bool written = !out.fail();
     delete m_file;
