@@ -46,6 +46,8 @@ using WString = std::basic_string<WCHAR>;
 
 // UTF-16 to UTF-8 and back, for messages and file names of the tools.
 std::string Narrow(const WString &s);
+// One code point appended to UTF-8 text.
+void AppendUtf8(std::string &out, uint32_t codePoint);
 WString Widen(const std::string &s);
 Bytes ToBytes(const std::string &s);
 std::string Printable(const Bytes &b, size_t cbMax = 64); // escaped, for diagnostics

@@ -1,5 +1,7 @@
 #include "codepage.h"
 
+#include "spoolsim.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <vector>
@@ -30,32 +32,6 @@ int ToByte(char32_t c)
         }
     }
     return -1;
-}
-
-void AppendUtf8(std::string &out, char32_t c)
-{
-    if (c < 0x80)
-    {
-        out += static_cast<char>(c);
-    }
-    else if (c < 0x800)
-    {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-    else if (c < 0x10000)
-    {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-    else
-    {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
 }
 
 std::string CodePoint(char32_t c)
@@ -129,7 +105,7 @@ std::optional<std::string> ToPrinterCodePage(const std::string &argument, const 
         if (b < 0 || c == 0)
         {
             std::string shown;
-            AppendUtf8(shown, c);
+            spoolsim::AppendUtf8(shown, c);
             error = option + " holds " + CodePoint(c) + " \"" + shown +
                     "\", a character the printer's code page (Windows-1252) does not have";
             return std::nullopt;
@@ -146,7 +122,7 @@ std::string PrinterCodePageToUtf8(const std::string &ansi)
     {
         const auto b = static_cast<uint8_t>(ch);
         const char32_t c = b >= 0x80 && b < 0xA0 ? kHigh[b - 0x80] : b;
-        AppendUtf8(out, c != 0 ? c : 0xFFFD);
+        spoolsim::AppendUtf8(out, c != 0 ? c : 0xFFFD);
     }
     return out;
 }
