@@ -49,6 +49,21 @@ struct View
     }
 };
 
+// The view of a command whose bytes, from its begin, are at `bytes`.
+View ViewOf(const Command &c, const uint8_t *bytes)
+{
+    View v;
+    v.op = c.op;
+    v.begin = c.begin;
+    v.op_offset = c.op_offset;
+    v.attributes = &c.attributes;
+    if (c.has_data)
+    {
+        v.payload = Bytes(bytes + (c.payload_offset - c.begin), c.payload_length);
+    }
+    return v;
+}
+
 // The shape each attribute this check reads (and a few more whose shape is
 // never in doubt) must have.
 struct ShapeRule
@@ -916,16 +931,7 @@ struct PrintabilityChecker::State
             {
                 break;
             }
-            View v;
-            v.op = inner.op;
-            v.begin = inner.begin;
-            v.op_offset = inner.op_offset;
-            v.attributes = &inner.attributes;
-            if (inner.has_data)
-            {
-                v.payload = Bytes(data).sub(inner.payload_offset, inner.payload_length);
-            }
-            onCommand(v);
+            onCommand(ViewOf(inner, Bytes(data).data + inner.begin));
         }
         running.pop_back();
     }
@@ -958,30 +964,12 @@ void PrintabilityChecker::feed(const StreamCommand &command)
 
 void PrintabilityChecker::feed(const Command &command, Bytes data)
 {
-    View v;
-    v.op = command.op;
-    v.begin = command.begin;
-    v.op_offset = command.op_offset;
-    v.attributes = &command.attributes;
-    if (command.has_data)
-    {
-        v.payload = data.sub(command.payload_offset, command.payload_length);
-    }
-    state_->onCommand(v);
+    state_->onCommand(ViewOf(command, data.data + command.begin));
 }
 
 void PrintabilityChecker::feed(const Command &command, const uint8_t *bytes)
 {
-    View v;
-    v.op = command.op;
-    v.begin = command.begin;
-    v.op_offset = command.op_offset;
-    v.attributes = &command.attributes;
-    if (command.has_data)
-    {
-        v.payload = Bytes(bytes + (command.payload_offset - command.begin), command.payload_length);
-    }
-    state_->onCommand(v);
+    state_->onCommand(ViewOf(command, bytes));
 }
 
 void PrintabilityChecker::finish()
