@@ -1,5 +1,7 @@
 #include "machineguard.h"
 
+#include "signalend_posix.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -83,12 +85,7 @@ extern "C" void OnInterrupt(int signal)
         g_root[0] = 0;
     }
     errno = saved;
-    // Ends as the signal would have ended the tool: its exit status says so.
-    struct sigaction dfl;
-    std::memset(&dfl, 0, sizeof(dfl));
-    dfl.sa_handler = SIG_DFL;
-    sigaction(signal, &dfl, nullptr);
-    raise(signal);
+    EndAsTheSignalWould(signal);
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "scratchguard.h"
 
+#include "signalend_posix.h"
+
 #include <csignal>
 #include <cstring>
 
@@ -25,12 +27,7 @@ extern "C" void OnInterruptWhileMaking(int signal)
         unlink(g_paths[i]); // only a system call, as a signal handler may make
     }
     g_count = 0;
-    // Ends as the signal would have ended the tool: its exit status says so.
-    struct sigaction dfl;
-    std::memset(&dfl, 0, sizeof(dfl));
-    dfl.sa_handler = SIG_DFL;
-    sigaction(signal, &dfl, nullptr);
-    raise(signal);
+    EndAsTheSignalWould(signal);
 }
 
 } // namespace
