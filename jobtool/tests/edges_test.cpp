@@ -3,6 +3,7 @@
 // text the printer's code page lacks, documents too long to spool, the
 // simulated machine's folder, an interrupted run.
 #include "support.h"
+#include "tool_run.h"
 
 #include "cli.h"
 #include "codepage.h"
@@ -33,18 +34,7 @@ namespace
 
 namespace fs = std::filesystem;
 
-struct Result
-{
-    int code;
-    std::string out, err;
-};
-
-Result Tool(const std::vector<std::string> &args)
-{
-    std::ostringstream out, err;
-    int code = jobtool::Main(args, out, err);
-    return {code, out.str(), err.str()};
-}
+using Result = ToolRun;
 
 void Write(const std::string &path, const Bytes &data)
 {

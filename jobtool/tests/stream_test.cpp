@@ -4,6 +4,7 @@
 // runs out in the middle ends a command with a message, exit 1 and the
 // documents already written kept and named.
 #include "support.h"
+#include "tool_run.h"
 
 #include "cli.h"
 #include "digest.h"
@@ -28,18 +29,7 @@ namespace jobtool_test
 namespace
 {
 
-struct Result
-{
-    int code;
-    std::string out, err;
-};
-
-Result Tool(const std::vector<std::string> &args)
-{
-    std::ostringstream out, err;
-    int code = jobtool::Main(args, out, err);
-    return {code, out.str(), err.str()};
-}
+using Result = ToolRun;
 
 Bytes ReadAll(const std::string &path)
 {
