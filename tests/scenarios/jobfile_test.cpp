@@ -133,6 +133,10 @@ TEST(JobFile, WrittenStepByStepAppearsOnlyWhole)
         std::string error;
         ASSERT_TRUE(writer.Finish(source, error)) << error;
         EXPECT_EQ(read(), SaveJob(job));
+        // Read back by the loader, which shares no code with the writer.
+        spoolsim::LoadedJob back = LoadJob(read());
+        ASSERT_TRUE(back.job.has_value()) << back.error;
+        EXPECT_TRUE(SameJob(*back.job, job));
         EXPECT_FALSE(std::filesystem::exists(path + ".part"));
     }
     {
