@@ -49,12 +49,17 @@ Bytes JobFileStepHead(StepKind kind, uint32_t cb)
 
 Bytes JobFileTail(const std::string &source)
 {
-    Bytes b;
-    if (!source.empty())
+    if (source.empty())
     {
-        PutU32(b, static_cast<uint32_t>(source.size()));
-        b.insert(b.end(), source.begin(), source.end());
+        return Bytes();
     }
+    // Sized at once: growing it byte by byte trips mingw's overread warning.
+    Bytes b(4 + source.size());
+    for (size_t i = 0; i < 4; i++)
+    {
+        b[i] = static_cast<BYTE>(source.size() >> (8 * i));
+    }
+    std::copy(source.begin(), source.end(), b.begin() + 4);
     return b;
 }
 
