@@ -1079,6 +1079,11 @@ class MapBuilder : public pclxl::DocumentHandler
     // checks the commands one at a time plugs in through hooks_.command.
     void onCommand(const pclxl::Command &c, const uint8_t *bytes) override
     {
+        // A command's first byte is its first token (commands come without tokens).
+        if (pages_ > 0 && firstAfterPage_ == kNone)
+        {
+            firstAfterPage_ = c.begin;
+        }
         if (hooks_.command)
         {
             hooks_.command(c, bytes);

@@ -23,12 +23,20 @@ constexpr size_t kNone = std::numeric_limits<size_t>::max();
 // would not).
 const size_t kSlice = 4u << 10;
 
+// Commands taken whole at a time (then handed out), and how much of the
+// window must lie ahead for that: a command cut by the window's end goes
+// the token way.
+const size_t kFastCommands = 256;
+const size_t kFastAhead = 64u << 10;
+// Tokens are made only past what commands cannot take whole, a little at a time.
+const size_t kSlowSlice = 256;
+
 class Pass
 {
   public:
     Pass(ByteSource &source, size_t chunk, bool keep_pages, DocumentHandler &handler)
         : source_(source), size_(static_cast<size_t>(source.size())), chunk_(chunk), keep_pages_(keep_pages),
-          handler_(handler), checker_(CheckOptions{})
+          handler_(handler), checker_(CheckOptions{}), whole_(!handler.wantsCommandTokens())
     {
     }
 
@@ -38,10 +46,25 @@ class Pass
         bool lead = true;
         Endian endian = Endian::Little;
         size_t want = chunk_;
-        const size_t unit = std::min(kSlice, chunk_);
+        const size_t unit = std::min(whole_ ? kSlowSlice : kSlice, chunk_);
         size_t slice = unit;
         while (!token_error_)
         {
+            if (whole_ && !lead && !structure_done_ && checker_.atBoundary())
+            {
+                if (!readWhole(endian))
+                {
+                    break;
+                }
+                if (pos_ >= size_)
+                {
+                    break;
+                }
+                if (checker_.atBoundary() && !structure_done_ && progressed_)
+                {
+                    continue;
+                }
+            }
             // The window is read on (and its front dropped) only when the
             // slice runs past it: then a chunk's worth at once.
             const bool inWindow = std::min(pos_ + slice, size_) <= start_ + window_.size();
@@ -63,16 +86,34 @@ class Pass
                 out_.endian = endian = tl.endian;
                 lead = false;
             }
-            for (Token &t : tl.tokens)
+            // With commands taken whole, tokens go only as far as the next
+            // boundary between commands.
+            size_t consumed = stop.consumed;
+            bool early = false;
+            for (size_t i = 0; i < tl.tokens.size(); i++)
             {
-                token(t);
+                const size_t end = tl.tokens[i].end();
+                token(tl.tokens[i]);
+                if (whole_ && !lead && i + 1 < tl.tokens.size() && tl.tokens[i].kind != TokenKind::Pjl &&
+                    !structure_done_ && checker_.atBoundary())
+                {
+                    consumed = end - pos_;
+                    early = true;
+                    break;
+                }
             }
             recycled_ = std::move(tl.tokens);
-            if (stop.consumed > 0)
+            if (consumed > 0)
             {
-                handler_.onBytes(pos_, at(pos_), stop.consumed);
+                handler_.onBytes(pos_, at(pos_), consumed);
             }
-            pos_ += stop.consumed;
+            pos_ += consumed;
+            if (early)
+            {
+                want = chunk_;
+                slice = unit;
+                continue;
+            }
             if (tl.error)
             {
                 token_error_ = tl.error;
@@ -170,6 +211,36 @@ class Pass
         }
         peak_ = std::max(peak_, window_.size());
         return true;
+    }
+
+    // Takes whole commands from pos_ on, while there are any (progressed_
+    // says whether one was); false at a read fault.
+    bool readWhole(Endian endian)
+    {
+        progressed_ = false;
+        for (;;)
+        {
+            const size_t have = start_ + window_.size();
+            if (have - pos_ < kFastAhead && have < size_ && !fill(pos_ + chunk_))
+            {
+                return false;
+            }
+            const size_t available = start_ + window_.size() - pos_;
+            const size_t used = checker_.readCommands(at(pos_), available, pos_, endian, kFastCommands);
+            if (used == 0)
+            {
+                return true;
+            }
+            progressed_ = true;
+            drain();
+            structure_done_ = checker_.result().error.has_value();
+            handler_.onBytes(pos_, at(pos_), used);
+            pos_ += used;
+            if (structure_done_ || pos_ >= size_ || !checker_.atBoundary())
+            {
+                return true;
+            }
+        }
     }
 
     void token(Token &t)
@@ -273,12 +344,18 @@ class Pass
     size_t first_page_begin_ = 0;
     size_t last_page_end_ = 0;
     size_t streams_told_ = 0;
+    bool whole_;              // commands are taken whole where they can be (no tokens for them)
+    bool progressed_ = false; // the last readWhole took a command
 };
 
 // Collects everything, as readDocument does.
 class Collector : public DocumentHandler
 {
   public:
+    bool wantsCommandTokens() const override
+    {
+        return true;
+    }
     void onToken(const Token &t, const uint8_t *) override
     {
         if (t.kind == TokenKind::Whitespace && !doc.tokens.empty() && doc.tokens.back().kind == TokenKind::Whitespace &&

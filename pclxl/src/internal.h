@@ -46,6 +46,29 @@ double readElement(const uint8_t *p, ElementType element, Endian endian);
 // count elements from p into out.
 void readElements(const uint8_t *p, size_t count, ElementType element, Endian endian, double *out);
 std::string hexByte(uint8_t b);
+
+// What a byte starts, and for a data type tag its element type and shape:
+// looked up for every token.
+enum class Starts : uint8_t
+{
+    Other,
+    Whitespace,
+    Value,
+    Attribute,
+    Data,
+    Operator,
+    Esc
+};
+
+struct ByteKind
+{
+    Starts starts = Starts::Other;
+    DataTypeInfo type;
+    uint8_t element_size = 0;
+};
+
+// 256 entries, one per byte.
+const ByteKind *byteKinds();
 std::string plural(size_t n, const char *one, const char *many);
 
 // Where tokenizeWindow stopped.
@@ -92,6 +115,17 @@ class Checker
     void drop(size_t n);
     // The first input byte a command that is not ready yet may hold.
     size_t earliestPending() const;
+
+    // True between commands: no value, attribute list or operator of a
+    // command is held (the embedded data of the last one may still come).
+    bool atBoundary() const;
+    // Takes up to `most` whole commands straight from bytes (offset: where
+    // they lie in the input), as if their tokens had been fed, without
+    // making tokens. Stops before anything it does not take whole: a
+    // command that runs past `size`, whitespace, the universal exit, or a
+    // fault, which feeding the tokens then finds and words. Returns the
+    // bytes taken, 0 when not at a boundary.
+    size_t readCommands(const uint8_t *bytes, size_t size, size_t offset, Endian endian, size_t most);
 
   private:
     class Impl;

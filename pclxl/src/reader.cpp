@@ -127,6 +127,29 @@ void readElements(const uint8_t *p, size_t count, ElementType element, Endian en
     }
 }
 
+const ByteKind *byteKinds()
+{
+    static const std::vector<ByteKind> table = [] {
+        std::vector<ByteKind> t(256);
+        for (int i = 0; i < 256; i++)
+        {
+            const uint8_t b = static_cast<uint8_t>(i);
+            ByteKind &k = t[b];
+            k.type = dataTypeInfo(b);
+            k.element_size = static_cast<uint8_t>(elementSize(k.type.element));
+            k.starts = isWhitespace(b)                                    ? Starts::Whitespace
+                       : k.type.valid                                     ? Starts::Value
+                       : b == tag::AttrUByte || b == tag::AttrUInt16      ? Starts::Attribute
+                       : b == tag::DataLength || b == tag::DataLengthByte ? Starts::Data
+                       : isOperator(b)                                    ? Starts::Operator
+                       : b == tag::Esc                                    ? Starts::Esc
+                                                                          : Starts::Other;
+        }
+        return t;
+    }();
+    return table.data();
+}
+
 std::string hexByte(uint8_t b)
 {
     static const char digits[] = "0123456789ABCDEF";
@@ -202,48 +225,8 @@ bool isDecimal(const std::string &s)
     return true;
 }
 
-// What a byte starts, and for a data type tag its element type and shape:
-// looked up for every token.
-enum class Starts : uint8_t
-{
-    Other,
-    Whitespace,
-    Value,
-    Attribute,
-    Data,
-    Operator,
-    Esc
-};
-
-struct ByteKind
-{
-    Starts starts = Starts::Other;
-    DataTypeInfo type;
-    uint8_t element_size = 0;
-};
-
-const ByteKind *ByteKinds()
-{
-    static const std::vector<ByteKind> table = [] {
-        std::vector<ByteKind> t(256);
-        for (int i = 0; i < 256; i++)
-        {
-            const uint8_t b = static_cast<uint8_t>(i);
-            ByteKind &k = t[b];
-            k.type = dataTypeInfo(b);
-            k.element_size = static_cast<uint8_t>(elementSize(k.type.element));
-            k.starts = isWhitespace(b)                                    ? Starts::Whitespace
-                       : k.type.valid                                     ? Starts::Value
-                       : b == tag::AttrUByte || b == tag::AttrUInt16      ? Starts::Attribute
-                       : b == tag::DataLength || b == tag::DataLengthByte ? Starts::Data
-                       : isOperator(b)                                    ? Starts::Operator
-                       : b == tag::Esc                                    ? Starts::Esc
-                                                                          : Starts::Other;
-        }
-        return t;
-    }();
-    return table.data();
-}
+using detail::ByteKind;
+using detail::Starts;
 
 class Lexer
 {
@@ -252,7 +235,8 @@ class Lexer
     // data.size when data is a window onto a longer input, and then a token
     // that the window cuts suspends the lexer instead of failing.
     Lexer(Bytes data, const ReadOptions &options, size_t limit)
-        : d_(data), base_(options.base_offset), limit_(limit < data.size ? data.size : limit), kinds_(ByteKinds())
+        : d_(data), base_(options.base_offset), limit_(limit < data.size ? data.size : limit),
+          kinds_(detail::byteKinds())
     {
         out_.endian = options.endian;
         out_.base_offset = options.base_offset;
@@ -471,6 +455,8 @@ class Lexer
         }
         if (limit_ > d_.size && !std::memchr(d_.data + p, '\n', d_.size - p))
         {
+            // The lead is read again from its start: its PJL token then comes once.
+            out_.tokens.clear();
             suspend(0, 0);
             return false;
         }

@@ -22,7 +22,9 @@ const Attribute *Command::find(uint16_t id) const
 namespace
 {
 
+using detail::ByteKind;
 using detail::plural;
+using detail::Starts;
 
 constexpr size_t kNone = static_cast<size_t>(-1);
 
@@ -222,7 +224,9 @@ class Checker::Impl
         }
         else if (head_ >= kMostDropped)
         {
-            out_.commands.erase(out_.commands.begin(), out_.commands.begin() + static_cast<long>(head_));
+            // The dropped slots go behind the live ones, their room kept.
+            std::rotate(out_.commands.begin(), out_.commands.begin() + static_cast<long>(head_),
+                        out_.commands.begin() + static_cast<long>(used_));
             used_ -= head_;
             head_ = 0;
         }
@@ -248,6 +252,113 @@ class Checker::Impl
             at = std::min(at, live(r).begin);
         }
         return at;
+    }
+
+    bool atBoundary() const
+    {
+        return !out_.error && !finished_ && pending_offset_ == kNone && attributes_.empty() && list_begin_ == kNone;
+    }
+
+    // The fast path of a document's commands. Every check of the token
+    // path is made here too or leads to a stop before the command, so that
+    // the token path meets the same bytes and says the same.
+    size_t readCommands(const uint8_t *d, size_t size, size_t base, Endian endian, size_t most)
+    {
+        const ByteKind *kinds = detail::byteKinds();
+        size_t pos = 0; // the end of the last command taken
+        for (size_t taken = 0; taken < most && pos < size && atBoundary();)
+        {
+            size_t p = pos;
+            if (awaiting_ != kNone)
+            {
+                const uint8_t b = d[p];
+                if (b == tag::DataLength || b == tag::DataLengthByte)
+                {
+                    const size_t lsize = b == tag::DataLength ? 4 : 1;
+                    if (size - p < 1 + lsize)
+                    {
+                        break;
+                    }
+                    const size_t length = detail::readUnsigned(d + p + 1, lsize, endian);
+                    if (size - p - 1 - lsize < length)
+                    {
+                        break;
+                    }
+                    const size_t end = p + 1 + lsize + length;
+                    dataArrived(base + p, base + p + 1 + lsize, length, base + end, d + p);
+                    pos = end;
+                    continue;
+                }
+                if (operatorDataUse(cmd(awaiting_).op) == DataUse::Required)
+                {
+                    break;
+                }
+            }
+            // The attribute list: value, attribute id, and again.
+            size_t list = kNone;
+            for (;;)
+            {
+                if (p >= size || kinds[d[p]].starts != Starts::Value)
+                {
+                    break;
+                }
+                const ByteKind &k = kinds[d[p]];
+                size_t q = p + 1;
+                size_t count = k.type.shape == Shape::Scalar ? 1 : k.type.shape == Shape::XY ? 2 : 4;
+                if (k.type.shape == Shape::Array)
+                {
+                    if (size - q < 2 || (d[q] != dt::UByte && d[q] != dt::UInt16))
+                    {
+                        break;
+                    }
+                    const size_t lsize = d[q] == dt::UByte ? 1 : 2;
+                    if (size - q - 1 < lsize)
+                    {
+                        break;
+                    }
+                    count = detail::readUnsigned(d + q + 1, lsize, endian);
+                    q += 1 + lsize;
+                }
+                const size_t a = q + count * k.element_size; // the attribute id's tag
+                if (a >= size || (d[a] != tag::AttrUByte && d[a] != tag::AttrUInt16))
+                {
+                    break;
+                }
+                const size_t isize = d[a] == tag::AttrUByte ? 1 : 2;
+                if (size - a - 1 < isize)
+                {
+                    break;
+                }
+                const uint16_t id = static_cast<uint16_t>(detail::readUnsigned(d + a + 1, isize, endian));
+                if (!attributeName(id))
+                {
+                    break;
+                }
+                Attribute &at = attributes_.emplace_back();
+                at.id = id;
+                at.offset = base + p;
+                at.value.tag = d[p];
+                at.value.element = k.type.element;
+                at.value.shape = k.type.shape;
+                detail::readElements(d + q, count, k.type.element, endian, at.value.numbers.resizeForWrite(count));
+                if (list == kNone)
+                {
+                    list = p;
+                }
+                p = a + 1 + isize;
+            }
+            if (p >= size || kinds[d[p]].starts != Starts::Operator)
+            {
+                attributes_.clear();
+                break;
+            }
+            awaiting_ = kNone; // data that may come was not there
+            list_begin_ = list == kNone ? kNone : base + list;
+            operatorArrived(d[p], base + p);
+            pos = p + 1;
+            taken++;
+        }
+        return pos;
     }
 
   private:
@@ -402,15 +513,22 @@ class Checker::Impl
                                after);
             return;
         }
+        dataArrived(t.offset, t.payload_offset, t.payload_length, t.end(), bytes_);
+    }
+
+    // The awaited command's embedded data: its 0xFA/0xFB byte at `offset`,
+    // whose bytes begin at `bytes`.
+    void dataArrived(size_t offset, size_t payload_offset, size_t payload_length, size_t end, const uint8_t *bytes)
+    {
         Command &c = cmd(awaiting_);
         awaiting_ = kNone;
         c.has_data = true;
-        c.data_offset = t.offset;
-        c.payload_offset = t.payload_offset;
-        c.payload_length = t.payload_length;
-        c.end = t.end();
-        last_significant_end_ = t.end();
-        last_command_end_ = t.end();
+        c.data_offset = offset;
+        c.payload_offset = payload_offset;
+        c.payload_length = payload_length;
+        c.end = end;
+        last_significant_end_ = end;
+        last_command_end_ = end;
         last_was_data_ = true;
         checkDeclaredLength(c);
         if (c.op == op::ReadStream && !out_.error)
@@ -418,7 +536,7 @@ class Checker::Impl
             const Frame &f = frames_.back();
             out_.streams[f.stream_index].read_commands.push_back(lastIndex());
             segments_.push_back(Segment{c.payload_offset, c.payload_length});
-            const uint8_t *payload = bytes_ + (c.payload_offset - t.offset);
+            const uint8_t *payload = bytes + (c.payload_offset - offset);
             stream_data_.insert(stream_data_.end(), payload, payload + c.payload_length);
         }
     }
@@ -462,22 +580,28 @@ class Checker::Impl
             return;
         }
         const uint8_t o = t.tag;
-        const char *name = operatorName(o);
         if (pending_offset_ != kNone)
         {
-            fail(t.offset, std::string("operator ") + name + " follows the value at offset " +
+            fail(t.offset, std::string("operator ") + operatorName(o) + " follows the value at offset " +
                                std::to_string(pending_offset_) + ", which has no attribute id");
             return;
         }
+        operatorArrived(o, t.offset);
+    }
+
+    // The operator byte o at `offset` ends the attribute list gathered so far.
+    void operatorArrived(uint8_t o, size_t offset)
+    {
+        const char *name = operatorName(o);
         if (used_ == out_.commands.size())
         {
             out_.commands.emplace_back();
         }
         Command &c = out_.commands[used_++];
         c.op = o;
-        c.begin = list_begin_ != kNone ? list_begin_ : t.offset;
-        c.op_offset = t.offset;
-        c.end = t.end();
+        c.begin = list_begin_ != kNone ? list_begin_ : offset;
+        c.op_offset = offset;
+        c.end = offset + 1;
         c.has_data = false;
         c.data_offset = 0;
         c.payload_offset = 0;
@@ -485,8 +609,8 @@ class Checker::Impl
         c.attributes.swap(attributes_); // the slot's old list, emptied, takes the next command's attributes
         attributes_.clear();
         list_begin_ = kNone;
-        last_significant_end_ = t.end();
-        last_command_end_ = t.end();
+        last_significant_end_ = offset + 1;
+        last_command_end_ = offset + 1;
         last_op_name_ = name;
         last_was_data_ = false;
         if (!checkNesting(c))
@@ -821,6 +945,16 @@ void Checker::drop(size_t n)
 size_t Checker::earliestPending() const
 {
     return impl_->earliestPending();
+}
+
+bool Checker::atBoundary() const
+{
+    return impl_->atBoundary();
+}
+
+size_t Checker::readCommands(const uint8_t *bytes, size_t size, size_t offset, Endian endian, size_t most)
+{
+    return impl_->readCommands(bytes, size, offset, endian, most);
 }
 
 } // namespace detail

@@ -89,7 +89,48 @@ std::vector<std::string> all(const std::vector<T> &items)
     return out;
 }
 
-// Whole-document and one-pass readings of data agree in everything.
+// A reader that wants no tokens of commands, so that the commands are
+// taken whole: what it is told must still be what the tokens say.
+class WholeCommands : public DocumentHandler
+{
+  public:
+    void onToken(const Token &t, const uint8_t *) override
+    {
+        if (t.kind == TokenKind::Pjl || t.kind == TokenKind::StreamHeader || t.kind == TokenKind::UniversalExit)
+        {
+            edges.push_back(show(t));
+        }
+    }
+    void onCommand(const Command &c, const uint8_t *) override
+    {
+        commands.push_back(show(c));
+    }
+    void onStream(const StreamDefinition &s) override
+    {
+        streams.push_back(show(s));
+    }
+    void onPage(const Page &p, const uint8_t *) override
+    {
+        pages.push_back(show(p));
+    }
+    std::vector<std::string> edges, commands, streams, pages;
+};
+
+std::vector<std::string> edgesOf(const std::vector<Token> &tokens)
+{
+    std::vector<std::string> out;
+    for (const Token &t : tokens)
+    {
+        if (t.kind == TokenKind::Pjl || t.kind == TokenKind::StreamHeader || t.kind == TokenKind::UniversalExit)
+        {
+            out.push_back(show(t));
+        }
+    }
+    return out;
+}
+
+// Whole-document and one-pass readings of data agree in everything, with
+// and without the tokens of commands.
 void expectSame(const ByteVector &data, size_t window, const std::string &what)
 {
     SCOPED_TRACE(what + ", window " + std::to_string(window));
@@ -107,6 +148,19 @@ void expectSame(const ByteVector &data, size_t window, const std::string &what)
     EXPECT_EQ(whole.job_header.end, streamed.job_header.end);
     EXPECT_EQ(whole.job_trailer.begin, streamed.job_trailer.begin);
     EXPECT_EQ(whole.job_trailer.end, streamed.job_trailer.end);
+
+    MemorySource again{Bytes(data)};
+    DocumentStream stream(again, window);
+    WholeCommands fast;
+    const DocumentSummary s = stream.run(fast);
+    EXPECT_EQ(errorText(whole.error), errorText(s.error));
+    EXPECT_EQ(edgesOf(whole.tokens), fast.edges);
+    EXPECT_EQ(all(whole.commands), fast.commands);
+    EXPECT_EQ(all(whole.pages), fast.pages);
+    EXPECT_EQ(all(whole.streams), fast.streams);
+    EXPECT_EQ(whole.pages.size(), s.pages);
+    EXPECT_EQ(whole.job_header.end, s.job_header.end);
+    EXPECT_EQ(whole.job_trailer.begin, s.job_trailer.begin);
 }
 
 // The bytes handed out with each token, command and page are the input's
@@ -211,6 +265,18 @@ std::vector<std::pair<std::string, ByteVector>> examples()
     }
     docs.emplace_back("document with a stream", documentWithStream());
     docs.emplace_back("big-endian document", smallDocument(3, Endian::Big));
+    // PJL before the stream header, longer than a piece of lexing, with
+    // the header's line running across the piece's end.
+    std::string pjl = "\x1b%-12345X";
+    while (pjl.size() < 4000)
+    {
+        pjl += "@PJL COMMENT a long job header from a print server\r\n";
+    }
+    Writer lead;
+    lead.raw(Bytes(std::string_view(pjl))).streamHeader(std::string(300, 'c')).beginSession().openDataSource();
+    writeTextPage(lead, "after a long lead");
+    lead.closeDataSource().endSession();
+    docs.emplace_back("long PJL lead", lead.take());
     return docs;
 }
 

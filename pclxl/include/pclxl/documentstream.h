@@ -19,8 +19,17 @@ class DocumentHandler
 {
   public:
     virtual ~DocumentHandler() = default;
-    // Every token; its bytes are token.offset .. token.end() (whitespace
-    // runs may come in more than one token).
+    // Whether onToken must see the tokens of commands too (values,
+    // attribute ids, operators, embedded data). When not, commands are read
+    // whole where they can be, which is much faster.
+    virtual bool wantsCommandTokens() const
+    {
+        return false;
+    }
+    // The tokens; its bytes are token.offset .. token.end() (whitespace
+    // runs may come in more than one token). PJL, the stream header and
+    // the universal exit always come; the tokens of commands only when
+    // wantsCommandTokens(), else some or none of them.
     virtual void onToken(const Token &token, const uint8_t *bytes)
     {
         (void)token;
