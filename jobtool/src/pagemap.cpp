@@ -11,6 +11,7 @@
 #include "pclxl/documentstream.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -322,8 +323,8 @@ int HalfOf(const Bytes &sheet, size_t pos, const Reference &ref)
 }
 
 // Where input pages' bodies may begin in a sheet: each body is known by a
-// hash of its first kAnchor bytes, and one pass of a rolling hash over the
-// sheet finds every place where any of them may begin. Searching every body
+// hash of its first kAnchor bytes, and one pass over the sheet finds every
+// place where any of them may begin. Searching every body
 // in every sheet instead grows with pages times bytes.
 class BodyIndex
 {
@@ -337,12 +338,9 @@ class BodyIndex
             if (bodies[k].size >= kAnchor)
             {
                 anchors_[Hash(bodies[k].head.data())].push_back(static_cast<int>(k + 1));
+                const size_t b = Bucket(bodies[k].head.data());
+                seen_[b / 64] |= uint64_t{1} << (b % 64);
             }
-        }
-        top_ = 1;
-        for (size_t i = 1; i < kAnchor; i++)
-        {
-            top_ *= kBase;
         }
     }
 
@@ -354,10 +352,16 @@ class BodyIndex
         {
             return out;
         }
-        uint64_t h = Hash(sheet.data());
-        for (size_t pos = 0;; pos++)
+        for (size_t pos = 0; pos + kAnchor <= sheet.size(); pos++)
         {
-            auto found = anchors_.find(h);
+            // Every byte of the sheet passes here: the bitmap of the bodies'
+            // first eight bytes rules out nearly all before a hash is made.
+            const size_t b = Bucket(sheet.data() + pos);
+            if ((seen_[b / 64] & (uint64_t{1} << (b % 64))) == 0)
+            {
+                continue;
+            }
+            auto found = anchors_.find(Hash(sheet.data() + pos));
             if (found != anchors_.end())
             {
                 for (int page : found->second)
@@ -365,17 +369,22 @@ class BodyIndex
                     out[page].push_back(pos);
                 }
             }
-            if (pos + kAnchor >= sheet.size())
-            {
-                break;
-            }
-            h = (h - sheet[pos] * top_) * kBase + sheet[pos + kAnchor];
         }
         return out;
     }
 
   private:
     static constexpr uint64_t kBase = 0x100000001B3ULL;
+    static constexpr size_t kBucketBits = 16;
+    // One bit per bucket of anchor hashes: set where some body's anchor falls.
+    std::array<uint64_t, (size_t{1} << kBucketBits) / 64> seen_{};
+
+    static size_t Bucket(const uint8_t *p)
+    {
+        uint64_t w;
+        std::memcpy(&w, p, sizeof w);
+        return static_cast<size_t>((w * 0x9E3779B97F4A7C15ULL) >> (64 - kBucketBits));
+    }
 
     static uint64_t Hash(const uint8_t *p)
     {
@@ -388,7 +397,6 @@ class BodyIndex
     }
 
     std::unordered_map<uint64_t, std::vector<int>> anchors_;
-    uint64_t top_ = 1; // kBase to the power kAnchor - 1
 };
 
 // The input pages whose bodies a booklet sheet carries, by half.

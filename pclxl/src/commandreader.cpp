@@ -15,33 +15,8 @@ namespace
 // the header within this much is not a PCL XL document.
 const size_t kMostLead = 16u << 20;
 
-// What a byte starts, looked up once per byte value: the lexer's hot path.
-enum class Starts : uint8_t
-{
-    Other,
-    Whitespace,
-    Value,
-    Attribute,
-    Operator
-};
-
-const Starts *StartTable()
-{
-    static const std::vector<Starts> table = [] {
-        std::vector<Starts> t(256, Starts::Other);
-        for (int b = 0; b < 256; b++)
-        {
-            const uint8_t v = static_cast<uint8_t>(b);
-            t[v] = isWhitespace(v)                               ? Starts::Whitespace
-                   : dataTypeInfo(v).valid                       ? Starts::Value
-                   : v == tag::AttrUByte || v == tag::AttrUInt16 ? Starts::Attribute
-                   : isOperator(v)                               ? Starts::Operator
-                                                                 : Starts::Other;
-        }
-        return t;
-    }();
-    return table.data();
-}
+using detail::ByteKind;
+using detail::Starts;
 
 } // namespace
 
@@ -140,6 +115,117 @@ bool CommandReader::needMore(uint64_t pos, size_t n)
     return true;
 }
 
+// The common case, without a bounds check per byte: a well-formed command
+// that lies in the window as read, with its embedded data. Anything else
+// (the window's end, the universal exit, a fault) is left to next()'s
+// careful reading, which words it.
+bool CommandReader::nextInWindow(StreamCommand &c, const ByteKind *kinds, Endian endian)
+{
+    if (pos_ < start_)
+    {
+        return false;
+    }
+    const uint8_t *w = window_.data();
+    const size_t have = window_.size();
+    const size_t gap = static_cast<size_t>(pos_ - start_);
+    size_t i = gap;
+    while (i < have && kinds[w[i]].starts == Starts::Whitespace)
+    {
+        i++;
+    }
+    const size_t begin = i;
+    size_t op = 0;
+    for (;;)
+    {
+        if (i >= have)
+        {
+            return false;
+        }
+        const ByteKind &k = kinds[w[i]];
+        if (k.starts == Starts::Value)
+        {
+            size_t count = k.type.shape == Shape::Scalar ? 1 : k.type.shape == Shape::XY ? 2 : 4;
+            size_t elements = i + 1;
+            if (k.type.shape == Shape::Array)
+            {
+                if (have - i < 4 || (w[i + 1] != dt::UByte && w[i + 1] != dt::UInt16))
+                {
+                    return false;
+                }
+                const size_t lsize = w[i + 1] == dt::UByte ? 1 : 2;
+                count = detail::readUnsigned(w + i + 2, lsize, endian);
+                elements = i + 2 + lsize;
+            }
+            if (have - elements < count * k.element_size)
+            {
+                return false;
+            }
+            i = elements + count * k.element_size;
+        }
+        else if (k.starts == Starts::Attribute)
+        {
+            i += w[i] == tag::AttrUByte ? 2 : 3;
+        }
+        else if (k.starts == Starts::Whitespace)
+        {
+            i++;
+        }
+        else if (k.starts == Starts::Operator)
+        {
+            op = i;
+            break;
+        }
+        else
+        {
+            return false;
+        }
+    }
+    size_t end = op + 1;
+    size_t q = end;
+    while (q < have && kinds[w[q]].starts == Starts::Whitespace)
+    {
+        q++;
+    }
+    if (q >= have && start_ + have < size_)
+    {
+        return false; // data may follow beyond the window
+    }
+    bool data = false;
+    size_t payload = 0, length = 0;
+    if (q < have && (w[q] == tag::DataLength || w[q] == tag::DataLengthByte))
+    {
+        const size_t lsize = w[q] == tag::DataLength ? 4 : 1;
+        if (have - q < 1 + lsize)
+        {
+            return false;
+        }
+        length = detail::readUnsigned(w + q + 1, lsize, endian);
+        payload = q + 1 + lsize;
+        if (have - payload < length)
+        {
+            return false;
+        }
+        data = true;
+        end = payload + length;
+    }
+    c.op = w[op];
+    c.attributes.clear();
+    c.gap = pos_;
+    c.begin = start_ + begin;
+    c.op_offset = start_ + op;
+    c.has_data = data;
+    c.payload_offset = data ? start_ + payload : 0;
+    c.payload_length = length;
+    c.end = start_ + end;
+    c.bytes = w + gap;
+    pos_ = c.end;
+    if (decode_[c.op] && c.op_offset != c.begin)
+    {
+        decodeAttributes(c);
+    }
+    return true;
+}
+
 bool CommandReader::next(StreamCommand &c)
 {
     if (done_)
@@ -147,9 +233,13 @@ bool CommandReader::next(StreamCommand &c)
         return false;
     }
     const Endian endian = header_.endian;
-    const Starts *table = StartTable();
+    const ByteKind *kinds = detail::byteKinds();
+    if (nextInWindow(c, kinds, endian))
+    {
+        return true;
+    }
     uint64_t p = pos_;
-    while (need(p, 1) && isWhitespace(*at(p)))
+    while (need(p, 1) && kinds[*at(p)].starts == Starts::Whitespace)
     {
         p++;
     }
@@ -185,7 +275,7 @@ bool CommandReader::next(StreamCommand &c)
             return !error_ && fail(p, "the input ends inside an attribute list, before its operator");
         }
         const uint8_t b = *at(p);
-        const Starts starts = table[b];
+        const Starts starts = kinds[b].starts;
         if (starts == Starts::Whitespace)
         {
             p++;
@@ -193,8 +283,8 @@ bool CommandReader::next(StreamCommand &c)
         }
         if (starts == Starts::Value)
         {
-            const DataTypeInfo info = dataTypeInfo(b);
-            const size_t esize = elementSize(info.element);
+            const DataTypeInfo info = kinds[b].type;
+            const size_t esize = kinds[b].element_size;
             size_t size = 1 + esize * (info.shape == Shape::Scalar ? 1 : info.shape == Shape::XY ? 2 : 4);
             if (info.shape == Shape::Array)
             {
@@ -245,7 +335,7 @@ bool CommandReader::next(StreamCommand &c)
     }
     c.end = p;
     uint64_t q = p;
-    while (need(q, 1) && isWhitespace(*at(q)))
+    while (need(q, 1) && kinds[*at(q)].starts == Starts::Whitespace)
     {
         q++;
     }
@@ -287,7 +377,7 @@ bool CommandReader::next(StreamCommand &c)
 void CommandReader::decodeAttributes(StreamCommand &c)
 {
     const Endian endian = header_.endian;
-    const Starts *table = StartTable();
+    const ByteKind *kinds = detail::byteKinds();
     const uint8_t *base = at(c.begin);
     const size_t n = static_cast<size_t>(c.op_offset - c.begin);
     size_t value = n; // where the value waiting for its id begins; n when none
@@ -295,11 +385,11 @@ void CommandReader::decodeAttributes(StreamCommand &c)
     for (size_t i = 0; i < n;)
     {
         const uint8_t b = base[i];
-        const Starts starts = table[b];
+        const Starts starts = kinds[b].starts;
         if (starts == Starts::Value)
         {
-            const DataTypeInfo info = dataTypeInfo(b);
-            const size_t esize = elementSize(info.element);
+            const DataTypeInfo info = kinds[b].type;
+            const size_t esize = kinds[b].element_size;
             size_t count = info.shape == Shape::Scalar ? 1 : info.shape == Shape::XY ? 2 : 4;
             size_t elements = i + 1;
             if (info.shape == Shape::Array)

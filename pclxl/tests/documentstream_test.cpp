@@ -460,12 +460,13 @@ namespace
 
 // The command reader's commands against readDocument's: the same places and
 // the same attributes, decoded from the command's bytes.
-void expectCommandsOfTheReader(const ByteVector &data, const std::string &name)
+void expectCommandsOfTheReader(const ByteVector &data, const std::string &name, size_t window)
 {
+    SCOPED_TRACE("window " + std::to_string(window));
     const Document doc = readDocument(Bytes(data));
     ASSERT_TRUE(doc.ok()) << name << ": " << errorText(doc.error);
     MemorySource source{Bytes(data)};
-    CommandReader reader(source, 4096);
+    CommandReader reader(source, window);
     ASSERT_TRUE(reader.open()) << name;
     StreamCommand c;
     size_t i = 0;
@@ -484,6 +485,8 @@ void expectCommandsOfTheReader(const ByteVector &data, const std::string &name)
         got.payload_offset = static_cast<size_t>(c.payload_offset);
         got.payload_length = static_cast<size_t>(c.payload_length);
         ASSERT_EQ(show(got), show(want)) << name << ", command " << i;
+        ASSERT_TRUE(std::equal(c.bytes, c.bytes + (c.end - c.gap), data.begin() + static_cast<long>(c.gap)))
+            << name << ", command " << i << ": not its own bytes";
         i++;
     }
     EXPECT_FALSE(reader.error()) << name << ": " << errorText(reader.error());
@@ -513,7 +516,10 @@ TEST(CommandReader, AttributesAreThoseOfTheWholeReading)
     }
     for (const auto &[name, data] : docs)
     {
-        expectCommandsOfTheReader(data, name);
+        for (size_t window : {size_t{64}, size_t{4096}, size_t{1} << 20})
+        {
+            expectCommandsOfTheReader(data, name, window);
+        }
     }
 }
 

@@ -13,6 +13,11 @@
 namespace pclxl
 {
 
+namespace detail
+{
+struct ByteKind;
+}
+
 // One operator with its attribute list and embedded data, by offsets in the
 // input. The bytes are those of the reader's window and stay valid until the
 // next call of next().
@@ -96,6 +101,7 @@ class CommandReader
         return window_.data() + (pos - start_);
     }
     bool fail(uint64_t pos, std::string reason);
+    bool nextInWindow(StreamCommand &command, const detail::ByteKind *kinds, Endian endian);
     void decodeAttributes(StreamCommand &command);
 
     ByteSource &source_;
