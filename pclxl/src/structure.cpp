@@ -59,18 +59,24 @@ const Pair kPairs[] = {
     {op::BeginUserDefinedLineCap, op::EndUserDefinedLineCap, 0, Need::Page, "line cap definition"},
 };
 
-// The pair each operator begins, ends or reads in: every command is looked up.
-struct PairsOf
+// What the check needs to know of an operator: every command looks it up.
+struct OpRule
 {
-    const Pair *begin = nullptr;
+    const Pair *begin = nullptr; // the pair it begins, ends or reads in
     const Pair *end = nullptr;
     const Pair *read = nullptr;
+    DataUse data = DataUse::None;
+    bool session_level = false; // belongs in a session but not necessarily in a page
+    const char *name = nullptr;
 };
 
-const PairsOf &pairsOf(uint8_t o)
+bool sessionLevel(uint8_t o);
+
+// 256 entries, one per byte.
+const OpRule *opRules()
 {
-    static const std::vector<PairsOf> table = [] {
-        std::vector<PairsOf> t(256);
+    static const std::vector<OpRule> table = [] {
+        std::vector<OpRule> t(256);
         for (const Pair &p : kPairs)
         {
             t[p.begin].begin = t[p.begin].begin ? t[p.begin].begin : &p;
@@ -80,24 +86,15 @@ const PairsOf &pairsOf(uint8_t o)
                 t[p.read].read = t[p.read].read ? t[p.read].read : &p;
             }
         }
+        for (int o = 0; o < 256; o++)
+        {
+            t[o].data = operatorDataUse(static_cast<uint8_t>(o));
+            t[o].session_level = sessionLevel(static_cast<uint8_t>(o));
+            t[o].name = operatorName(static_cast<uint8_t>(o));
+        }
         return t;
     }();
-    return table[o];
-}
-
-const Pair *pairByBegin(uint8_t o)
-{
-    return pairsOf(o).begin;
-}
-
-const Pair *pairByEnd(uint8_t o)
-{
-    return pairsOf(o).end;
-}
-
-const Pair *pairByRead(uint8_t o)
-{
-    return pairsOf(o).read;
+    return table.data();
 }
 
 const Pair *const kSessionPair = &kPairs[0];
@@ -136,16 +133,16 @@ namespace detail
 class Checker::Impl
 {
   public:
-    explicit Impl(const CheckOptions &options) : options_(options)
+    explicit Impl(const CheckOptions &options) : options_(options), rules_(opRules())
     {
         if (options.context != Context::Document)
         {
-            frames_.push_back(Frame{pairByBegin(op::BeginSession), kNone, 0});
+            push(Frame{kSessionPair, kNone, 0});
             seen_session_ = true;
         }
         if (options.context == Context::Page)
         {
-            frames_.push_back(Frame{pairByBegin(op::BeginPage), kNone, 0});
+            push(Frame{kPagePair, kNone, 0});
         }
         base_frames_ = frames_.size();
     }
@@ -224,9 +221,12 @@ class Checker::Impl
         }
         else if (head_ >= kMostDropped)
         {
-            // The dropped slots go behind the live ones, their room kept.
-            std::rotate(out_.commands.begin(), out_.commands.begin() + static_cast<long>(head_),
-                        out_.commands.begin() + static_cast<long>(used_));
+            // The live commands go to the front; the dropped slots, their
+            // room kept, behind them in any order.
+            for (size_t i = head_; i < used_; i++)
+            {
+                std::swap(out_.commands[i - head_], out_.commands[i]);
+            }
             used_ -= head_;
             head_ = 0;
         }
@@ -289,7 +289,7 @@ class Checker::Impl
                     pos = end;
                     continue;
                 }
-                if (operatorDataUse(cmd(awaiting_).op) == DataUse::Required)
+                if (rules_[cmd(awaiting_).op].data == DataUse::Required)
                 {
                     break;
                 }
@@ -413,12 +413,26 @@ class Checker::Impl
 
     bool inSession() const
     {
-        return innermost(kSessionPair) != nullptr;
+        return sessions_ > 0;
     }
 
     bool inPage() const
     {
-        return innermost(kPagePair) != nullptr;
+        return pages_ > 0;
+    }
+
+    void push(const Frame &f)
+    {
+        frames_.push_back(f);
+        sessions_ += f.pair == kSessionPair;
+        pages_ += f.pair == kPagePair;
+    }
+
+    void pop()
+    {
+        sessions_ -= frames_.back().pair == kSessionPair;
+        pages_ -= frames_.back().pair == kPagePair;
+        frames_.pop_back();
     }
 
     // Data that an earlier operator required must come before anything else.
@@ -429,7 +443,7 @@ class Checker::Impl
             return true;
         }
         const Command &c = cmd(awaiting_);
-        const bool required = operatorDataUse(c.op) == DataUse::Required;
+        const bool required = rules_[c.op].data == DataUse::Required;
         awaiting_ = kNone;
         if (required)
         {
@@ -592,7 +606,7 @@ class Checker::Impl
     // The operator byte o at `offset` ends the attribute list gathered so far.
     void operatorArrived(uint8_t o, size_t offset)
     {
-        const char *name = operatorName(o);
+        const char *name = rules_[o].name;
         if (used_ == out_.commands.size())
         {
             out_.commands.emplace_back();
@@ -617,7 +631,7 @@ class Checker::Impl
         {
             return;
         }
-        if (operatorDataUse(o) != DataUse::None)
+        if (rules_[o].data != DataUse::None)
         {
             awaiting_ = lastIndex();
         }
@@ -653,7 +667,8 @@ class Checker::Impl
                 return false;
             }
         }
-        if (const Pair *p = pairByBegin(o))
+        const OpRule &rule = rules_[o];
+        if (const Pair *p = rule.begin)
         {
             if (o == op::BeginSession)
             {
@@ -695,10 +710,10 @@ class Checker::Impl
                 f.stream_index = out_.streams.size();
                 out_.streams.push_back(std::move(s));
             }
-            frames_.push_back(f);
+            push(f);
             return true;
         }
-        if (const Pair *p = pairByEnd(o))
+        if (const Pair *p = rule.end)
         {
             const Frame *open = innermost(p);
             if (!open)
@@ -718,7 +733,7 @@ class Checker::Impl
                 return false;
             }
             const Frame closed = top;
-            frames_.pop_back();
+            pop();
             if (o == op::EndStream)
             {
                 StreamDefinition &s = out_.streams[closed.stream_index];
@@ -727,7 +742,7 @@ class Checker::Impl
             }
             return !out_.error;
         }
-        if (const Pair *p = pairByRead(o))
+        if (const Pair *p = rule.read)
         {
             if (frames_.empty() || frames_.back().pair != p)
             {
@@ -740,7 +755,7 @@ class Checker::Impl
         {
             return true;
         }
-        return require(c, sessionLevel(o) ? Need::Session : Need::Page);
+        return require(c, rule.session_level ? Need::Session : Need::Page);
     }
 
     // The data of a stream definition is a PCL XL fragment with a stream
@@ -835,7 +850,7 @@ class Checker::Impl
         {
             return;
         }
-        if (awaiting_ != kNone && operatorDataUse(cmd(awaiting_).op) == DataUse::Required)
+        if (awaiting_ != kNone && rules_[cmd(awaiting_).op].data == DataUse::Required)
         {
             const Command &c = cmd(awaiting_);
             fail(end_offset, std::string("input ends before the embedded data of ") + c.name() + " at offset " +
@@ -875,7 +890,10 @@ class Checker::Impl
 
     CheckOptions options_;
     Structure out_;
+    const OpRule *rules_;
     std::vector<Frame> frames_;
+    size_t sessions_ = 0; // frames_ that are sessions, and pages
+    size_t pages_ = 0;
     size_t base_frames_ = 0;
     bool seen_session_ = false;
     bool finished_ = false;
