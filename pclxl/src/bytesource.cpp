@@ -94,6 +94,22 @@ bool FileSink::write(const uint8_t *data, size_t n)
     return true;
 }
 
+bool FileSink::flush()
+{
+    if (!error_.empty())
+    {
+        return false;
+    }
+    errno = 0;
+    file_.flush();
+    if (!file_)
+    {
+        error_ = "cannot write " + path_ + SystemReason();
+        return false;
+    }
+    return true;
+}
+
 bool FileSink::close()
 {
     if (file_.is_open())

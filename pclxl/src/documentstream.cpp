@@ -18,6 +18,10 @@ const size_t kMostEdge = 16u << 20;
 
 constexpr size_t kNone = std::numeric_limits<size_t>::max();
 
+// The size of a growing source until it has ended: larger than any input,
+// with room left for sums of offsets.
+constexpr size_t kUnknownSize = std::numeric_limits<size_t>::max() / 4;
+
 // The window is tokenized this much at a time: the tokens of a slice stay in
 // the processor's cache from the lexer to the check (those of a whole window
 // would not).
@@ -35,14 +39,13 @@ class Pass
 {
   public:
     Pass(ByteSource &source, size_t chunk, bool keep_pages, DocumentHandler &handler)
-        : source_(source), size_(static_cast<size_t>(source.size())), chunk_(chunk), keep_pages_(keep_pages),
-          handler_(handler), checker_(CheckOptions{}), whole_(!handler.wantsCommandTokens())
+        : source_(source), size_(source.growing() ? kUnknownSize : static_cast<size_t>(source.size())), chunk_(chunk),
+          keep_pages_(keep_pages), handler_(handler), checker_(CheckOptions{}), whole_(!handler.wantsCommandTokens())
     {
     }
 
     DocumentSummary run()
     {
-        out_.size = size_;
         bool lead = true;
         Endian endian = Endian::Little;
         size_t want = chunk_;
@@ -138,11 +141,21 @@ class Pass
             }
             else if (!lead && at(pos_)[0] == tag::Esc && stop.needed > kMostEdge)
             {
+                // A source still being written is waited for to tell.
+                if (size_ == kUnknownSize && learnSize(pos_ + kMostEdge + 1))
+                {
+                    continue;
+                }
                 token_error_ = Error{pos_, "more than 16 MiB after the universal exit command"};
             }
             slice = stop.needed > 0 ? std::max(stop.needed, unit) : std::max(unit, held * 2);
             want = std::max(want, slice);
         }
+        if (size_ == kUnknownSize)
+        {
+            learnSize(kUnknownSize); // a pass that stopped early still reports the whole size
+        }
+        out_.size = size_;
         checker_.finish(size_, !token_error_ && !read_error_);
         drain();
         finishStreams();
@@ -177,6 +190,19 @@ class Pass
         return window_.data() + (offset - start_);
     }
 
+    // Waits for a growing source to hold `bound` bytes or end; true when
+    // it ended (its size is then known).
+    bool learnSize(size_t bound)
+    {
+        bool ended = false;
+        const uint64_t held = source_.await(bound, &ended);
+        if (ended)
+        {
+            size_ = static_cast<size_t>(std::min<uint64_t>(held, kUnknownSize - 1));
+        }
+        return ended;
+    }
+
     // Makes input [pos_, want) readable, dropping what nothing needs any more.
     bool fill(size_t want)
     {
@@ -199,6 +225,19 @@ class Pass
         if (want <= have)
         {
             return true;
+        }
+        if (size_ == kUnknownSize && learnSize(want))
+        {
+            // Ended short of what a token claims: the end is known now, and
+            // the rest is read no more than a chunk at a time.
+            if (want > size_)
+            {
+                want = std::min(size_, have + chunk_);
+            }
+            if (want <= have)
+            {
+                return true;
+            }
         }
         const size_t old = window_.size();
         window_.resize(old + (want - have));

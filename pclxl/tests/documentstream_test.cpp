@@ -129,8 +129,28 @@ std::vector<std::string> edgesOf(const std::vector<Token> &tokens)
     return out;
 }
 
+// A document still arriving: it tells its size only when a reader has
+// waited for more than it holds, and then only what it holds.
+class Arriving : public MemorySource
+{
+  public:
+    using MemorySource::MemorySource;
+    bool growing() const override
+    {
+        return true;
+    }
+    uint64_t await(uint64_t want, bool *ended) override
+    {
+        *ended = want > size();
+        waits++;
+        return *ended ? size() : want;
+    }
+    size_t waits = 0;
+};
+
 // Whole-document and one-pass readings of data agree in everything, with
-// and without the tokens of commands.
+// and without the tokens of commands, and when the document is read while
+// it arrives.
 void expectSame(const ByteVector &data, size_t window, const std::string &what)
 {
     SCOPED_TRACE(what + ", window " + std::to_string(window));
@@ -161,6 +181,21 @@ void expectSame(const ByteVector &data, size_t window, const std::string &what)
     EXPECT_EQ(whole.pages.size(), s.pages);
     EXPECT_EQ(whole.job_header.end, s.job_header.end);
     EXPECT_EQ(whole.job_trailer.begin, s.job_trailer.begin);
+
+    Arriving arriving{Bytes(data)};
+    const Document live = readDocumentStreaming(arriving, window);
+    EXPECT_EQ(errorText(whole.error), errorText(live.error));
+    EXPECT_EQ(all(whole.tokens), all(live.tokens));
+    EXPECT_EQ(all(whole.commands), all(live.commands));
+    EXPECT_EQ(all(whole.pages), all(live.pages));
+    EXPECT_EQ(whole.job_trailer.end, live.job_trailer.end) << "the size learnt at the end";
+    Arriving arrivingAgain{Bytes(data)};
+    DocumentStream liveStream(arrivingAgain, window);
+    WholeCommands liveFast;
+    const DocumentSummary ls = liveStream.run(liveFast);
+    EXPECT_EQ(errorText(whole.error), errorText(ls.error));
+    EXPECT_EQ(all(whole.commands), liveFast.commands);
+    EXPECT_EQ(data.size(), ls.size);
 }
 
 // The bytes handed out with each token, command and page are the input's

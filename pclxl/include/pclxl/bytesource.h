@@ -22,6 +22,21 @@ class ByteSource
     // Exactly n bytes from offset into out; false (with error()) when they
     // cannot be read.
     virtual bool read(uint64_t offset, uint8_t *out, size_t n) = 0;
+    // A source still being written (a document the printer is receiving,
+    // read as it comes): its size is known only once await() has said that
+    // it ended.
+    virtual bool growing() const
+    {
+        return false;
+    }
+    // Waits until the source holds `want` bytes or more, or has ended;
+    // returns how many it holds, with *ended set when that is all of it.
+    virtual uint64_t await(uint64_t want, bool *ended)
+    {
+        (void)want;
+        *ended = true;
+        return size();
+    }
     virtual std::string error() const
     {
         return std::string();
@@ -101,6 +116,9 @@ class FileSink : public ByteSink
         return error_.empty();
     }
     bool write(const uint8_t *data, size_t n) override;
+    // Hands what was written to the system, where readers of the file see
+    // it; false when it could not be written.
+    bool flush();
     // Flushes and closes; false when the last bytes could not be written.
     bool close();
     std::string error() const override
