@@ -105,7 +105,7 @@ int Explained(const std::vector<std::string> &argv, std::ostream &out, std::ostr
     }
     Progress progress("explain " + outputPath, output.size());
     ExplainHooks hooks;
-    hooks.progress = &progress;
+    hooks.progress = [&progress](uint64_t bytes, size_t pages) { progress.Update(bytes, pages); };
     PageMap map = Explain(output, ref, hooks);
     if (!output.error().empty())
     {

@@ -6,6 +6,7 @@
 #include "driver.h"
 #include "fileio.h"
 #include "jobfile.h"
+#include "liveexplain.h"
 #include "outputs.h"
 #include "pagemap.h"
 #include "person.h"
@@ -18,11 +19,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <exception>
 #include <filesystem>
 #include <iostream>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <new>
+#include <optional>
 
 namespace jobtool
 {
@@ -178,6 +182,9 @@ int RunCommand(const std::vector<std::string> &argv, std::ostream &out, std::ost
     Delivery delivery(outDir, stem, queue);
     PersonAtPrinter person(answers, openTerminal, TurnOfJob(job), PrintsInstructionPage(job), out);
     std::vector<PrintedDocument> printed;
+    // Each document is explained on a thread of its own while the hook
+    // writes it; one that could not be followed is explained once written.
+    std::map<size_t, std::unique_ptr<LiveExplain>> live;
     int n = 0;
     auto completed = [&](const spoolsim::Document &doc) {
         n++;
@@ -185,8 +192,32 @@ int RunCommand(const std::vector<std::string> &argv, std::ostream &out, std::ost
         {
             return; // the run stops: what was written stays as it is, and is named
         }
+        std::unique_ptr<LiveExplain> following;
+        if (auto found = live.find(printer.Newest()); found != live.end())
+        {
+            following = std::move(found->second);
+            live.erase(found);
+        }
+        std::optional<PageMap> liveMap;
+        std::string liveError;
+        std::exception_ptr liveFailure;
+        // Before the file is named: its reader must be done with it.
+        auto settle = [&](bool kept) {
+            if (following && kept)
+            {
+                try
+                {
+                    liveMap = following->Result("explain document " + std::to_string(n), &liveError);
+                }
+                catch (...)
+                {
+                    liveFailure = std::current_exception();
+                }
+            }
+            following.reset();
+        };
         PrintedFiles::Printed p;
-        if (!printer.Complete(n, doc.ended && !person.Stopped(), p))
+        if (!printer.Complete(n, doc.ended && !person.Stopped(), p, settle))
         {
             Delivered lost;
             lost.number = n;
@@ -235,14 +266,23 @@ int RunCommand(const std::vector<std::string> &argv, std::ostream &out, std::ost
                 out << "document " << n << " sent to queue " << queue->queue << " as job " << d.queueJobId << "\n";
             }
         }
-        pclxl::FileSource source(d.path);
-        Progress progress("explain " + d.path, source.size());
-        ExplainHooks hooks;
-        hooks.progress = &progress;
-        PageMap map = Explain(source, ref, hooks);
-        if (!source.error().empty())
+        if (liveFailure)
         {
-            err << "jobtool: " << source.error() << "\n";
+            std::rethrow_exception(liveFailure);
+        }
+        if (!liveMap)
+        {
+            pclxl::FileSource source(d.path);
+            Progress progress("explain " + d.path, source.size());
+            ExplainHooks hooks;
+            hooks.progress = [&progress](uint64_t bytes, size_t pages) { progress.Update(bytes, pages); };
+            liveMap = Explain(source, ref, hooks);
+            liveError = source.error();
+        }
+        PageMap &map = *liveMap;
+        if (!liveError.empty())
+        {
+            err << "jobtool: " << liveError << "\n";
             failed = true;
         }
         out << FormatPageMap(map, d.path);
@@ -265,9 +305,31 @@ int RunCommand(const std::vector<std::string> &argv, std::ostream &out, std::ost
             };
         }
     };
+    // Called inside the hook's writes: nothing may be thrown from here.
+    auto write = [&printer, &live, &ref](size_t doc, const BYTE *data, DWORD size) {
+        const bool ok = printer.Write(doc, data, size);
+        if (ok && live.find(doc) == live.end())
+        {
+            try
+            {
+                const std::string part = printer.PartOf(doc);
+                if (!part.empty())
+                {
+                    std::unique_ptr<LiveExplain> &l = live[doc];
+                    l = std::make_unique<LiveExplain>(part, ref);
+                    printer.Follow(doc, l.get());
+                }
+            }
+            catch (...)
+            {
+                live.erase(doc); // explained once written
+            }
+        }
+        return ok;
+    };
     Replay replay = RunJob(
-        job, [&person](const spoolsim::MessageBoxRecord &box) { return person.Answer(box); }, completed, quiet,
-        [&printer](size_t doc, const BYTE *data, DWORD size) { return printer.Write(doc, data, size); });
+        job, [&person](const spoolsim::MessageBoxRecord &box) { return person.Answer(box); }, completed, quiet, write);
+    live.clear(); // documents that never ended are not explained
     if (printer.OutOfMemory())
     {
         throw std::bad_alloc();

@@ -1209,7 +1209,7 @@ class MapBuilder : public pclxl::DocumentHandler
     {
         if (hooks_.progress)
         {
-            hooks_.progress->Update(offset + size, pages_);
+            hooks_.progress(offset + size, pages_);
         }
         const Bytes &want = ref_.copyCommand;
         if (want.empty() || copyAt_ != kNone || (pages_ > 0 && offset >= headerEnd_))

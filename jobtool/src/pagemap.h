@@ -131,7 +131,7 @@ struct ExplainHooks
     // (command.begin to command.end), until the first fault of structure.
     std::function<void(const pclxl::Command &, const uint8_t *)> command;
     // Told of the bytes read and pages found as the pass goes.
-    Progress *progress = nullptr;
+    std::function<void(uint64_t bytes, size_t pages)> progress;
 };
 
 // Reads the printed document once, holding one page at a time.

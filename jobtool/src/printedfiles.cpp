@@ -2,6 +2,7 @@
 
 #include "faultpoint.h"
 #include "fileio.h"
+#include "liveexplain.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -28,6 +29,10 @@ std::string PrintedFiles::PartPath(size_t document) const
 
 std::function<void(const char *)> g_faultPoint;
 
+// How much a followed document's reader may fall behind what is written
+// before the writer flushes for it.
+const uint64_t kPublishEvery = 1u << 20;
+
 bool PrintedFiles::Write(size_t document, const BYTE *data, DWORD size)
 {
     if (outOfMemory_)
@@ -49,6 +54,16 @@ bool PrintedFiles::Write(size_t document, const BYTE *data, DWORD size)
             return false;
         }
         f.size += size;
+        if (f.live && f.size - f.published >= kPublishEvery)
+        {
+            if (!f.sink->flush())
+            {
+                error_ = error_.empty() ? f.sink->error() : error_;
+                return false;
+            }
+            f.live->Published(f.size);
+            f.published = f.size;
+        }
         return true;
     }
     catch (const std::bad_alloc &)
@@ -58,7 +73,27 @@ bool PrintedFiles::Write(size_t document, const BYTE *data, DWORD size)
     }
 }
 
-bool PrintedFiles::Complete(int number, bool keep, Printed &p)
+void PrintedFiles::Follow(size_t document, LiveExplain *live)
+{
+    auto found = files_.find(document);
+    if (found != files_.end() && found->second.sink)
+    {
+        found->second.live = live;
+    }
+}
+
+std::string PrintedFiles::PartOf(size_t document) const
+{
+    auto found = files_.find(document);
+    return found != files_.end() && found->second.sink ? found->second.path : std::string();
+}
+
+size_t PrintedFiles::Newest() const
+{
+    return files_.empty() ? SIZE_MAX : files_.rbegin()->first;
+}
+
+bool PrintedFiles::Complete(int number, bool keep, Printed &p, const std::function<void(bool kept)> &settle)
 {
     p = Printed();
     auto newest = files_.rbegin();
@@ -74,6 +109,16 @@ bool PrintedFiles::Complete(int number, bool keep, Printed &p)
         error_ = f.sink->error();
     }
     f.sink.reset();
+    if (f.live)
+    {
+        f.live->Published(f.size);
+        f.live->Ended();
+        f.live = nullptr;
+    }
+    if (settle)
+    {
+        settle(keep && closed);
+    }
     if (!keep || !closed)
     {
         RemoveFile(f.path); // dropped by the spooler, or cut short
@@ -109,6 +154,7 @@ void PrintedFiles::DiscardUnfinished()
 {
     for (auto &[index, f] : files_)
     {
+        f.live = nullptr;
         if (f.sink)
         {
             f.sink.reset();

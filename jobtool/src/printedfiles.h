@@ -7,6 +7,7 @@
 
 #include "pclxl/bytesource.h"
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -14,6 +15,8 @@
 
 namespace jobtool
 {
+
+class LiveExplain;
 
 class PrintedFiles
 {
@@ -27,6 +30,14 @@ class PrintedFiles
     // Bytes of the run's document with this index in RunResult::documents;
     // false when they could not be written (the error, or memory ran out).
     bool Write(size_t document, const BYTE *data, DWORD size);
+    // The file of this document (written to already) is read as it is
+    // written: what is written is flushed and published to `live` every
+    // megabyte or so, and at the end.
+    void Follow(size_t document, LiveExplain *live);
+    // Where a document is written until it ends; empty before its first write.
+    std::string PartOf(size_t document) const;
+    // The document that ends next (the newest one written to), or SIZE_MAX.
+    size_t Newest() const;
     // Memory ran out in a write (inside the run, where no exception may
     // pass through the hook): the caller ends the command after the run.
     bool OutOfMemory() const
@@ -42,8 +53,11 @@ class PrintedFiles
     // The printer's document that has just ended (the newest one written to):
     // closed, then named <folder>/<stem>-<number>.pxl when it is kept, or
     // removed. p.path is empty when it was not kept or nothing was written.
-    // False (with error()) when the file could not be finished.
-    bool Complete(int number, bool keep, Printed &p);
+    // False (with error()) when the file could not be finished. A followed
+    // document is told its end first, and `settle` is called with whether
+    // the document is kept: before the file is renamed or removed, so
+    // that its reader can be done with it.
+    bool Complete(int number, bool keep, Printed &p, const std::function<void(bool kept)> &settle = {});
     // Removes the files of documents that never ended (a run that stopped).
     void DiscardUnfinished();
     // The files written so far (for a run that stops early).
@@ -59,6 +73,8 @@ class PrintedFiles
         std::string path;
         std::unique_ptr<pclxl::FileSink> sink;
         uint64_t size = 0;
+        LiveExplain *live = nullptr;
+        uint64_t published = 0;
     };
     std::string PartPath(size_t document) const;
 

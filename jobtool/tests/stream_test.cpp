@@ -191,6 +191,27 @@ TEST(Streaming, OutOfMemoryInARunKeepsAndNamesTheDocumentsWritten)
     EXPECT_FALSE(Has(run.out, "page 1:")) << "a page map after the run stopped";
 }
 
+TEST(Streaming, OutOfMemoryWhileARunExplainsKeepsAndNamesTheDocument)
+{
+    // The page map is read on a thread of its own while the hook writes:
+    // what it runs into must still end the run, with the document named.
+    TempDir dir;
+    const std::string job = MakeJobFile(dir, {"--copies", "3", "--collate"});
+    Result run;
+    {
+        OutOfMemoryAt fault("explain page", 2);
+        run = Tool({"run", job, "--out", dir.Path("out")});
+    }
+    EXPECT_EQ(run.code, 1);
+    EXPECT_TRUE(Has(run.err, "out of memory")) << run.err;
+    const std::string printed = (std::filesystem::path(dir.Path("out")) / "sample-1.pxl").string();
+    EXPECT_TRUE(Has(run.err, "  " + printed + "\n")) << run.err;
+    EXPECT_FALSE(Has(run.out, "page 1:")) << "a page map of a reading that failed";
+    // The document itself was written whole.
+    const Result explained = Tool({"explain", printed, "--job", job});
+    EXPECT_EQ(explained.code, 0) << explained.out << explained.err;
+}
+
 TEST(Streaming, OutOfMemoryInExplainOrMakeIsAFailureWithAMessage)
 {
     TempDir dir;

@@ -1,0 +1,161 @@
+// A printed document explained on its own thread while it is written must be
+// judged exactly as the finished file is, however the writes and the reader
+// interleave; and a reading that is given up must end.
+#include "liveexplain.h"
+#include "support.h"
+#include "tool_run.h"
+
+#include "pclxl/bytesource.h"
+
+#include <filesystem>
+#include <fstream>
+
+using namespace jobtool_test;
+
+namespace
+{
+
+// The sample in many collated copies, as the printer received it: some
+// megabytes, so that the writer publishes many times before it ends.
+struct PrintedDocument
+{
+    Bytes bytes;
+    jobtool::Reference reference;
+};
+
+PrintedDocument ManyCopies(int copies)
+{
+    jobtool::JobOptions o;
+    o.copies = copies;
+    o.collate = true;
+    o.documentName = "sample.pxl";
+    Outcome outcome = MakeAndRun("sample.pxl", o);
+    EXPECT_EQ(outcome.replay.run.documents.size(), 1u) << outcome.Report();
+    return {outcome.replay.run.documents.at(0).data, outcome.reference};
+}
+
+// Writes the first `count` bytes to the file in pieces of uneven size (up
+// to `most`), as the hook's writes come, publishing after some of them and
+// pausing after about one in `pause`, so that the reader catches up and has
+// to wait at what was published.
+void WriteInPieces(const Bytes &bytes, size_t count, pclxl::FileSink &sink, jobtool::LiveExplain &live,
+                   size_t most = 70000, uint32_t pause = 17)
+{
+    uint32_t step = 12345;
+    size_t at = 0;
+    while (at < count)
+    {
+        step = step * 1103515245u + 12345u;
+        const size_t piece = std::min<size_t>(count - at, 1 + (step >> 8) % most);
+        ASSERT_TRUE(sink.write(bytes.data() + at, piece));
+        at += piece;
+        if ((step >> 4) % 3 == 0)
+        {
+            ASSERT_TRUE(sink.flush());
+            live.Published(at);
+        }
+        if ((step >> 6) % pause == 0)
+        {
+            Sleep(2);
+        }
+    }
+}
+
+std::string MapText(const jobtool::PageMap &map)
+{
+    return jobtool::FormatPageMap(map, "printed.pxl");
+}
+
+} // namespace
+
+TEST(LiveExplain, TheMapOfADocumentReadAsItIsWrittenIsThatOfTheWholeFile)
+{
+    const PrintedDocument doc = ManyCopies(120);
+    ASSERT_GT(doc.bytes.size(), 2u << 20);
+    const jobtool::PageMap whole = jobtool::Explain(doc.bytes, doc.reference);
+    ASSERT_TRUE(whole.wellFormed) << whole.error;
+    ASSERT_EQ(whole.Pages().size(), 720u);
+
+    TempDir dir;
+    const std::string path = dir.Path("printed.part");
+    // A writer far ahead of the reader, and one the reader keeps waiting for.
+    for (size_t most : {size_t{70000}, size_t{70000}, size_t{3000}})
+    {
+        SCOPED_TRACE("pieces of up to " + std::to_string(most) + " bytes");
+        pclxl::FileSink sink(path);
+        ASSERT_TRUE(sink.ok());
+        jobtool::LiveExplain live(path, doc.reference);
+        WriteInPieces(doc.bytes, doc.bytes.size(), sink, live, most, most < 10000 ? 5 : 17);
+        ASSERT_TRUE(sink.close());
+        live.Published(doc.bytes.size());
+        live.Ended();
+        std::string readError;
+        const jobtool::PageMap map = live.Result("explain", &readError);
+        EXPECT_EQ(readError, "");
+        EXPECT_EQ(MapText(map), MapText(whole));
+        EXPECT_EQ(map.size, doc.bytes.size());
+    }
+}
+
+TEST(LiveExplain, ADocumentThatEndsShortIsJudgedAsTheShortFile)
+{
+    const PrintedDocument doc = ManyCopies(60);
+    TempDir dir;
+    const std::string path = dir.Path("printed.part");
+    // In the middle of a page, and inside the job header.
+    for (size_t cut : {doc.bytes.size() * 2 / 3, size_t{100}})
+    {
+        SCOPED_TRACE("cut at " + std::to_string(cut));
+        const Bytes shorter(doc.bytes.begin(), doc.bytes.begin() + static_cast<long>(cut));
+        const jobtool::PageMap whole = jobtool::Explain(shorter, doc.reference);
+        EXPECT_FALSE(whole.wellFormed);
+        pclxl::FileSink sink(path);
+        jobtool::LiveExplain live(path, doc.reference);
+        WriteInPieces(doc.bytes, cut, sink, live);
+        ASSERT_TRUE(sink.close());
+        live.Published(cut);
+        live.Ended();
+        std::string readError;
+        EXPECT_EQ(MapText(live.Result("explain", &readError)), MapText(whole));
+        EXPECT_EQ(readError, "");
+    }
+}
+
+TEST(LiveExplain, AReadingGivenUpOrLeftEndsWithoutTheRest)
+{
+    const PrintedDocument doc = ManyCopies(30);
+    TempDir dir;
+    const std::string path = dir.Path("printed.part");
+    {
+        pclxl::FileSink sink(path);
+        jobtool::LiveExplain live(path, doc.reference);
+        WriteInPieces(doc.bytes, doc.bytes.size() / 3, sink, live);
+        live.Abandon();
+    } // the reader waits for bytes that never come unless it is told
+    {
+        // Left without an end, as when the run stops: the destructor ends it.
+        pclxl::FileSink sink(path);
+        jobtool::LiveExplain live(path, doc.reference);
+        WriteInPieces(doc.bytes, doc.bytes.size() / 2, sink, live);
+    }
+    SUCCEED();
+}
+
+TEST(LiveExplain, ARunReportsForALargeDocumentTheMapThatExplainGivesOfTheFile)
+{
+    TempDir dir;
+    const std::string input = dir.Path("sample.pxl");
+    const Bytes sample = Sample("sample.pxl");
+    std::ofstream(input, std::ios::binary)
+        .write(reinterpret_cast<const char *>(sample.data()), static_cast<std::streamsize>(sample.size()));
+    const std::string job = dir.Path("sample.kdjob");
+    ASSERT_EQ(Tool({"make", input, "-o", job, "--copies", "150", "--collate"}).code, 0);
+    const ToolRun run = Tool({"run", job, "--out", dir.Path("out")});
+    ASSERT_EQ(run.code, 0) << run.out << run.err;
+    const std::string printed = (std::filesystem::path(dir.Path("out")) / "sample-1.pxl").string();
+    ASSERT_GT(std::filesystem::file_size(printed), 2u << 20);
+    const ToolRun explained = Tool({"explain", printed, "--job", job});
+    ASSERT_EQ(explained.code, 0) << explained.err;
+    EXPECT_NE(run.out.find(explained.out), std::string::npos) << "run's page map differs from explain's";
+    EXPECT_EQ(PrintedLines(run.out).at(0).size(), 900u);
+}
