@@ -5,6 +5,7 @@
 #include "fileio.h"
 #include "jobfile.h"
 #include "pagemap.h"
+#include "progress.h"
 #include "sheetpicture.h"
 
 #include <algorithm>

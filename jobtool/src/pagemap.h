@@ -7,7 +7,6 @@
 
 #include "digest.h"
 #include "prepare.h"
-#include "progress.h"
 
 #include "spoolsim.h"
 
