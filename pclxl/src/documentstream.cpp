@@ -18,9 +18,11 @@ const size_t kMostEdge = 16u << 20;
 
 constexpr size_t kNone = std::numeric_limits<size_t>::max();
 
-// The size of a growing source until it has ended: larger than any input,
-// with room left for sums of offsets.
-constexpr size_t kUnknownSize = std::numeric_limits<size_t>::max() / 4;
+// The size of a growing source until it has ended: larger than any input
+// (three quarters of the address space), with room left for sums of offsets.
+// A fault the lexer finds before the end is known is looked at again once
+// it is: on a 32-bit build a claimed length can run past this.
+constexpr size_t kUnknownSize = std::numeric_limits<size_t>::max() / 4 * 3;
 
 // The window is tokenized this much at a time: the tokens of a slice stay in
 // the processor's cache from the lexer to the check (those of a whole window
@@ -83,6 +85,11 @@ class Pass
             detail::WindowStop stop;
             TokenList tl =
                 detail::tokenizeWindow(Bytes(at(pos_), available), ro, size_ - pos_, stop, std::move(recycled_));
+            if (tl.error && size_ == kUnknownSize && learnSize(kUnknownSize))
+            {
+                recycled_ = std::move(tl.tokens);
+                continue; // the same bytes again, with the end known
+            }
             if (tl.header)
             {
                 out_.header = tl.header;
