@@ -284,13 +284,6 @@ void RebaseInto(pclxl::Command &r, const pclxl::Command &c, size_t pageBegin, bo
     }
 }
 
-pclxl::Command Rebased(const pclxl::Command &c, size_t pageBegin)
-{
-    pclxl::Command r;
-    RebaseInto(r, c, pageBegin);
-    return r;
-}
-
 // Which half of a sheet a body at pos lies in, from the origin before it;
 // -1 when the layout fragments are not there.
 int HalfOf(const Bytes &sheet, size_t pos, const Reference &ref)
@@ -878,23 +871,32 @@ Reference ReferenceFromJob(const spoolsim::StepSource &job, std::string *error)
         explicit Pages(const Reference &r) : ref(r)
         {
         }
+        // As the explain pass keeps a page's commands: slots used again,
+        // and only the attributes Normalise reads.
         void onCommand(const pclxl::Command &c, const uint8_t *) override
         {
             if (c.op == op::BeginPage)
             {
-                commands.clear();
+                count = 0;
                 begin = c.begin;
             }
-            commands.push_back(Rebased(c, begin));
+            if (count == commands.size())
+            {
+                commands.emplace_back();
+            }
+            RebaseInto(commands[count], c, begin, count == 0 || NormaliseReadsAttributes(c.op));
+            count++;
         }
         void onPage(const pclxl::Page &p, const uint8_t *bytes) override
         {
-            const Bytes n = Normalise(pclxl::Bytes(bytes, p.range.size()), 0, ref, commands).bytes;
+            const Bytes n =
+                Normalise(pclxl::Bytes(bytes, p.range.size()), 0, ref, CommandList{commands.data(), count}).bytes;
             pages.push_back({DigestPage(n.data(), n.size())});
-            commands.clear();
+            count = 0;
         }
         const Reference &ref;
-        std::vector<pclxl::Command> commands; // since the last BeginPage
+        std::vector<pclxl::Command> commands; // since the last BeginPage: the first `count`
+        size_t count = 0;
         size_t begin = 0;
         std::vector<std::vector<PageDigest>> pages;
     } pages(ref);

@@ -292,11 +292,13 @@ struct PrintabilityChecker::State
         const std::optional<Shape> *shapes = shapeRules();
         for (const Attribute &a : *c.attributes)
         {
-            for (double v : a.value.numbers)
+            // Only real32 elements can be other than finite numbers.
+            const double *v = a.value.isReal() ? a.value.numbers.begin() : nullptr;
+            for (size_t k = 0; v != nullptr && k < a.value.numbers.size(); k++)
             {
-                if (!std::isfinite(v))
+                if (!std::isfinite(v[k]))
                 {
-                    fail(a.offset, c.name() + "'s " + describeAttributeId(a.id) + " holds " + number(v) +
+                    fail(a.offset, c.name() + "'s " + describeAttributeId(a.id) + " holds " + number(v[k]) +
                                        ", which is not a number a printer can use");
                     return false;
                 }
