@@ -159,3 +159,31 @@ TEST(LiveExplain, ARunReportsForALargeDocumentTheMapThatExplainGivesOfTheFile)
     EXPECT_NE(run.out.find(explained.out), std::string::npos) << "run's page map differs from explain's";
     EXPECT_EQ(PrintedLines(run.out).at(0).size(), 900u);
 }
+
+TEST(LiveExplain, EachDocumentOfARunWithAPromptBetweenGetsItsOwnMap)
+{
+    // Manual duplex: the first pass's document ends, the person is asked,
+    // then the second pass's is written; each is read beside its writing.
+    TempDir dir;
+    const std::string input = dir.Path("sample.pxl");
+    const Bytes sample = Sample("sample.pxl");
+    std::ofstream(input, std::ios::binary)
+        .write(reinterpret_cast<const char *>(sample.data()), static_cast<std::streamsize>(sample.size()));
+    const std::string job = dir.Path("duplex.kdjob");
+    ASSERT_EQ(Tool({"make", input, "-o", job, "--manual-duplex"}).code, 0);
+    const ToolRun run = Tool({"run", job, "--out", dir.Path("out"), "--answer", "ok"});
+    ASSERT_EQ(run.code, 0) << run.out << run.err;
+    const std::vector<std::vector<std::string>> printed = PrintedLines(run.out);
+    ASSERT_EQ(printed.size(), 2u) << run.out;
+    for (int n : {1, 2})
+    {
+        const std::string file =
+            (std::filesystem::path(dir.Path("out")) / ("duplex-" + std::to_string(n) + ".pxl")).string();
+        const ToolRun explained = Tool({"explain", file, "--job", job});
+        ASSERT_EQ(explained.code, 0) << explained.err;
+        EXPECT_NE(run.out.find(explained.out), std::string::npos) << "document " << n << ": run's map differs";
+    }
+    // The passes hold the even pages, then the odd ones.
+    EXPECT_EQ(printed[0].front(), "6");
+    EXPECT_EQ(printed[1].front(), "1");
+}
