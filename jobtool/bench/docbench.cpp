@@ -227,8 +227,11 @@ class Launcher
 
 Launcher g_launcher;
 
+// The files earlier steps wrote are on disk first: a step is not charged
+// with writing back what the one before it left in the page cache.
 Measured Measure(const std::vector<std::string> &argv, const std::string &log)
 {
+    ::sync();
     return g_launcher.Measure(argv, log);
 }
 
