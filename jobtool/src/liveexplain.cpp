@@ -1,5 +1,6 @@
 #include "liveexplain.h"
 
+#include "faultpoint.h"
 #include "fileio.h"
 #include "progress.h"
 
@@ -82,6 +83,7 @@ class LiveExplain::Source : public pclxl::ByteSource
 LiveExplain::LiveExplain(const std::string &path, const Reference &reference)
     : path_(path), reference_(reference), owner_(GetCurrentThreadId())
 {
+    FaultPoint("live explain");
     thread_ = std::make_unique<spoolsim::Thread>([this] { Work(); });
 }
 

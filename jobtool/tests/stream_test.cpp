@@ -212,6 +212,24 @@ TEST(Streaming, OutOfMemoryWhileARunExplainsKeepsAndNamesTheDocument)
     EXPECT_EQ(explained.code, 0) << explained.out << explained.err;
 }
 
+TEST(Streaming, ADocumentThatCannotBeReadAsItIsWrittenIsExplainedOnceWritten)
+{
+    // No room for the reader beside the hook: the run goes on, and the
+    // document gets the same page map after it is written.
+    TempDir dir;
+    const std::string job = MakeJobFile(dir, {"--copies", "3", "--collate"});
+    const Result beside = Tool({"run", job, "--out", dir.Path("beside")});
+    ASSERT_EQ(beside.code, 0) << beside.err;
+    Result after;
+    {
+        OutOfMemoryAt fault("live explain", 1);
+        after = Tool({"run", job, "--out", dir.Path("beside")});
+    }
+    EXPECT_EQ(after.code, 0) << after.err;
+    EXPECT_EQ(after.err, "");
+    EXPECT_EQ(after.out.substr(after.out.find("document 1")), beside.out.substr(beside.out.find("document 1")));
+}
+
 TEST(Streaming, OutOfMemoryInExplainOrMakeIsAFailureWithAMessage)
 {
     TempDir dir;
