@@ -38,13 +38,21 @@ int ShowCommand(const std::vector<std::string> &argv, std::ostream &out, std::os
         err << "jobtool: " << error << "\n";
         return kFailed;
     }
-    const ShownJob shown = ShowJob(job);
+    // The steps' lines go out one at a time: a job of any size is shown in
+    // little memory.
+    const ShownJob shown = ShowJob(job, false);
     if (!job.Error().empty())
     {
         err << "jobtool: " << job.Error() << "\n";
         return kFailed;
     }
     out << FormatShownJob(shown, job, jobPath);
+    WriteStepLines(job, out);
+    if (!job.Error().empty())
+    {
+        err << "jobtool: " << job.Error() << "\n";
+        return kFailed;
+    }
     return kDone;
 }
 

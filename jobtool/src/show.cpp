@@ -212,7 +212,7 @@ std::string ShellWord(const std::string &word)
     return out + "'";
 }
 
-ShownJob ShowJob(const spoolsim::StepSource &job)
+ShownJob ShowJob(const spoolsim::StepSource &job, bool steps)
 {
     ShownJob shown;
     std::optional<DRVDEVMODE> dm = SettingsOf(job);
@@ -235,8 +235,11 @@ ShownJob ShowJob(const spoolsim::StepSource &job)
                 firstPage = d[4];
             }
         }
-        shown.steps.push_back(
-            DescribeStep(kind, d, job.Size(i), first && kind == spoolsim::StepKind::Write, dm ? &*dm : nullptr));
+        if (steps)
+        {
+            shown.steps.push_back(
+                DescribeStep(kind, d, job.Size(i), first && kind == spoolsim::StepKind::Write, dm ? &*dm : nullptr));
+        }
         first = first && kind != spoolsim::StepKind::Write;
     }
     if (!dm)
@@ -442,6 +445,19 @@ ShownJob ShowJob(const spoolsim::StepSource &job)
     return shown;
 }
 
+namespace
+{
+
+// "        1  " before a step's line.
+std::string StepNumber(size_t index)
+{
+    char number[32];
+    std::snprintf(number, sizeof number, "  %7zu  ", index + 1);
+    return number;
+}
+
+} // namespace
+
 std::string FormatShownJob(const ShownJob &shown, const spoolsim::StepSource &job, const std::string &name)
 {
     std::string out = name + ": job file of \"" + spoolsim::Narrow(job.DocumentName()) + "\"\n";
@@ -487,13 +503,27 @@ std::string FormatShownJob(const ShownJob &shown, const spoolsim::StepSource &jo
            std::to_string(cbWritten) + " bytes, then " +
            (job.EndDoc() ? std::string("DrvSplEndDoc") : std::string("no DrvSplEndDoc")) +
            (job.Abort() ? " and DrvSplAbort" : "") + "\n";
-    char number[32];
     for (size_t i = 0; i < shown.steps.size(); i++)
     {
-        std::snprintf(number, sizeof number, "  %7zu  ", i + 1);
-        out += number + shown.steps[i] + "\n";
+        out += StepNumber(i) + shown.steps[i] + "\n";
     }
     return out;
+}
+
+void WriteStepLines(const spoolsim::StepSource &job, std::ostream &out)
+{
+    const std::optional<DRVDEVMODE> dm = SettingsOf(job);
+    bool first = true;
+    spoolsim::Bytes head;
+    for (size_t i = 0; i < job.Count(); i++)
+    {
+        const spoolsim::StepKind kind = job.Kind(i);
+        const spoolsim::Bytes &d = kind == spoolsim::StepKind::Write ? StepHead(job, i, head) : spoolsim::Bytes();
+        out << StepNumber(i)
+            << DescribeStep(kind, d, job.Size(i), first && kind == spoolsim::StepKind::Write, dm ? &*dm : nullptr)
+            << "\n";
+        first = first && kind != spoolsim::StepKind::Write;
+    }
 }
 
 } // namespace jobtool

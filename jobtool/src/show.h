@@ -6,6 +6,7 @@
 
 #include "spoolsim.h"
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -20,16 +21,21 @@ struct ShownJob
     std::string paper;                // "A4, 600 dpi, portrait"
     int pages = 0;                    // DrvSplStartPage calls
     int pageStarts = 0;               // page-start marker records
-    std::vector<std::string> steps;   // "write 1625 bytes: the settings block", ...
+    std::vector<std::string> steps;   // "write 1625 bytes: the settings block", ... (when asked for)
 };
 
 // Reads only the heads of the steps (and the first page), so that a job
-// file of any size is shown from the file.
-ShownJob ShowJob(const spoolsim::StepSource &job);
+// file of any size is shown from the file. Without `steps` the steps'
+// lines are left for WriteStepLines.
+ShownJob ShowJob(const spoolsim::StepSource &job, bool steps = true);
 inline ShownJob ShowJob(const spoolsim::Job &job)
 {
     return ShowJob(spoolsim::JobSteps(job));
 }
+
+// The steps' lines of the report, one step at a time: what FormatShownJob
+// ends with when ShowJob kept the steps.
+void WriteStepLines(const spoolsim::StepSource &job, std::ostream &out);
 
 // The report: what ShowJob found, for the file `name`.
 std::string FormatShownJob(const ShownJob &shown, const spoolsim::StepSource &job, const std::string &name);

@@ -74,6 +74,11 @@ TEST(Show, AJobShowsTheOptionsItWasMadeWith)
         // An overlay-creation job carries page 1 only.
         EXPECT_EQ(shown.pages, overlayCreation ? 1 : 6);
         EXPECT_EQ(shown.steps.size(), job.steps.size());
+        // The command writes the steps' lines one at a time, from the file:
+        // the same report as the one made whole.
+        std::ostringstream out, err;
+        EXPECT_EQ(jobtool::Main({"show", dir.Path("job.kdjob")}, out, err), 0) << err.str();
+        EXPECT_EQ(out.str(), jobtool::FormatShownJob(shown, job, dir.Path("job.kdjob")));
     }
 
     spoolsim::Job named = MadeWith(dir, "landscape.pxl", {"--orientation", "portrait", "--name", "Quarterly report"});
