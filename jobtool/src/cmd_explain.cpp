@@ -5,7 +5,6 @@
 #include "fileio.h"
 #include "jobfile.h"
 #include "pagemap.h"
-#include "progress.h"
 #include "sheetpicture.h"
 
 #include <algorithm>
@@ -104,10 +103,7 @@ int Explained(const std::vector<std::string> &argv, std::ostream &out, std::ostr
         err << "jobtool: " << (jobPath.empty() ? inputPath : jobPath) << ": " << error << "\n";
         return kFailed;
     }
-    Progress progress("explain " + outputPath, output.size());
-    ExplainHooks hooks;
-    hooks.progress = [&progress](uint64_t bytes, size_t pages) { progress.Update(bytes, pages); };
-    PageMap map = Explain(output, ref, hooks);
+    PageMap map = ExplainWithProgress(output, ref, "explain " + outputPath);
     if (!output.error().empty())
     {
         err << "jobtool: " << output.error() << "\n";

@@ -11,7 +11,6 @@
 #include "pagemap.h"
 #include "person.h"
 #include "printedfiles.h"
-#include "progress.h"
 #include "replay.h"
 #include "sheetpicture.h"
 
@@ -273,10 +272,7 @@ int RunCommand(const std::vector<std::string> &argv, std::ostream &out, std::ost
         if (!liveMap)
         {
             pclxl::FileSource source(d.path);
-            Progress progress("explain " + d.path, source.size());
-            ExplainHooks hooks;
-            hooks.progress = [&progress](uint64_t bytes, size_t pages) { progress.Update(bytes, pages); };
-            liveMap = Explain(source, ref, hooks);
+            liveMap = ExplainWithProgress(source, ref, "explain " + d.path);
             liveError = source.error();
         }
         PageMap &map = *liveMap;

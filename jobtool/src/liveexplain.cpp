@@ -1,29 +1,20 @@
 #include "liveexplain.h"
 
 #include "faultpoint.h"
-#include "fileio.h"
 #include "progress.h"
-
-#include <cerrno>
-#include <fstream>
 
 namespace jobtool
 {
 
-// The file as far as the writer has published it. A reader that is ahead of
-// the writer waits a millisecond at a time: it is mostly behind, and the
-// toolchain of the Windows build has no condition variables.
-class LiveExplain::Source : public pclxl::ByteSource
+// The file as far as the writer has published it: a file source whose size
+// is what was published. A reader that is ahead of the writer waits a
+// millisecond at a time: it is mostly behind, and the toolchain of the
+// Windows build has no condition variables.
+class LiveExplain::Source : public pclxl::FileSource
 {
   public:
-    explicit Source(LiveExplain &live) : live_(live)
+    explicit Source(LiveExplain &live) : pclxl::FileSource(live.path_), live_(live)
     {
-        errno = 0;
-        file_.open(FsPath(live.path_), std::ios::binary);
-        if (!file_)
-        {
-            error_ = "cannot open " + live.path_ + ": " + SystemReason(errno);
-        }
     }
     bool growing() const override
     {
@@ -38,7 +29,7 @@ class LiveExplain::Source : public pclxl::ByteSource
         for (;;)
         {
             // Ended before published: what Ended() publishes last is then all.
-            const bool over = live_.ended_.load() || live_.abandoned_.load() || !error_.empty();
+            const bool over = live_.ended_.load() || live_.abandoned_.load() || !error().empty();
             const uint64_t held = live_.published_.load();
             if (over || held >= want)
             {
@@ -50,34 +41,17 @@ class LiveExplain::Source : public pclxl::ByteSource
     }
     bool read(uint64_t offset, uint8_t *out, size_t n) override
     {
-        if (live_.abandoned_.load())
-        {
-            error_ = "the document was dropped before it was read";
-        }
-        if (!error_.empty())
-        {
-            return false;
-        }
-        errno = 0;
-        file_.clear();
-        file_.seekg(static_cast<std::streamoff>(offset));
-        file_.read(reinterpret_cast<char *>(out), static_cast<std::streamsize>(n));
-        if (static_cast<size_t>(file_.gcount()) != n)
-        {
-            error_ = "cannot read " + live_.path_ + " at offset " + std::to_string(offset) + ": " + SystemReason(errno);
-            return false;
-        }
-        return true;
+        dropped_ = dropped_ || live_.abandoned_.load();
+        return !dropped_ && pclxl::FileSource::read(offset, out, n);
     }
     std::string error() const override
     {
-        return error_;
+        return dropped_ ? "the document was dropped before it was read" : pclxl::FileSource::error();
     }
 
   private:
     LiveExplain &live_;
-    std::ifstream file_;
-    std::string error_;
+    bool dropped_ = false;
 };
 
 LiveExplain::LiveExplain(const std::string &path, const Reference &reference)
@@ -159,10 +133,7 @@ PageMap LiveExplain::Result(const std::string &what, std::string *readError)
     if (afterwards_)
     {
         pclxl::FileSource source(path_);
-        Progress progress(what, source.size());
-        ExplainHooks hooks;
-        hooks.progress = [&progress](uint64_t bytes, size_t pages) { progress.Update(bytes, pages); };
-        PageMap map = Explain(source, reference_, hooks);
+        PageMap map = ExplainWithProgress(source, reference_, what);
         *readError = source.error();
         return map;
     }

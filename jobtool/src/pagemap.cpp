@@ -6,6 +6,7 @@
 #include "digest.h"
 #include "driver.h"
 #include "faultpoint.h"
+#include "progress.h"
 #include "replay.h"
 
 #include "pclxl/documentstream.h"
@@ -1410,6 +1411,14 @@ PageMap Explain(pclxl::ByteSource &output, const Reference &ref, const ExplainHo
         map.refusal = printer.error() ? printer.error()->message() : std::string();
     }
     return map;
+}
+
+PageMap ExplainWithProgress(pclxl::ByteSource &output, const Reference &ref, const std::string &what)
+{
+    Progress progress(what, output.size());
+    ExplainHooks hooks;
+    hooks.progress = [&progress](uint64_t bytes, size_t pages) { progress.Update(bytes, pages); };
+    return Explain(output, ref, hooks);
 }
 
 PageMap Explain(const Bytes &output, const Reference &ref)

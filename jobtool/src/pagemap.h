@@ -136,6 +136,8 @@ struct ExplainHooks
 // Reads the printed document once, holding one page at a time.
 PageMap Explain(pclxl::ByteSource &output, const Reference &reference, const ExplainHooks &hooks);
 PageMap Explain(const Bytes &output, const Reference &reference);
+// Explain with progress drawn on a terminal under `what` (a file being read).
+PageMap ExplainWithProgress(pclxl::ByteSource &output, const Reference &reference, const std::string &what);
 std::string FormatPageMap(const PageMap &map, const std::string &name);
 
 } // namespace jobtool
