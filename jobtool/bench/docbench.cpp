@@ -261,11 +261,22 @@ bool MakeDocument(const std::vector<uint8_t> &source, uint64_t target, const std
     for (size_t i = 0; made.size + doc.job_trailer.size() < target; i = (i + 1) % doc.pages.size())
     {
         // The bytes between this page and the next (whitespace, session-level commands) go with it.
+        // Each page is made unlike every other (a pen width set and undone
+        // right after BeginPage, with the page's number), as the pages of a
+        // real document are: nothing may profit from pages met before.
         const pclxl::Page &p = doc.pages[i];
         const size_t next = i + 1 < doc.pages.size() ? doc.pages[i + 1].range.begin : p.range.end;
-        put(pclxl::Range{p.range.begin, next});
+        const uint16_t n = static_cast<uint16_t>(made.pages + 1);
+        const bool little = doc.endian == pclxl::Endian::Little;
+        const uint8_t lo = static_cast<uint8_t>(n & 0xFF), hi = static_cast<uint8_t>(n >> 8);
+        const uint8_t mark[] = {pclxl::op::PushGS,     pclxl::dt::UInt16,     little ? lo : hi,       little ? hi : lo,
+                                pclxl::tag::AttrUByte, pclxl::attr::PenWidth, pclxl::op::SetPenWidth, pclxl::op::PopGS};
+        put(pclxl::Range{p.range.begin, p.body.begin});
+        out.write(reinterpret_cast<const char *>(mark), sizeof mark);
+        made.size += sizeof mark;
+        put(pclxl::Range{p.body.begin, next});
         made.pages++;
-        made.largestPage = std::max(made.largestPage, p.range.size());
+        made.largestPage = std::max(made.largestPage, p.range.size() + sizeof mark);
     }
     put(doc.job_trailer);
     out.close();
