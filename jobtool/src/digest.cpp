@@ -1,72 +1,15 @@
 #include "digest.h"
 
-#include <cstring>
+#include "pclxl/digest.h"
 
 namespace jobtool
 {
-
-namespace
-{
-
-uint64_t Mix(uint64_t h)
-{
-    h ^= h >> 33;
-    h *= 0xff51afd7ed558ccdULL;
-    h ^= h >> 33;
-    h *= 0xc4ceb9fe1a85ec53ULL;
-    h ^= h >> 33;
-    return h;
-}
-
-} // namespace
-
-// Eight bytes a step, four lanes so that the multiplications overlap: pages
-// run to megabytes and every printed page is digested. N digests of one
-// family are made in one pass over the bytes (a page's two are).
-template <size_t N>
-void DigestMany(const uint8_t *data, size_t size, const uint64_t (&seeds)[N], uint64_t (&out)[N])
-{
-    const uint64_t k = 0x9E3779B97F4A7C15ULL;
-    uint64_t s[N];
-    uint64_t lane[N][4];
-    for (size_t d = 0; d < N; d++)
-    {
-        s[d] = Mix(seeds[d] + 0x5851F42D4C957F2DULL);
-        lane[d][0] = k ^ s[d];
-        lane[d][1] = k ^ 0x1234567 ^ (s[d] << 1);
-        lane[d][2] = k ^ 0x89abcdef ^ (s[d] >> 1);
-        lane[d][3] = k ^ size ^ ~s[d];
-    }
-    size_t i = 0;
-    for (; i + 32 <= size; i += 32)
-    {
-        for (int j = 0; j < 4; j++)
-        {
-            uint64_t w;
-            std::memcpy(&w, data + i + 8 * j, 8);
-            for (size_t d = 0; d < N; d++)
-            {
-                lane[d][j] = (lane[d][j] ^ w) * k;
-                lane[d][j] ^= lane[d][j] >> 29;
-            }
-        }
-    }
-    for (size_t d = 0; d < N; d++)
-    {
-        uint64_t h = Mix(lane[d][0]) ^ Mix(lane[d][1] + 1) ^ Mix(lane[d][2] + 2) ^ Mix(lane[d][3] + 3);
-        for (size_t t = i; t < size; t++)
-        {
-            h = (h ^ data[t]) * 0x100000001b3ULL;
-        }
-        out[d] = Mix(h ^ size ^ s[d]);
-    }
-}
 
 uint64_t Digest(const uint8_t *data, size_t size, uint64_t seed)
 {
     const uint64_t seeds[1] = {seed};
     uint64_t out[1];
-    DigestMany(data, size, seeds, out);
+    pclxl::digestMany(data, size, seeds, out);
     return out[0];
 }
 
@@ -74,7 +17,7 @@ PageDigest DigestPage(const uint8_t *data, size_t size)
 {
     const uint64_t seeds[2] = {1, 2};
     uint64_t out[2];
-    DigestMany(data, size, seeds, out);
+    pclxl::digestMany(data, size, seeds, out);
     return PageDigest{out[0], out[1], size};
 }
 

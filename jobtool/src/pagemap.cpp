@@ -1059,7 +1059,9 @@ std::optional<pclxl::Error> DuplicateAttribute(const pclxl::Command &c)
 class MapBuilder : public pclxl::DocumentHandler
 {
   public:
-    MapBuilder(const Reference &ref, const ExplainHooks &hooks) : ref_(ref), hooks_(hooks), bodies_(ref.bodies)
+    // printer: the printability check, fed every command (and told of pages taken as repeats).
+    MapBuilder(const Reference &ref, const ExplainHooks &hooks, pclxl::PrintabilityChecker &printer)
+        : ref_(ref), hooks_(hooks), printer_(printer), bodies_(ref.bodies)
     {
         for (size_t k = 0; k < ref.pages.size(); k++)
         {
@@ -1095,6 +1097,7 @@ class MapBuilder : public pclxl::DocumentHandler
         {
             firstAfterPage_ = c.begin;
         }
+        printer_.feed(c, bytes);
         if (hooks_.command)
         {
             hooks_.command(c, bytes);
@@ -1106,6 +1109,7 @@ class MapBuilder : public pclxl::DocumentHandler
         if (c.op == op::BeginStream)
         {
             stream_ = StreamNameOf(c);
+            pageClean_ = false; // a stream defined on a page outlasts it
         }
         else if (c.op == op::ReadStream && pages_ == 0)
         {
@@ -1118,6 +1122,7 @@ class MapBuilder : public pclxl::DocumentHandler
             FlushOpenPage();
             pageOpen_ = true;
             pageBegin_ = c.begin;
+            pageClean_ = true;
         }
         if (pageOpen_)
         {
@@ -1156,27 +1161,48 @@ class MapBuilder : public pclxl::DocumentHandler
         }
     }
 
+    // A page's entry depends on its bytes and the reference alone; the
+    // printability check says (acrossPages) when a page could come out
+    // differently. Commands a caller watches (hooks.command) must all come.
+    bool takesRepeatedPages() const override
+    {
+        return !hooks_.command;
+    }
+
+    uint64_t repeatState() const override
+    {
+        return duplicate_ || pageOpen_ ? 0 : printer_.acrossPages();
+    }
+
+    bool rememberPage(const pclxl::Page &) override
+    {
+        return pageClean_ && !duplicate_;
+    }
+
+    void onRepeatedPage(const pclxl::Page &page, size_t earlier, const uint8_t *) override
+    {
+        FaultPoint("explain page");
+        printer_.repeatPage();
+        if (firstAfterPage_ == kNone)
+        {
+            firstAfterPage_ = page.range.begin; // its BeginPage
+        }
+        StartPage(page);
+        Entry e = entries_[pageEntries_[earlier - 1]];
+        const size_t delta = page.range.begin - e.offset;
+        e.offset = page.range.begin;
+        for (Fragment &f : e.fragments)
+        {
+            f.offset += delta;
+        }
+        pageEntries_.push_back(entries_.size());
+        entries_.push_back(std::move(e));
+    }
+
     void onPage(const pclxl::Page &page, const uint8_t *bytes) override
     {
         FaultPoint("explain page");
-        if (pages_ == 0)
-        {
-            headerEnd_ = page.range.begin;
-            headerDetail_ = stretch_.Text();
-        }
-        else if (firstAfterPage_ < page.range.begin)
-        {
-            Entry between;
-            between.kind = EntryKind::Between;
-            between.offset = lastPageEnd_;
-            between.size = page.range.begin - between.offset;
-            between.detail = stretch_.Text();
-            entries_.push_back(between);
-        }
-        stretch_ = Summary();
-        pages_++;
-        lastPageEnd_ = page.range.end;
-        firstAfterPage_ = kNone;
+        StartPage(page);
 
         Entry e;
         e.offset = page.range.begin;
@@ -1205,7 +1231,31 @@ class MapBuilder : public pclxl::DocumentHandler
         {
             e.kind = EntryKind::Page;
         }
+        pageEntries_.push_back(entries_.size());
         entries_.push_back(std::move(e));
+    }
+
+    // The stretch since the last page, and the count, for a page that begins.
+    void StartPage(const pclxl::Page &page)
+    {
+        if (pages_ == 0)
+        {
+            headerEnd_ = page.range.begin;
+            headerDetail_ = stretch_.Text();
+        }
+        else if (firstAfterPage_ < page.range.begin)
+        {
+            Entry between;
+            between.kind = EntryKind::Between;
+            between.offset = lastPageEnd_;
+            between.size = page.range.begin - between.offset;
+            between.detail = stretch_.Text();
+            entries_.push_back(between);
+        }
+        stretch_ = Summary();
+        pages_++;
+        lastPageEnd_ = page.range.end;
+        firstAfterPage_ = kNone;
     }
 
     void onBytes(uint64_t offset, const uint8_t *bytes, size_t size) override
@@ -1360,17 +1410,20 @@ class MapBuilder : public pclxl::DocumentHandler
 
     const Reference &ref_;
     const ExplainHooks &hooks_;
+    pclxl::PrintabilityChecker &printer_;
     const BodyIndex bodies_;
     std::unordered_map<uint64_t, std::vector<std::pair<int, PageDigest>>> framed_;
     std::vector<std::pair<size_t, size_t>> pjl_; // offset, lines
     std::vector<size_t> exits_;
     std::vector<Entry> entries_;
+    std::vector<size_t> pageEntries_; // entries_ index of each page
     std::vector<Fragment> embeddings_;
     std::optional<pclxl::Error> duplicate_, streamDuplicate_;
     std::string stream_;
     Summary stretch_; // since the last page (or the start)
     std::string headerDetail_;
     bool pageOpen_ = false;
+    bool pageClean_ = false; // the open page leaves nothing behind that the map keeps
     size_t pageBegin_ = 0;
     std::vector<pclxl::Command> pageCommands_; // of the open page (the first pageCount_), offsets in the page
     size_t pageCount_ = 0;
@@ -1391,15 +1444,7 @@ PageMap Explain(pclxl::ByteSource &output, const Reference &ref, const ExplainHo
     // The printer's view of the same pass: each command goes to the
     // printability check as it comes, so nothing more is held.
     pclxl::PrintabilityChecker printer;
-    ExplainHooks both = hooks;
-    both.command = [&](const pclxl::Command &c, const uint8_t *bytes) {
-        printer.feed(c, bytes);
-        if (hooks.command)
-        {
-            hooks.command(c, bytes);
-        }
-    };
-    MapBuilder builder(ref, both);
+    MapBuilder builder(ref, hooks, printer);
     pclxl::DocumentStream stream(output);
     stream.keepPages(true);
     const pclxl::DocumentSummary summary = stream.run(builder);

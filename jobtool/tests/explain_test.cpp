@@ -90,5 +90,87 @@ TEST(Explain, MatchesPagesWithTheInputDocumentAlone)
     EXPECT_NE(error, "");
 }
 
+// Every command fed to the checks, none taken as the repeat of a page met before.
+jobtool::PageMap ExplainEveryCommand(const Bytes &printed, const jobtool::Reference &ref)
+{
+    pclxl::MemorySource source{pclxl::Bytes(printed)};
+    jobtool::ExplainHooks hooks;
+    hooks.command = [](const pclxl::Command &, const uint8_t *) {};
+    return jobtool::Explain(source, ref, hooks);
+}
+
+TEST(Explain, PagesPrintedAgainMapAsWhenEveryCommandIsRead)
+{
+    JobOptions collated, reversed, booklet, uncollated;
+    collated.copies = reversed.copies = uncollated.copies = 3;
+    collated.collate = reversed.collate = true;
+    reversed.reverse = true;
+    booklet.booklet = jobtool::BookletKind::Printer;
+    booklet.copies = 2;
+    booklet.collate = true;
+    for (const JobOptions &o : {collated, reversed, booklet, uncollated})
+    {
+        jobtool::Reference ref;
+        const Bytes printed = Printed("sample.pxl", o, &ref);
+        const jobtool::PageMap taken = jobtool::Explain(printed, ref);
+        const jobtool::PageMap read = ExplainEveryCommand(printed, ref);
+        EXPECT_TRUE(taken.wellFormed && taken.printable) << taken.error << taken.refusal;
+        EXPECT_EQ(jobtool::FormatPageMap(read, "x"), jobtool::FormatPageMap(taken, "x"));
+        EXPECT_EQ(read.Sequence(), taken.Sequence());
+    }
+}
+
+// A printer refuses text drawn with a font removed before it, on a page
+// whose bytes it accepted twice before.
+TEST(Explain, APageAgainAfterItsFontWasRemovedIsRefused)
+{
+    pclxl::Writer font;
+    font.ubyteArray("F1")
+        .attr(pclxl::attr::FontName)
+        .ubyte(0)
+        .attr(pclxl::attr::FontFormat)
+        .op(pclxl::op::BeginFontHeader);
+    font.uint16(1)
+        .attr(pclxl::attr::FontHeaderLength)
+        .op(pclxl::op::ReadFontHeader)
+        .data(pclxl::Bytes(std::string("h")));
+    font.op(pclxl::op::EndFontHeader);
+    font.ubyteArray("F1").attr(pclxl::attr::FontName).op(pclxl::op::BeginChar);
+    font.uint16('A').attr(pclxl::attr::CharCode).uint16(1).attr(pclxl::attr::CharDataSize).op(pclxl::op::ReadChar);
+    font.data(pclxl::Bytes(std::string("g"))).op(pclxl::op::EndChar);
+    auto page = [](pclxl::Writer &w, const std::string &text, bool remove = false) {
+        w.beginPage().setColorSpaceGray().setBrushGray(0).setFont("F1", 40, 2).setCursor(300, 400).text(text);
+        if (remove)
+        {
+            w.ubyteArray("F1").attr(pclxl::attr::FontName).op(pclxl::op::RemoveFont);
+        }
+        w.endPage(1);
+    };
+    const std::string many(80, 'A'); // a page long enough to be remembered
+    // Three times two pages; with `remove`, the last of them removes the font.
+    auto document = [&](bool remove) {
+        pclxl::Writer w;
+        w.streamHeader("fonts").beginSession(600).openDataSource().raw(pclxl::Bytes(font.bytes()));
+        for (int i = 0; i < 3; i++)
+        {
+            page(w, many);
+            page(w, "AA", remove && i == 2);
+        }
+        page(w, many);
+        w.closeDataSource().endSession();
+        return w.take();
+    };
+    std::string error;
+    const jobtool::Reference ref = jobtool::ReferenceFromInput(document(false), &error);
+    ASSERT_EQ(error, "");
+    EXPECT_TRUE(jobtool::Explain(document(false), ref).printable);
+    const jobtool::PageMap map = jobtool::Explain(document(true), ref);
+    EXPECT_TRUE(map.wellFormed) << map.error;
+    EXPECT_FALSE(map.printable);
+    EXPECT_NE(map.refusal.find("SetFont selects font \"F1\", which RemoveFont at offset"), std::string::npos)
+        << map.refusal;
+    EXPECT_EQ(map.refusal, ExplainEveryCommand(document(true), ref).refusal);
+}
+
 } // namespace
 } // namespace jobtool_test

@@ -1,9 +1,11 @@
 #include "pclxl/documentstream.h"
 
 #include "internal.h"
+#include "pclxl/digest.h"
 
 #include <algorithm>
 #include <limits>
+#include <unordered_map>
 #include <vector>
 
 namespace pclxl
@@ -37,12 +39,69 @@ const size_t kFastAhead = 64u << 10;
 // Tokens are made only past what commands cannot take whole, a little at a time.
 const size_t kSlowSlice = 256;
 
+// Pages met again are known by their first bytes, then by a digest of the
+// whole page. A document's worth of pages is remembered at most.
+const size_t kRepeatKey = 64;
+const size_t kMostRemembered = 4096;
+
+// Two pages with one digest pair by chance once in 2^128: as good as
+// comparing the bytes, which would need the earlier page held.
+struct PageBytes
+{
+    uint64_t digest[2] = {0, 0};
+    size_t length = 0;
+
+    bool operator==(const PageBytes &o) const
+    {
+        return digest[0] == o.digest[0] && digest[1] == o.digest[1] && length == o.length;
+    }
+};
+
+PageBytes digestPage(const uint8_t *bytes, size_t length)
+{
+    static const uint64_t kSeeds[2] = {0x7061676531ULL, 0x7061676532ULL};
+    PageBytes b;
+    digestMany(bytes, length, kSeeds, b.digest);
+    b.length = length;
+    return b;
+}
+
+uint64_t repeatKey(const uint8_t *bytes)
+{
+    static const uint64_t kSeed[1] = {0x6b6579ULL};
+    uint64_t key[1];
+    digestMany(bytes, kRepeatKey, kSeed, key);
+    return key[0];
+}
+
+// A page whose outcome the handler gives again for a page of the same
+// bytes met in the same states.
+struct Remembered
+{
+    uint64_t key = 0; // of its first bytes
+    PageBytes bytes;
+    uint32_t checker_state = 0;
+    uint64_t handler_state = 0;
+    size_t commands = 0;
+    Page page; // as it was met (offsets in the input)
+};
+
+// Where a page that may be remembered begins: the states there.
+struct Candidate
+{
+    size_t begin = 0;
+    uint32_t checker_state = 0;
+    uint64_t handler_state = 0;
+    size_t streams = 0;
+};
+
 class Pass
 {
   public:
     Pass(ByteSource &source, size_t chunk, bool keep_pages, DocumentHandler &handler)
         : source_(source), size_(source.growing() ? kUnknownSize : static_cast<size_t>(source.size())), chunk_(chunk),
-          keep_pages_(keep_pages), handler_(handler), checker_(CheckOptions{}), whole_(!handler.wantsCommandTokens())
+          keep_pages_(keep_pages), handler_(handler), checker_(CheckOptions{}), whole_(!handler.wantsCommandTokens()),
+          repeats_(whole_ && keep_pages && handler.takesRepeatedPages())
     {
     }
 
@@ -271,8 +330,26 @@ class Pass
             {
                 return false;
             }
+            if (repeats_)
+            {
+                if (!repeatedPage())
+                {
+                    return false;
+                }
+                if (taken_repeat_)
+                {
+                    progressed_ = true;
+                    if (pos_ >= size_)
+                    {
+                        return true;
+                    }
+                    continue;
+                }
+            }
             const size_t available = start_ + window_.size() - pos_;
-            const size_t used = checker_.readCommands(at(pos_), available, pos_, endian, kFastCommands);
+            // With pages remembered, a batch ends at an EndPage, so that the
+            // next page is looked at where it begins.
+            const size_t used = checker_.readCommands(at(pos_), available, pos_, endian, kFastCommands, repeats_);
             if (used == 0)
             {
                 return true;
@@ -287,6 +364,118 @@ class Pass
                 return true;
             }
         }
+    }
+
+    // At a boundary in readWhole: ends remembering the page that ended
+    // here, notes where the next may begin, and takes the page here whole if
+    // it is one remembered (taken_repeat_). false at a read fault.
+    bool repeatedPage()
+    {
+        taken_repeat_ = false;
+        if (looked_at_ == pos_)
+        {
+            return true;
+        }
+        looked_at_ = pos_;
+        const uint32_t cs = checker_.pageStartState();
+        const uint64_t hs = cs != 0 ? handler_.repeatState() : 0;
+        if (pending_ && pos_ >= pending_->page.range.end)
+        {
+            if (pending_->page.range.end == pos_ && cs == pending_->checker_state && hs == pending_->handler_state &&
+                remembered_count_ < kMostRemembered)
+            {
+                remembered_[pending_->key].push_back(std::move(*pending_));
+                remembered_count_++;
+            }
+            pending_.reset();
+        }
+        if (cs == 0 || hs == 0)
+        {
+            return true; // a candidate noted before stays one only for a page that begins where it does
+        }
+        candidate_ = Candidate{pos_, cs, hs, checker_.result().streams.size()};
+        if (remembered_.empty())
+        {
+            return true;
+        }
+        if (start_ + window_.size() < pos_ + kRepeatKey && !fill(pos_ + kRepeatKey))
+        {
+            return false;
+        }
+        if (start_ + window_.size() < pos_ + kRepeatKey)
+        {
+            return true; // the input ends first
+        }
+        const auto found = remembered_.find(repeatKey(at(pos_)));
+        if (found == remembered_.end())
+        {
+            return true;
+        }
+        for (const Remembered &r : found->second)
+        {
+            const size_t length = r.bytes.length;
+            if (r.checker_state != cs || r.handler_state != hs || length > size_ - pos_)
+            {
+                continue;
+            }
+            if (start_ + window_.size() < pos_ + length && !fill(pos_ + length))
+            {
+                return false;
+            }
+            if (start_ + window_.size() < pos_ + length || !(digestPage(at(pos_), length) == r.bytes))
+            {
+                continue;
+            }
+            takeRepeated(r);
+            return true;
+        }
+        return true;
+    }
+
+    void takeRepeated(const Remembered &r)
+    {
+        const size_t delta = pos_ - r.page.range.begin;
+        Page p = r.page;
+        p.number = ++pages_;
+        p.range = Range{p.range.begin + delta, p.range.end + delta};
+        p.body = Range{p.body.begin + delta, p.body.end + delta};
+        p.begin_command = index_;
+        p.end_command = index_ + r.commands - 1;
+        for (std::vector<Attribute> *list : {&p.attributes, &p.end_attributes})
+        {
+            for (Attribute &a : *list)
+            {
+                a.offset += delta;
+            }
+        }
+        index_ += r.commands;
+        checker_.skipPage(p.range.end, r.commands);
+        last_page_end_ = p.range.end;
+        handler_.onRepeatedPage(p, r.page.number, at(pos_));
+        handler_.onBytes(pos_, at(pos_), p.range.size());
+        pos_ = p.range.end;
+        candidate_.reset();
+        taken_repeat_ = true;
+    }
+
+    // A page just handed out that began where a candidate did: remembered
+    // once the states after it are found to be those before it.
+    void mayRemember(const Page &p)
+    {
+        if (!candidate_ || candidate_->begin != p.range.begin || p.range.size() < kRepeatKey ||
+            checker_.result().error || checker_.result().streams.size() != candidate_->streams ||
+            !handler_.rememberPage(p))
+        {
+            return;
+        }
+        Remembered r;
+        r.key = repeatKey(at(p.range.begin));
+        r.bytes = digestPage(at(p.range.begin), p.range.size());
+        r.checker_state = candidate_->checker_state;
+        r.handler_state = candidate_->handler_state;
+        r.commands = p.end_command - p.begin_command + 1;
+        r.page = p;
+        pending_ = std::move(r);
     }
 
     void token(Token &t)
@@ -347,6 +536,10 @@ class Pass
             last_page_end_ = p.range.end;
             open_ = kNone;
             handler_.onPage(p, keep_pages_ ? at(p.range.begin) : nullptr);
+            if (repeats_)
+            {
+                mayRemember(p);
+            }
         }
     }
 
@@ -392,6 +585,13 @@ class Pass
     size_t streams_told_ = 0;
     bool whole_;              // commands are taken whole where they can be (no tokens for them)
     bool progressed_ = false; // the last readWhole took a command
+    bool repeats_;            // pages met again are taken whole
+    bool taken_repeat_ = false;
+    size_t looked_at_ = kNone; // where repeatedPage last looked
+    std::optional<Candidate> candidate_;
+    std::optional<Remembered> pending_;
+    std::unordered_map<uint64_t, std::vector<Remembered>> remembered_;
+    size_t remembered_count_ = 0;
 };
 
 // Collects everything, as readDocument does.

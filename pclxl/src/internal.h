@@ -124,8 +124,19 @@ class Checker
     // making tokens. Stops before anything it does not take whole: a
     // command that runs past `size`, whitespace, the universal exit, or a
     // fault, which feeding the tokens then finds and words. Returns the
-    // bytes taken, 0 when not at a boundary.
-    size_t readCommands(const uint8_t *bytes, size_t size, size_t offset, Endian endian, size_t most);
+    // bytes taken, 0 when not at a boundary. With stop_after_page it also
+    // stops after an EndPage.
+    size_t readCommands(const uint8_t *bytes, size_t size, size_t offset, Endian endian, size_t most,
+                        bool stop_after_page = false);
+    // Between pages with every command handed out and dropped: the
+    // constructs open (session, data source, ...) as a number, which a page
+    // that ends cleanly leaves as it found it; 0 anywhere else (in a page,
+    // inside a download, with data still to come, after a fault).
+    uint32_t pageStartState() const;
+    // Counts a page of `commands` commands ending at `end` as read: a page
+    // whose bytes are those of a page checked before in the same
+    // pageStartState().
+    void skipPage(size_t end, size_t commands);
 
   private:
     class Impl;

@@ -259,6 +259,9 @@ struct PrintabilityChecker::State
     std::map<std::string, Stream> streams;
     std::optional<std::string> defining;                 // the stream being defined
     std::vector<std::pair<std::string, size_t>> running; // streams being run, with their ExecStream
+    // Counts the changes to what lasts from page to page (the session's
+    // units, fonts, streams, fonts drawn with before their download).
+    uint64_t generation = 1;
 
     void fail(size_t offset, std::string reason)
     {
@@ -390,6 +393,10 @@ struct PrintabilityChecker::State
             fail(c.op_offset, c.name() + " outside a page (BeginPage missing)");
             return;
         }
+        if (lastsBeyondPage(c.op))
+        {
+            generation++;
+        }
         switch (c.op)
         {
         case op::BeginSession:
@@ -511,6 +518,30 @@ struct PrintabilityChecker::State
         default:
             position(c);
             break;
+        }
+    }
+
+    // Operators whose effect may outlast the page they are on.
+    static bool lastsBeyondPage(uint8_t o)
+    {
+        switch (o)
+        {
+        case op::BeginSession:
+        case op::EndSession:
+        case op::BeginFontHeader:
+        case op::ReadFontHeader:
+        case op::EndFontHeader:
+        case op::BeginChar:
+        case op::ReadChar:
+        case op::EndChar:
+        case op::RemoveFont:
+        case op::BeginStream:
+        case op::ReadStream:
+        case op::EndStream:
+        case op::RemoveStream:
+            return true;
+        default:
+            return false;
         }
     }
 
@@ -854,7 +885,10 @@ struct PrintabilityChecker::State
         }
         else if (!s.font.empty())
         {
-            selectedUndownloaded.emplace(s.font, c.op_offset);
+            if (selectedUndownloaded.emplace(s.font, c.op_offset).second)
+            {
+                generation++;
+            }
         }
         if (g().cursorKnown)
         {
@@ -972,6 +1006,21 @@ void PrintabilityChecker::feed(const Command &command, Bytes data)
 void PrintabilityChecker::feed(const Command &command, const uint8_t *bytes)
 {
     state_->onCommand(ViewOf(command, bytes));
+}
+
+uint64_t PrintabilityChecker::acrossPages() const
+{
+    const State &s = *state_;
+    if (s.error || s.inPage || s.gs.size() != 1 || !s.running.empty() || s.header || !s.charFont.empty() || s.defining)
+    {
+        return 0;
+    }
+    return s.generation;
+}
+
+void PrintabilityChecker::repeatPage()
+{
+    state_->pageNumber++;
 }
 
 void PrintabilityChecker::finish()

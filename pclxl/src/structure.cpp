@@ -262,7 +262,34 @@ class Checker::Impl
     // The fast path of a document's commands. Every check of the token
     // path is made here too or leads to a stop before the command, so that
     // the token path meets the same bytes and says the same.
-    size_t readCommands(const uint8_t *d, size_t size, size_t base, Endian endian, size_t most)
+    uint32_t pageStartState() const
+    {
+        if (!atBoundary() || awaiting_ != kNone || used_ != head_ || pages_ > 0 || base_frames_ != 0)
+        {
+            return 0;
+        }
+        uint32_t open = 0;
+        for (const Frame &f : frames_)
+        {
+            if (f.pair->read != 0)
+            {
+                return 0;
+            }
+            open |= 1u << (f.pair - kPairs);
+        }
+        return (open << 1) | 1;
+    }
+
+    void skipPage(size_t end, size_t commands)
+    {
+        dropped_ += commands;
+        last_significant_end_ = end;
+        last_command_end_ = end;
+        last_op_name_ = rules_[op::EndPage].name;
+        last_was_data_ = false;
+    }
+
+    size_t readCommands(const uint8_t *d, size_t size, size_t base, Endian endian, size_t most, bool stop_after_page)
     {
         const ByteKind *kinds = detail::byteKinds();
         size_t pos = 0; // the end of the last command taken
@@ -357,6 +384,10 @@ class Checker::Impl
             operatorArrived(d[p], base + p);
             pos = p + 1;
             taken++;
+            if (stop_after_page && d[p] == op::EndPage)
+            {
+                break;
+            }
         }
         return pos;
     }
@@ -970,9 +1001,20 @@ bool Checker::atBoundary() const
     return impl_->atBoundary();
 }
 
-size_t Checker::readCommands(const uint8_t *bytes, size_t size, size_t offset, Endian endian, size_t most)
+size_t Checker::readCommands(const uint8_t *bytes, size_t size, size_t offset, Endian endian, size_t most,
+                             bool stop_after_page)
 {
-    return impl_->readCommands(bytes, size, offset, endian, most);
+    return impl_->readCommands(bytes, size, offset, endian, most, stop_after_page);
+}
+
+uint32_t Checker::pageStartState() const
+{
+    return impl_->pageStartState();
+}
+
+void Checker::skipPage(size_t end, size_t commands)
+{
+    impl_->skipPage(end, commands);
 }
 
 } // namespace detail

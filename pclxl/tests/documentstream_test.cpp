@@ -494,6 +494,179 @@ TEST(DocumentStream, AnUnreadableInputIsAFaultWithTheReason)
 namespace
 {
 
+// A reader that takes pages met again whole, as the page map does.
+class TakesRepeats : public WholeCommands
+{
+  public:
+    bool takesRepeatedPages() const override
+    {
+        return true;
+    }
+    uint64_t repeatState() const override
+    {
+        return state;
+    }
+    bool rememberPage(const Page &p) override
+    {
+        return p.number != refuse;
+    }
+    void onPage(const Page &p, const uint8_t *bytes) override
+    {
+        WholeCommands::onPage(p, bytes);
+        misplaced += !same(p, bytes);
+        if (p.number == changeAfter)
+        {
+            state++;
+        }
+    }
+    void onRepeatedPage(const Page &p, size_t earlier, const uint8_t *bytes) override
+    {
+        WholeCommands::onPage(p, bytes);
+        repeats.push_back(std::to_string(p.number) + " of " + std::to_string(earlier));
+        repeated.push_back(p.number);
+        misplaced += !same(p, bytes);
+    }
+    void onBytes(uint64_t offset, const uint8_t *, size_t size) override
+    {
+        misplaced += offset != next;
+        next = offset + size;
+    }
+    bool same(const Page &p, const uint8_t *bytes) const
+    {
+        return bytes != nullptr && p.range.end <= data.size() &&
+               std::equal(bytes, bytes + p.range.size(), data.begin() + static_cast<long>(p.range.begin));
+    }
+    ByteVector data;
+    uint64_t state = 7;
+    size_t changeAfter = 0; // the handler's state changes after this page
+    size_t refuse = 0;      // the page it cannot give again
+    std::vector<std::string> repeats;
+    std::vector<size_t> repeated;
+    size_t misplaced = 0;
+    uint64_t next = 0;
+};
+
+// Pages 1 and 2 three times over (`between` before the third page), then
+// a page with page 1's length and first bytes whose text differs.
+ByteVector repeatingDocument(const ByteVector &between = {})
+{
+    Writer w;
+    w.streamHeader("copies").beginSession(600).openDataSource();
+    for (int copy = 0; copy < 3; copy++)
+    {
+        if (copy == 1)
+        {
+            w.raw(Bytes(between));
+        }
+        writeTextPage(w, "first page");
+        writeTextPage(w, "the second", val::eLandscapeOrientation);
+    }
+    writeTextPage(w, "first pagE");
+    w.closeDataSource().endSession();
+    return w.take();
+}
+
+struct Taken
+{
+    DocumentSummary summary;
+    std::vector<std::string> repeats;
+};
+
+// Reads data with pages taken again and checks that everything told is
+// what readDocument says, whatever was taken whole.
+Taken readTakingRepeats(const ByteVector &data, TakesRepeats &handler, size_t window, bool arriving = false)
+{
+    SCOPED_TRACE("window " + std::to_string(window) + (arriving ? ", arriving" : ""));
+    handler.data = data;
+    const Document whole = readDocument(Bytes(data));
+    MemorySource memory{Bytes(data)};
+    Arriving growing{Bytes(data)};
+    DocumentStream stream(arriving ? static_cast<ByteSource &>(growing) : memory, window);
+    stream.keepPages(true);
+    Taken t;
+    t.summary = stream.run(handler);
+    EXPECT_EQ(errorText(whole.error), errorText(t.summary.error));
+    EXPECT_EQ(all(whole.pages), handler.pages);
+    EXPECT_EQ(whole.pages.size(), t.summary.pages);
+    EXPECT_EQ(whole.job_trailer.begin, t.summary.job_trailer.begin);
+    EXPECT_EQ(handler.misplaced, 0u);
+    EXPECT_EQ(handler.next, data.size());
+    // The repeated pages' commands do not come; every other command does.
+    size_t taken = 0;
+    for (size_t n : handler.repeated)
+    {
+        taken += whole.pages[n - 1].end_command - whole.pages[n - 1].begin_command + 1;
+    }
+    EXPECT_EQ(handler.commands.size(), whole.commands.size() - taken);
+    t.repeats = handler.repeats;
+    return t;
+}
+
+} // namespace
+
+TEST(DocumentStream, PagesMetAgainAreTakenWholeWithTheirOwnPlaces)
+{
+    const ByteVector doc = repeatingDocument();
+    const Document whole = readDocument(Bytes(doc));
+    ASSERT_EQ(whole.pages.size(), 7u);
+    // The last page starts as the first does and is as long: only its text tells them apart.
+    const Range first = whole.pages[0].range, last = whole.pages[6].range;
+    ASSERT_EQ(first.size(), last.size());
+    ASSERT_TRUE(std::equal(doc.begin() + static_cast<long>(first.begin),
+                           doc.begin() + static_cast<long>(first.begin + 64),
+                           doc.begin() + static_cast<long>(last.begin)));
+    for (size_t window : {size_t{64}, size_t{333}, size_t{4096}, size_t{1} << 20})
+    {
+        for (bool arriving : {false, true})
+        {
+            TakesRepeats handler;
+            // The first page, read on from the stream header token by token,
+            // is not remembered; the third is, as it is checked.
+            EXPECT_EQ(readTakingRepeats(doc, handler, window, arriving).repeats,
+                      (std::vector<std::string>{"4 of 2", "5 of 3", "6 of 2"}));
+        }
+    }
+}
+
+TEST(DocumentStream, APageIsTakenAgainOnlyInTheStatesItWasFirstMetIn)
+{
+    const std::vector<std::string> fromTheThird = {"5 of 3", "6 of 4"};
+    // The handler's state changes after the second page: it is not remembered.
+    {
+        TakesRepeats handler;
+        handler.changeAfter = 2;
+        EXPECT_EQ(readTakingRepeats(repeatingDocument(), handler, 4096).repeats, fromTheThird);
+    }
+    // A page the handler cannot give again comes as commands.
+    {
+        TakesRepeats handler;
+        handler.refuse = 2;
+        EXPECT_EQ(readTakingRepeats(repeatingDocument(), handler, 4096).repeats, fromTheThird);
+    }
+    // The data source closed before the third page: the fourth is not the
+    // repeat of the second, met with the data source open. (The third,
+    // after a command between pages, is not remembered.)
+    {
+        const ByteVector closed = Writer().closeDataSource().take();
+        TakesRepeats handler;
+        EXPECT_EQ(readTakingRepeats(repeatingDocument(closed), handler, 4096).repeats,
+                  std::vector<std::string>{"6 of 4"});
+    }
+    // The session ended before the third page: the check faults there as
+    // readDocument does, however like the page is to the first.
+    {
+        const ByteVector ended = Writer().closeDataSource().endSession().take();
+        TakesRepeats handler;
+        const Taken t = readTakingRepeats(repeatingDocument(ended), handler, 4096);
+        EXPECT_TRUE(t.repeats.empty());
+        ASSERT_FALSE(t.summary.ok());
+        EXPECT_NE(t.summary.error->reason.find("outside a session"), std::string::npos) << t.summary.error->reason;
+    }
+}
+
+namespace
+{
+
 // The command reader's commands against readDocument's: the same places and
 // the same attributes, decoded from the command's bytes.
 void expectCommandsOfTheReader(const ByteVector &data, const std::string &name, size_t window)

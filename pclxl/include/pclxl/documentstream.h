@@ -54,6 +54,38 @@ class DocumentHandler
         (void)page;
         (void)bytes;
     }
+    // Pages met again (collated copies print each page once per copy). A
+    // handler that can give the outcome of a page again for a later page of
+    // the same bytes says so; such a later page, met where the check and
+    // the handler are in the state they were in before the earlier one,
+    // then comes to onRepeatedPage instead of as commands. Only with
+    // keepPages and commands read whole (not wantsCommandTokens).
+    virtual bool takesRepeatedPages() const
+    {
+        return false;
+    }
+    // The handler's state between pages as a number that changes whenever
+    // a page could come out differently; 0 where no page may be taken as a
+    // repeat. A page is remembered when the number after it is the one
+    // before it.
+    virtual uint64_t repeatState() const
+    {
+        return 0;
+    }
+    // After onPage: whether the outcome of this page may be given again.
+    virtual bool rememberPage(const Page &page)
+    {
+        (void)page;
+        return false;
+    }
+    // A page whose bytes are those of the remembered page numbered
+    // `earlier`, in the same states; bytes are page.range.
+    virtual void onRepeatedPage(const Page &page, size_t earlier, const uint8_t *bytes)
+    {
+        (void)page;
+        (void)earlier;
+        (void)bytes;
+    }
     // Input bytes [offset, offset + size) have been read; every byte comes once, in order.
     virtual void onBytes(uint64_t offset, const uint8_t *bytes, size_t size)
     {

@@ -74,6 +74,14 @@ class PrintabilityChecker
     // The same with the command's own bytes (command.begin to command.end),
     // as a one-pass reader hands them out.
     void feed(const Command &command, const uint8_t *bytes);
+    // Between pages: a number for what lasts from page to page (fonts,
+    // streams, the session's units) that changes whenever that does; 0
+    // inside a page, a font or stream download, or after a fault. A page
+    // fed with the same number before and after it left nothing behind.
+    uint64_t acrossPages() const;
+    // Counts a page as fed again, for a page whose bytes are those of one
+    // fed between the same acrossPages() number and found printable.
+    void repeatPage();
     // The input ended: what only the end shows.
     void finish();
 
