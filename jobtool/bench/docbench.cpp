@@ -9,6 +9,7 @@
 //                    [--keep] [--only collated|booklet] [--hook-alone build/host/bin/jobtool_hookalone]
 //
 // tools/docbench.sh runs it on a real document made as the tests make them.
+#include "benchdocument.h"
 #include "pclxl/pclxl.h"
 
 #include <sys/resource.h>
@@ -235,50 +236,23 @@ Measured Measure(const std::vector<std::string> &argv, const std::string &log)
     return g_launcher.Measure(argv, log);
 }
 
-struct Made
-{
-    uint64_t size = 0;
-    size_t pages = 0;
-    size_t largestPage = 0;
-};
+using Made = bench::BenchDocument;
 
-// Header, the source's pages round and round until the size is reached, trailer.
 bool MakeDocument(const std::vector<uint8_t> &source, uint64_t target, const std::string &path, Made &made)
 {
-    const pclxl::Document doc = pclxl::readDocument(pclxl::Bytes(source));
-    if (!doc.ok() || doc.pages.empty())
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::string error;
+    const bool made_ok = bench::MakeBenchDocument(
+        source, target,
+        [&out](const uint8_t *data, size_t n) {
+            out.write(reinterpret_cast<const char *>(data), static_cast<std::streamsize>(n));
+        },
+        made, error);
+    if (!made_ok)
     {
-        std::cerr << "docbench: the source is not a sound PCL XL document with pages"
-                  << (doc.error ? ": " + doc.error->message() : std::string()) << "\n";
+        std::cerr << "docbench: " << error << "\n";
         return false;
     }
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    auto put = [&](const pclxl::Range &r) {
-        out.write(reinterpret_cast<const char *>(source.data() + r.begin), static_cast<std::streamsize>(r.size()));
-        made.size += r.size();
-    };
-    put(doc.job_header);
-    for (size_t i = 0; made.size + doc.job_trailer.size() < target; i = (i + 1) % doc.pages.size())
-    {
-        // The bytes between this page and the next (whitespace, session-level commands) go with it.
-        // Each page is made unlike every other (a pen width set and undone
-        // right after BeginPage, with the page's number), as the pages of a
-        // real document are: nothing may profit from pages met before.
-        const pclxl::Page &p = doc.pages[i];
-        const size_t next = i + 1 < doc.pages.size() ? doc.pages[i + 1].range.begin : p.range.end;
-        const uint16_t n = static_cast<uint16_t>(made.pages + 1);
-        const bool little = doc.endian == pclxl::Endian::Little;
-        const uint8_t lo = static_cast<uint8_t>(n & 0xFF), hi = static_cast<uint8_t>(n >> 8);
-        const uint8_t mark[] = {pclxl::op::PushGS,     pclxl::dt::UInt16,     little ? lo : hi,       little ? hi : lo,
-                                pclxl::tag::AttrUByte, pclxl::attr::PenWidth, pclxl::op::SetPenWidth, pclxl::op::PopGS};
-        put(pclxl::Range{p.range.begin, p.body.begin});
-        out.write(reinterpret_cast<const char *>(mark), sizeof mark);
-        made.size += sizeof mark;
-        put(pclxl::Range{p.body.begin, next});
-        made.pages++;
-        made.largestPage = std::max(made.largestPage, p.range.size() + sizeof mark);
-    }
-    put(doc.job_trailer);
     out.close();
     if (!out)
     {

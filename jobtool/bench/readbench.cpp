@@ -1,6 +1,5 @@
 // The reading passes in process, on a document made in memory by repeating
-// the pages of a real Ghostscript document (its job header once, its pages
-// over and over, its trailer once): MB/s of
+// the pages of a real Ghostscript document (benchdocument.h): MB/s of
 //
 //   stream    tokenize and check in one pass (DocumentStream, a handler that does nothing)
 //   commands  one pass of the command reader as relocation reads (CommandReader)
@@ -17,6 +16,7 @@
 //
 // --save writes the relocated document that explain reads, for timing the
 // program itself on it (`jobtool explain FILE`).
+#include "benchdocument.h"
 #include "pagemap.h"
 
 #include "pclxl/pclxl.h"
@@ -36,30 +36,19 @@
 namespace
 {
 
-// Header, the source's pages round and round until the size is reached, trailer.
 bool MakeDocument(const std::vector<uint8_t> &source, uint64_t target, std::vector<uint8_t> &made, size_t &pages)
 {
-    const pclxl::Document doc = pclxl::readDocument(pclxl::Bytes(source));
-    if (!doc.ok() || doc.pages.empty())
+    made.reserve(static_cast<size_t>(target) + source.size());
+    bench::BenchDocument doc;
+    std::string error;
+    if (!bench::MakeBenchDocument(
+            source, target, [&made](const uint8_t *data, size_t n) { made.insert(made.end(), data, data + n); }, doc,
+            error))
     {
-        std::cerr << "readbench: the source is not a sound PCL XL document with pages"
-                  << (doc.error ? ": " + doc.error->message() : std::string()) << "\n";
+        std::cerr << "readbench: " << error << "\n";
         return false;
     }
-    auto put = [&](const pclxl::Range &r) {
-        made.insert(made.end(), source.begin() + static_cast<long>(r.begin), source.begin() + static_cast<long>(r.end));
-    };
-    made.reserve(static_cast<size_t>(target) + source.size());
-    put(doc.job_header);
-    for (size_t i = 0; made.size() + doc.job_trailer.size() < target; i = (i + 1) % doc.pages.size())
-    {
-        // The bytes between this page and the next (whitespace, session-level commands) go with it.
-        const pclxl::Page &p = doc.pages[i];
-        const size_t next = i + 1 < doc.pages.size() ? doc.pages[i + 1].range.begin : p.range.end;
-        put(pclxl::Range{p.range.begin, next});
-        pages++;
-    }
-    put(doc.job_trailer);
+    pages = doc.pages;
     return true;
 }
 
