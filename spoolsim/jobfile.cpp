@@ -438,6 +438,26 @@ bool JobFileSteps::Open(const std::string &path, std::string &error)
     return true;
 }
 
+std::unique_ptr<StepSource> JobFileSteps::Twin() const
+{
+    std::unique_ptr<JobFileSteps> twin(new JobFileSteps);
+    twin->m_path = m_path;
+    twin->m_steps = m_steps;
+    twin->m_documentName = m_documentName;
+    twin->m_endDoc = m_endDoc;
+    twin->m_abort = m_abort;
+    twin->m_source = m_source;
+    errno = 0;
+    twin->m_file->in.open(std::filesystem::u8path(m_path), std::ios::binary);
+    twin->m_file->at = ~uint64_t(0);
+    if (!twin->m_file->in)
+    {
+        twin->m_openError = "cannot open " + m_path + " again" +
+                            (errno != 0 ? std::string(": ") + std::strerror(errno) : std::string());
+    }
+    return twin;
+}
+
 bool JobFileSteps::ReadAt(uint64_t at, BYTE *out, size_t cb) const
 {
     std::ifstream &in = m_file->in;
@@ -488,6 +508,10 @@ const Bytes *JobFileSteps::Data(size_t i, Bytes &buffer) const
 
 std::string JobFileSteps::Changed(size_t i) const
 {
+    if (!m_openError.empty())
+    {
+        return m_openError;
+    }
     const Entry &e = m_steps[i];
     return "the job file " + m_path + " changed after it was checked: the step's " + std::to_string(e.cb) +
            " bytes at offset " + std::to_string(e.at) + " are no longer there as they were";

@@ -133,6 +133,9 @@ class JobFileSteps : public StepSource
     {
         return m_source;
     }
+    // The file opened again, with the same steps (a file that cannot be
+    // opened again gives a source whose reads fail, saying why).
+    std::unique_ptr<StepSource> Twin() const override;
 
   private:
     struct Entry
@@ -152,6 +155,7 @@ class JobFileSteps : public StepSource
     bool m_abort = false;
     std::string m_source;
     bool m_refused = false;
+    std::string m_openError; // a twin whose file could not be opened again
     mutable std::string m_error;
 };
 

@@ -270,6 +270,13 @@ class StepSource
     virtual bool EndDoc() const = 0;
     virtual bool Abort() const = 0;
     virtual const std::string &Source() const = 0;
+    // The same steps with reads of their own, for another thread to read
+    // while this source is read; null when reads of this source share
+    // nothing (another thread may read it as it is).
+    virtual std::unique_ptr<StepSource> Twin() const
+    {
+        return nullptr;
+    }
 };
 
 // The steps of a job in memory (which must outlive it).

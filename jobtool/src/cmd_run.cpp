@@ -165,11 +165,29 @@ int RunCommand(const std::vector<std::string> &argv, std::ostream &out, std::ost
         out << "\n";
     }
 
+    // The input pages are digested beside the hook and the reading of what
+    // it prints; a fault found there is told with the first document's map.
     std::string refError;
-    Reference ref = ReferenceFromJob(job, &refError);
+    Reference ref = ReferenceFromJob(job, &refError, true);
+    bool refTold = false;
+    auto tellRefError = [&]() {
+        if (!refTold && refError.empty() && ref.later)
+        {
+            ref.later->Pages(&refError);
+        }
+        if (!refTold && !refError.empty())
+        {
+            out << "note: the pages cannot be matched with the input: " << refError << "\n";
+        }
+        refTold = true;
+    };
     if (!refError.empty())
     {
-        out << "note: the pages cannot be matched with the input: " << refError << "\n";
+        tellRefError();
+    }
+    if (ref.later)
+    {
+        ref.later->Start();
     }
 
     // Each document goes to its file as the printer receives it, so that no
@@ -276,6 +294,7 @@ int RunCommand(const std::vector<std::string> &argv, std::ostream &out, std::ost
             liveError = source.error();
         }
         PageMap &map = *liveMap;
+        tellRefError();
         if (!liveError.empty())
         {
             err << "jobtool: " << liveError << "\n";

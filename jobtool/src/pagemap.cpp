@@ -559,12 +559,17 @@ namespace
 class StepStream : public pclxl::ByteSource
 {
   public:
-    explicit StepStream(const spoolsim::StepSource &steps) : m_steps(steps)
+    explicit StepStream(const spoolsim::StepSource &steps) : m_steps(&steps)
     {
+    }
+    // Reads the same steps from another source (a twin for another thread).
+    void ReadFrom(const spoolsim::StepSource &steps)
+    {
+        m_steps = &steps;
     }
     void AddStep(size_t i)
     {
-        Add(i, false, m_steps.Size(i));
+        Add(i, false, m_steps->Size(i));
     }
     void AddBytes(const Bytes &b)
     {
@@ -593,9 +598,9 @@ class StepStream : public pclxl::ByteSource
             {
                 std::memcpy(out, m_own[it->index].data() + from, take);
             }
-            else if (!m_steps.ReadPart(it->index, from, out, take))
+            else if (!m_steps->ReadPart(it->index, from, out, take))
             {
-                m_error = m_steps.Error();
+                m_error = m_steps->Error();
                 return false;
             }
             out += take;
@@ -625,7 +630,7 @@ class StepStream : public pclxl::ByteSource
             m_size += cb;
         }
     }
-    const spoolsim::StepSource &m_steps;
+    const spoolsim::StepSource *m_steps;
     std::vector<Piece> m_pieces;
     std::vector<Bytes> m_own;
     uint64_t m_size = 0;
@@ -634,7 +639,135 @@ class StepStream : public pclxl::ByteSource
 
 } // namespace
 
-Reference ReferenceFromJob(const spoolsim::StepSource &job, std::string *error)
+// The digests of the input pages of a job's stream (printable: its steps
+// that reach the printer), with the hook's lead-ins taken away.
+std::vector<std::vector<PageDigest>> DigestInputPages(pclxl::ByteSource &printable, const std::vector<Bytes> &leadIns,
+                                                      std::string *error)
+{
+    Reference ref;
+    ref.leadIns = leadIns;
+    class Pages : public pclxl::DocumentHandler
+    {
+      public:
+        explicit Pages(const Reference &r) : ref(r)
+        {
+        }
+        // As the explain pass keeps a page's commands: slots used again,
+        // and only the attributes Normalise reads.
+        void onCommand(const pclxl::Command &c, const uint8_t *) override
+        {
+            if (c.op == op::BeginPage)
+            {
+                count = 0;
+                begin = c.begin;
+            }
+            if (count == commands.size())
+            {
+                commands.emplace_back();
+            }
+            RebaseInto(commands[count], c, begin, count == 0 || NormaliseReadsAttributes(c.op));
+            count++;
+        }
+        void onPage(const pclxl::Page &p, const uint8_t *bytes) override
+        {
+            const Bytes n =
+                Normalise(pclxl::Bytes(bytes, p.range.size()), 0, ref, CommandList{commands.data(), count}).bytes;
+            pages.push_back({DigestPage(n.data(), n.size())});
+            count = 0;
+        }
+        const Reference &ref;
+        std::vector<pclxl::Command> commands; // since the last BeginPage: the first `count`
+        size_t count = 0;
+        size_t begin = 0;
+        std::vector<std::vector<PageDigest>> pages;
+    } pages(ref);
+    pclxl::DocumentStream stream(printable);
+    stream.keepPages(true);
+    const pclxl::DocumentSummary summary = stream.run(pages);
+    if (!printable.error().empty())
+    {
+        *error = "the job's steps cannot be read: " + printable.error();
+        return {};
+    }
+    if (!summary.ok())
+    {
+        *error = "the job's stream is not sound PCL XL: " + summary.error->message();
+        return {};
+    }
+    return std::move(pages.pages);
+}
+
+LaterPages::LaterPages(Maker make) : make_(std::move(make))
+{
+}
+
+LaterPages::~LaterPages()
+{
+    if (thread_)
+    {
+        thread_->Join();
+    }
+}
+
+void LaterPages::Make()
+{
+    int idle = 0;
+    if (!state_.compare_exchange_strong(idle, 1))
+    {
+        return; // begun elsewhere
+    }
+    try
+    {
+        pages_ = make_(&error_);
+    }
+    catch (...)
+    {
+        failure_ = std::current_exception();
+    }
+    state_.store(2);
+}
+
+void LaterPages::Start()
+{
+    if (!thread_ && state_.load() == 0)
+    {
+        try
+        {
+            thread_ = std::make_unique<spoolsim::Thread>([this] { Make(); });
+        }
+        catch (const std::exception &)
+        {
+            // No thread to be had: the first to ask makes them.
+        }
+    }
+}
+
+const std::vector<std::vector<PageDigest>> &LaterPages::Pages(std::string *error)
+{
+    Make();
+    while (state_.load() != 2)
+    {
+        Sleep(1); // no condition variables in the Windows build's threads
+    }
+    if (failure_)
+    {
+        std::rethrow_exception(failure_);
+    }
+    *error = error_;
+    return pages_;
+}
+
+const std::vector<std::vector<PageDigest>> &Reference::Pages(std::string *error) const
+{
+    if (later)
+    {
+        return later->Pages(error);
+    }
+    error->clear();
+    return pages;
+}
+
+Reference ReferenceFromJob(const spoolsim::StepSource &job, std::string *error, bool pagesLater)
 {
     Reference ref;
     size_t first = 0;
@@ -865,56 +998,22 @@ Reference ReferenceFromJob(const spoolsim::StepSource &job, std::string *error)
         ref.bodies = std::move(bodies);
         return ref;
     }
-    // One page at a time: the stream is as large as the document.
-    class Pages : public pclxl::DocumentHandler
+    // One page at a time: the stream is as large as the document. The
+    // digests need only the lead-ins of the reference.
+    if (!pagesLater)
     {
-      public:
-        explicit Pages(const Reference &r) : ref(r)
-        {
-        }
-        // As the explain pass keeps a page's commands: slots used again,
-        // and only the attributes Normalise reads.
-        void onCommand(const pclxl::Command &c, const uint8_t *) override
-        {
-            if (c.op == op::BeginPage)
-            {
-                count = 0;
-                begin = c.begin;
-            }
-            if (count == commands.size())
-            {
-                commands.emplace_back();
-            }
-            RebaseInto(commands[count], c, begin, count == 0 || NormaliseReadsAttributes(c.op));
-            count++;
-        }
-        void onPage(const pclxl::Page &p, const uint8_t *bytes) override
-        {
-            const Bytes n =
-                Normalise(pclxl::Bytes(bytes, p.range.size()), 0, ref, CommandList{commands.data(), count}).bytes;
-            pages.push_back({DigestPage(n.data(), n.size())});
-            count = 0;
-        }
-        const Reference &ref;
-        std::vector<pclxl::Command> commands; // since the last BeginPage: the first `count`
-        size_t count = 0;
-        size_t begin = 0;
-        std::vector<std::vector<PageDigest>> pages;
-    } pages(ref);
-    pclxl::DocumentStream stream(printable);
-    stream.keepPages(true);
-    const pclxl::DocumentSummary summary = stream.run(pages);
-    if (!printable.error().empty())
-    {
-        *error = "the job's steps cannot be read: " + printable.error();
+        ref.pages = DigestInputPages(printable, ref.leadIns, error);
         return ref;
     }
-    if (!summary.ok())
+    // Another thread reads the steps meanwhile: this reading gets reads of its own.
+    std::shared_ptr<const spoolsim::StepSource> twin = job.Twin();
+    auto stream = std::make_shared<StepStream>(std::move(printable));
+    if (twin)
     {
-        *error = "the job's stream is not sound PCL XL: " + summary.error->message();
-        return ref;
+        stream->ReadFrom(*twin);
     }
-    ref.pages = std::move(pages.pages);
+    ref.later = std::make_shared<LaterPages>(
+        [stream, twin, leadIns = ref.leadIns](std::string *why) { return DigestInputPages(*stream, leadIns, why); });
     return ref;
 }
 
@@ -1063,12 +1162,9 @@ class MapBuilder : public pclxl::DocumentHandler
     MapBuilder(const Reference &ref, const ExplainHooks &hooks, pclxl::PrintabilityChecker &printer)
         : ref_(ref), hooks_(hooks), printer_(printer), bodies_(ref.bodies)
     {
-        for (size_t k = 0; k < ref.pages.size(); k++)
+        if (!ref.later)
         {
-            for (const PageDigest &form : ref.pages[k])
-            {
-                framed_[form.first].push_back({static_cast<int>(k + 1), form});
-            }
+            Frame(ref.pages);
         }
     }
 
@@ -1189,6 +1285,11 @@ class MapBuilder : public pclxl::DocumentHandler
         }
         StartPage(page);
         Entry e = entries_[pageEntries_[earlier - 1]];
+        if (ref_.later)
+        {
+            const Unmatched same = unmatched_[earlier - 1];
+            unmatched_.push_back(same);
+        }
         const size_t delta = page.range.begin - e.offset;
         e.offset = page.range.begin;
         for (Fragment &f : e.fragments)
@@ -1212,6 +1313,16 @@ class MapBuilder : public pclxl::DocumentHandler
         pageCount_ = 0;
         e.fragments = n.fragments;
         e.detail = n.detail;
+        if (ref_.later)
+        {
+            // The input pages are still being digested: matched at the end.
+            const bool instruction = std::find(ref_.instructionPages.begin(), ref_.instructionPages.end(), n.bytes) !=
+                                     ref_.instructionPages.end();
+            unmatched_.push_back({DigestPage(n.bytes.data(), n.bytes.size()), instruction});
+            pageEntries_.push_back(entries_.size());
+            entries_.push_back(std::move(e));
+            return;
+        }
         const int input = Match(n.bytes);
         if (input > 0)
         {
@@ -1286,6 +1397,18 @@ class MapBuilder : public pclxl::DocumentHandler
     PageMap Finish(const pclxl::DocumentSummary &s)
     {
         FlushOpenPage();
+        if (ref_.later)
+        {
+            // A reference that failed has no pages: nothing matches, as when it is made first.
+            std::string ignored;
+            Frame(ref_.later->Pages(&ignored));
+            for (size_t k = 0; k < unmatched_.size(); k++)
+            {
+                Entry &e = entries_[pageEntries_[k]];
+                e.inputPage = MatchDigest(unmatched_[k].digest);
+                e.kind = e.inputPage == 0 && unmatched_[k].instruction ? EntryKind::InstructionPage : EntryKind::Page;
+            }
+        }
         PageMap map;
         map.size = s.size;
         std::optional<pclxl::Error> fault = s.error;
@@ -1354,10 +1477,25 @@ class MapBuilder : public pclxl::DocumentHandler
   private:
     static constexpr size_t kNone = static_cast<size_t>(-1);
 
+    void Frame(const std::vector<std::vector<PageDigest>> &pages)
+    {
+        for (size_t k = 0; k < pages.size(); k++)
+        {
+            for (const PageDigest &form : pages[k])
+            {
+                framed_[form.first].push_back({static_cast<int>(k + 1), form});
+            }
+        }
+    }
+
     // The first input page (of those that print this way) with these bytes.
     int Match(const Bytes &page) const
     {
-        const PageDigest digest = DigestPage(page.data(), page.size());
+        return MatchDigest(DigestPage(page.data(), page.size()));
+    }
+
+    int MatchDigest(const PageDigest &digest) const
+    {
         auto found = framed_.find(digest.first);
         if (found == framed_.end())
         {
@@ -1417,6 +1555,14 @@ class MapBuilder : public pclxl::DocumentHandler
     std::vector<size_t> exits_;
     std::vector<Entry> entries_;
     std::vector<size_t> pageEntries_; // entries_ index of each page
+    // With the input pages digested later: each page's digest, and whether
+    // it is the instruction page, for matching at the end.
+    struct Unmatched
+    {
+        PageDigest digest;
+        bool instruction = false;
+    };
+    std::vector<Unmatched> unmatched_;
     std::vector<Fragment> embeddings_;
     std::optional<pclxl::Error> duplicate_, streamDuplicate_;
     std::string stream_;

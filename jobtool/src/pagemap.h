@@ -13,7 +13,10 @@
 #include "pclxl/bytesource.h"
 #include "pclxl/structure.h"
 
+#include <atomic>
+#include <exception>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -35,6 +38,35 @@ struct BodyKey
 };
 constexpr size_t kBodyHead = 32;
 BodyKey KeyOfBody(const uint8_t *body, size_t size);
+
+// The digests of a job's input pages, made apart from the rest of its
+// reference: they take a pass over the whole input document, which can go
+// beside the hook and the reading of what it prints. Made once, by the
+// thread Start() begins or else by the first to ask; every asker waits.
+class LaterPages
+{
+  public:
+    using Maker = std::function<std::vector<std::vector<PageDigest>>(std::string *error)>;
+    explicit LaterPages(Maker make);
+    ~LaterPages(); // waits for the thread
+    LaterPages(const LaterPages &) = delete;
+    LaterPages &operator=(const LaterPages &) = delete;
+
+    void Start();
+    // The digests (none when they could not be made: *error says why). What
+    // the making threw (memory running out) is thrown to every asker.
+    const std::vector<std::vector<PageDigest>> &Pages(std::string *error);
+
+  private:
+    void Make();
+
+    Maker make_;
+    std::atomic<int> state_{0}; // 0 not begun, 1 being made, 2 made
+    std::vector<std::vector<PageDigest>> pages_;
+    std::string error_;
+    std::exception_ptr failure_;
+    std::unique_ptr<spoolsim::Thread> thread_;
+};
 
 // What the output is compared with: the input pages as the rendering driver
 // sent them, and the driver's fragments.
@@ -58,13 +90,21 @@ struct Reference
     std::vector<Bytes> rotations;
     Bytes scale;
     Bytes clipMode;
+    // When set, `pages` is empty and these make them: the page map matches
+    // its pages when it ends.
+    std::shared_ptr<LaterPages> later;
+
+    // The input pages' digests, waiting for them where they are made later.
+    const std::vector<std::vector<PageDigest>> &Pages(std::string *error) const;
 };
 
 // The reference of a job file's job; empty pages and an error when the job
 // does not hold the stream of a PCL XL document.
 // The job's steps are read from their source as they are needed; of a
 // booklet, one page body at a time is held.
-Reference ReferenceFromJob(const spoolsim::StepSource &job, std::string *error);
+// With pagesLater, a document's page digests are left to ref.later (Start
+// it to make them beside other work); job must then outlive ref.later.
+Reference ReferenceFromJob(const spoolsim::StepSource &job, std::string *error, bool pagesLater = false);
 inline Reference ReferenceFromJob(const spoolsim::Job &job, std::string *error)
 {
     return ReferenceFromJob(spoolsim::JobSteps(job), error);

@@ -187,3 +187,87 @@ TEST(LiveExplain, EachDocumentOfARunWithAPromptBetweenGetsItsOwnMap)
     EXPECT_EQ(printed[0].front(), "6");
     EXPECT_EQ(printed[1].front(), "1");
 }
+
+// run digests the input pages on a thread of their own while it reads what
+// the printer receives, and matches the pages at the end: the maps must be
+// those of a reference made first, started or made by the first to ask.
+TEST(LiveExplain, InputPagesDigestedBesideTheReadingMapAsWhenDigestedFirst)
+{
+    jobtool::JobOptions collated, reversed, deferred, instruction;
+    collated.copies = 3;
+    collated.collate = true;
+    reversed.reverse = true;
+    deferred.deferText = true;
+    instruction.manualDuplex = instruction.descending = instruction.instructionPage = true;
+    for (const jobtool::JobOptions &o : {collated, reversed, deferred, instruction})
+    {
+        Outcome outcome = MakeAndRun("sample.pxl", o);
+        ASSERT_TRUE(outcome.made.job) << outcome.Report();
+        const spoolsim::JobSteps steps(*outcome.made.job);
+        std::vector<std::string> sequences;
+        for (bool started : {true, false})
+        {
+            std::string error;
+            const jobtool::Reference later = jobtool::ReferenceFromJob(steps, &error, true);
+            ASSERT_EQ(error, "");
+            ASSERT_TRUE(later.later) << "a document's pages are left to be digested";
+            EXPECT_TRUE(later.pages.empty());
+            if (started)
+            {
+                later.later->Start();
+            }
+            for (const spoolsim::Document &d : outcome.replay.run.documents)
+            {
+                const jobtool::PageMap first = jobtool::Explain(d.data, outcome.reference);
+                const jobtool::PageMap beside = jobtool::Explain(d.data, later);
+                EXPECT_EQ(jobtool::FormatPageMap(first, "x"), jobtool::FormatPageMap(beside, "x"));
+                const std::vector<std::string> seq = beside.Sequence();
+                sequences.insert(sequences.end(), seq.begin(), seq.end());
+            }
+        }
+        // Every page matched an input page or is the instruction page.
+        EXPECT_EQ(std::count(sequences.begin(), sequences.end(), "?"), 0);
+        if (o.instructionPage)
+        {
+            EXPECT_EQ(std::count(sequences.begin(), sequences.end(), "I"), 2) << "once per reading";
+        }
+    }
+}
+
+// The input pages are digested from the job file while the hook's replay
+// reads the same file: a document of some megabytes keeps both reading at
+// once, and neither may see the other's reads.
+TEST(LiveExplain, TheJobFileIsReadForTheReferenceAndTheHookAtOnce)
+{
+    TempDir dir;
+    pclxl::Writer w;
+    w.streamHeader("shapes").beginSession(600).openDataSource();
+    for (int page = 0; page < 300; page++)
+    {
+        w.beginPage().setColorSpaceGray().setBrushGray(0).setCursor(static_cast<int16_t>(page), 0);
+        for (int r = 0; r < 1500; r++)
+        {
+            const uint16_t x = static_cast<uint16_t>(100 + r % 40 * 100), y = static_cast<uint16_t>(100 + r / 40 * 100);
+            w.newPath().rectangle(x, y, static_cast<uint16_t>(x + 50), static_cast<uint16_t>(y + 50));
+        }
+        w.endPage(1);
+    }
+    w.closeDataSource().endSession();
+    const Bytes doc = w.take();
+    ASSERT_GT(doc.size(), 5u << 20);
+    const std::string input = dir.Path("shapes.pxl");
+    std::ofstream(input, std::ios::binary)
+        .write(reinterpret_cast<const char *>(doc.data()), static_cast<std::streamsize>(doc.size()));
+    const std::string job = dir.Path("shapes.kdjob");
+    ASSERT_EQ(Tool({"make", input, "-o", job, "--reverse"}).code, 0);
+    const ToolRun run = Tool({"run", job, "--out", dir.Path("out")});
+    ASSERT_EQ(run.code, 0) << run.out << run.err;
+    const std::string printed = (std::filesystem::path(dir.Path("out")) / "shapes-1.pxl").string();
+    const ToolRun explained = Tool({"explain", printed, "--job", job});
+    ASSERT_EQ(explained.code, 0) << explained.err;
+    EXPECT_NE(run.out.find(explained.out), std::string::npos) << "run's page map differs from explain's";
+    const std::vector<std::string> pages = PrintedLines(run.out).at(0);
+    ASSERT_EQ(pages.size(), 300u);
+    EXPECT_EQ(pages.front(), "300");
+    EXPECT_EQ(pages.back(), "1");
+}
