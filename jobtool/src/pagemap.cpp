@@ -285,6 +285,75 @@ void RebaseInto(pclxl::Command &r, const pclxl::Command &c, size_t pageBegin, bo
     }
 }
 
+// The commands Normalise looks at; it passes over the others.
+bool NormaliseLooksAt(uint8_t o)
+{
+    switch (o)
+    {
+    case op::BeginPage:
+    case op::EndPage:
+    case op::PushGS:
+    case op::PopGS:
+    case op::SetClipToPage:
+    case op::SetROP:
+    case op::Text:
+    case op::TextPath:
+    case op::ExecStream:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// A page's commands as Normalise reads them, kept as they pass with
+// offsets in the page: its first command, those Normalise looks at (with
+// only the attributes it reads), and each run of other commands as one
+// with no operator, so that commands next to each other stay so. The slots
+// are used again page after page.
+class PageCommands
+{
+  public:
+    void Begin(size_t pageBegin)
+    {
+        count_ = 0;
+        begin_ = pageBegin;
+    }
+    void Add(const pclxl::Command &c)
+    {
+        const bool first = count_ == 0;
+        const bool looked = first || NormaliseLooksAt(c.op);
+        if (!looked && count_ > 0 && commands_[count_ - 1].op == kOther)
+        {
+            commands_[count_ - 1].end = c.end - begin_;
+            return;
+        }
+        if (count_ == commands_.size())
+        {
+            commands_.emplace_back();
+        }
+        pclxl::Command &r = commands_[count_++];
+        RebaseInto(r, c, begin_, first || NormaliseReadsAttributes(c.op));
+        if (!looked)
+        {
+            r.op = kOther;
+        }
+    }
+    CommandList List() const
+    {
+        return CommandList{commands_.data(), count_};
+    }
+    void Clear()
+    {
+        count_ = 0;
+    }
+
+  private:
+    static constexpr uint8_t kOther = 0; // no operator has this byte
+    std::vector<pclxl::Command> commands_;
+    size_t count_ = 0;
+    size_t begin_ = 0;
+};
+
 // Which half of a sheet a body at pos lies in, from the origin before it;
 // -1 when the layout fragments are not there.
 int HalfOf(const Bytes &sheet, size_t pos, const Reference &ref)
@@ -652,33 +721,23 @@ std::vector<std::vector<PageDigest>> DigestInputPages(pclxl::ByteSource &printab
         explicit Pages(const Reference &r) : ref(r)
         {
         }
-        // As the explain pass keeps a page's commands: slots used again,
-        // and only the attributes Normalise reads.
+        // As the explain pass keeps a page's commands.
         void onCommand(const pclxl::Command &c, const uint8_t *) override
         {
             if (c.op == op::BeginPage)
             {
-                count = 0;
-                begin = c.begin;
+                commands.Begin(c.begin);
             }
-            if (count == commands.size())
-            {
-                commands.emplace_back();
-            }
-            RebaseInto(commands[count], c, begin, count == 0 || NormaliseReadsAttributes(c.op));
-            count++;
+            commands.Add(c);
         }
         void onPage(const pclxl::Page &p, const uint8_t *bytes) override
         {
-            const Bytes n =
-                Normalise(pclxl::Bytes(bytes, p.range.size()), 0, ref, CommandList{commands.data(), count}).bytes;
+            const Bytes n = Normalise(pclxl::Bytes(bytes, p.range.size()), 0, ref, commands.List()).bytes;
             pages.push_back({DigestPage(n.data(), n.size())});
-            count = 0;
+            commands.Clear();
         }
         const Reference &ref;
-        std::vector<pclxl::Command> commands; // since the last BeginPage: the first `count`
-        size_t count = 0;
-        size_t begin = 0;
+        PageCommands commands; // since the last BeginPage
         std::vector<std::vector<PageDigest>> pages;
     } pages(ref);
     pclxl::DocumentStream stream(printable);
@@ -1217,19 +1276,12 @@ class MapBuilder : public pclxl::DocumentHandler
         {
             FlushOpenPage();
             pageOpen_ = true;
-            pageBegin_ = c.begin;
             pageClean_ = true;
+            pageCommands_.Begin(c.begin);
         }
         if (pageOpen_)
         {
-            // The list of the last page is overwritten: its commands' room is used again.
-            if (pageCount_ == pageCommands_.size())
-            {
-                pageCommands_.emplace_back();
-            }
-            // Normalise reads the attributes of a few commands only: the others' are not copied.
-            const bool attributes = pageCount_ == 0 || NormaliseReadsAttributes(c.op);
-            RebaseInto(pageCommands_[pageCount_++], c, pageBegin_, attributes);
+            pageCommands_.Add(c);
             openOps_.push_back(static_cast<char>(c.op));
             if (c.op == op::BeginStream)
             {
@@ -1308,9 +1360,8 @@ class MapBuilder : public pclxl::DocumentHandler
         Entry e;
         e.offset = page.range.begin;
         e.size = page.range.size();
-        Normalised n = Normalise(pclxl::Bytes(bytes, page.range.size()), page.range.begin, ref_,
-                                 CommandList{pageCommands_.data(), pageCount_});
-        pageCount_ = 0;
+        Normalised n = Normalise(pclxl::Bytes(bytes, page.range.size()), page.range.begin, ref_, pageCommands_.List());
+        pageCommands_.Clear();
         e.fragments = n.fragments;
         e.detail = n.detail;
         if (ref_.later)
@@ -1524,7 +1575,7 @@ class MapBuilder : public pclxl::DocumentHandler
         }
         openOps_.clear();
         openStreams_.clear();
-        pageCount_ = 0;
+        pageCommands_.Clear();
         pageOpen_ = false;
     }
 
@@ -1569,10 +1620,8 @@ class MapBuilder : public pclxl::DocumentHandler
     Summary stretch_; // since the last page (or the start)
     std::string headerDetail_;
     bool pageOpen_ = false;
-    bool pageClean_ = false; // the open page leaves nothing behind that the map keeps
-    size_t pageBegin_ = 0;
-    std::vector<pclxl::Command> pageCommands_; // of the open page (the first pageCount_), offsets in the page
-    size_t pageCount_ = 0;
+    bool pageClean_ = false;    // the open page leaves nothing behind that the map keeps
+    PageCommands pageCommands_; // of the open page
     std::string openOps_;
     std::vector<std::string> openStreams_;
     size_t pages_ = 0;

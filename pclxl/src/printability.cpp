@@ -84,21 +84,44 @@ const ShapeRule kShapes[] = {
     {attr::StreamName, Shape::Array},   {attr::RGBColor, Shape::Array},     {attr::PrimaryArray, Shape::Array},
 };
 
-// The shape kShapes asks of an attribute (ids of one byte), or none.
-const std::optional<Shape> *shapeRules()
+// What is asked of an attribute's value: the shape kShapes gives it, and
+// whether it is enumerated or text. Every attribute of every command is
+// looked up.
+struct AttributeRule
 {
-    static const std::vector<std::optional<Shape>> table = [] {
-        std::vector<std::optional<Shape>> t(256);
+    std::optional<Shape> shape;
+    bool enumerated = false;
+    bool text = false;
+};
+
+// The rule of an attribute id (its own table for ids of one byte).
+AttributeRule attributeRule(uint16_t id)
+{
+    static const std::vector<AttributeRule> table = [] {
+        std::vector<AttributeRule> t(257);
         for (const ShapeRule &r : kShapes)
         {
-            if (r.id < t.size() && !t[r.id])
+            if (r.id < 256 && !t[r.id].shape)
             {
-                t[r.id] = r.shape;
+                t[r.id].shape = r.shape;
             }
+        }
+        for (uint16_t id = 0; id < 256; id++)
+        {
+            t[id].enumerated = isEnumeratedAttribute(id);
+            t[id].text = isTextAttribute(id);
         }
         return t;
     }();
-    return table.data();
+    if (id < 256)
+    {
+        return table[id];
+    }
+    // Two-byte ids have no shape rule; they are looked up as they come.
+    AttributeRule wide;
+    wide.enumerated = isEnumeratedAttribute(id);
+    wide.text = isTextAttribute(id);
+    return wide;
 }
 
 const char *shapeWords(Shape s)
@@ -292,9 +315,9 @@ struct PrintabilityChecker::State
     // The attributes' shapes, and those an operator cannot do without.
     bool checkAttributes(const View &c)
     {
-        const std::optional<Shape> *shapes = shapeRules();
         for (const Attribute &a : *c.attributes)
         {
+            const AttributeRule rules = attributeRule(a.id);
             // Only real32 elements can be other than finite numbers.
             const double *v = a.value.isReal() ? a.value.numbers.begin() : nullptr;
             for (size_t k = 0; v != nullptr && k < a.value.numbers.size(); k++)
@@ -306,7 +329,7 @@ struct PrintabilityChecker::State
                     return false;
                 }
             }
-            const std::optional<Shape> rule = a.id < 256 ? shapes[a.id] : std::nullopt;
+            const std::optional<Shape> &rule = rules.shape;
             const bool mediaName = a.id == attr::MediaSize && a.value.shape == Shape::Array;
             if (rule && a.value.shape != *rule && !mediaName)
             {
@@ -314,13 +337,13 @@ struct PrintabilityChecker::State
                                    "; a printer takes " + shapeWords(*rule) + " there");
                 return false;
             }
-            if (isEnumeratedAttribute(a.id) && a.value.shape == Shape::Scalar && a.value.element != ElementType::UByte)
+            if (rules.enumerated && a.value.shape == Shape::Scalar && a.value.element != ElementType::UByte)
             {
                 fail(a.offset, c.name() + "'s " + describeAttributeId(a.id) + " is a " + a.value.typeName() +
                                    "; a printer takes its values as a ubyte");
                 return false;
             }
-            if (isTextAttribute(a.id) && a.value.shape == Shape::Array && a.value.element != ElementType::UByte &&
+            if (rules.text && a.value.shape == Shape::Array && a.value.element != ElementType::UByte &&
                 a.value.element != ElementType::UInt16)
             {
                 fail(a.offset, c.name() + "'s " + describeAttributeId(a.id) + " is a " + a.value.typeName() +
