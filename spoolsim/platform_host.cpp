@@ -14,7 +14,9 @@
 #include <system_error>
 #include <thread>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace spoolsim
@@ -168,6 +170,12 @@ Thread::Thread(std::function<void()> body) : m_impl(new Impl)
 Thread::~Thread()
 {
     Join();
+}
+
+void Thread::GiveWay()
+{
+    // A Linux thread's nice value is its own (a failure leaves it as it is).
+    (void)setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), 10);
 }
 
 void Thread::Join()

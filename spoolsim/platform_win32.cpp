@@ -332,6 +332,11 @@ static DWORD WINAPI ThreadStart(LPVOID pv)
     return 0;
 }
 
+void Thread::GiveWay()
+{
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL);
+}
+
 Thread::Thread(std::function<void()> body) : m_impl(new Impl)
 {
     m_impl->body = std::move(body);

@@ -450,6 +450,9 @@ class Thread
     Thread(const Thread &) = delete;
     Thread &operator=(const Thread &) = delete;
     void Join();
+    // The calling thread gives way to the others on a busy machine: for
+    // work whose result is wanted only later.
+    static void GiveWay();
     struct Impl;
 
   private:

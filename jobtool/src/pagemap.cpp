@@ -792,7 +792,11 @@ void LaterPages::Start()
     {
         try
         {
-            thread_ = std::make_unique<spoolsim::Thread>([this] { Make(); });
+            // Wanted only when a map ends: the hook and the reading come first.
+            thread_ = std::make_unique<spoolsim::Thread>([this] {
+                spoolsim::Thread::GiveWay();
+                Make();
+            });
         }
         catch (const std::exception &)
         {
