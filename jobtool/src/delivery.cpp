@@ -7,29 +7,8 @@
 #include <cstring>
 #include <filesystem>
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
 namespace jobtool
 {
-
-namespace
-{
-
-// Flushes what the system holds of the file to the disk.
-bool SyncToDisk(std::FILE *f)
-{
-#ifdef _WIN32
-    return _commit(_fileno(f)) == 0;
-#else
-    return ::fsync(::fileno(f)) == 0;
-#endif
-}
-
-} // namespace
 
 bool WriteDurably(const std::string &path, const std::vector<uint8_t> &data, std::string &error)
 {

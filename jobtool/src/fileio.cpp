@@ -10,6 +10,12 @@
 #include <system_error>
 
 #ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+#ifdef _WIN32
 #include <windows.h>
 #endif
 
@@ -263,6 +269,29 @@ bool SameFile(const std::string &a, const std::string &b)
 std::string Stem(const std::string &path)
 {
     return Utf8Path(FsPath(path).stem());
+}
+
+bool SyncToDisk(std::FILE *f)
+{
+#ifdef _WIN32
+    return _commit(_fileno(f)) == 0;
+#else
+    return ::fsync(::fileno(f)) == 0;
+#endif
+}
+
+bool SyncFileToDisk(const std::string &path)
+{
+    std::FILE *f = OpenFile(path, "ab");
+    if (f == nullptr)
+    {
+        return false;
+    }
+    const bool ok = SyncToDisk(f);
+    const int why = errno;
+    std::fclose(f);
+    errno = why;
+    return ok;
 }
 
 } // namespace jobtool

@@ -57,4 +57,10 @@ std::string SystemReason(int error);
 // The file name without folder and extension.
 std::string Stem(const std::string &path);
 
+// Flushes what the system holds of the open file to the disk.
+bool SyncToDisk(std::FILE *f);
+// The same for the file at path; false (errno says why) when it cannot be
+// opened or flushed.
+bool SyncFileToDisk(const std::string &path);
+
 } // namespace jobtool

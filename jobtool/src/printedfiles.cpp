@@ -109,11 +109,18 @@ bool PrintedFiles::Complete(int number, bool keep, Printed &p, const std::functi
         error_ = f.sink->error();
     }
     f.sink.reset();
+    const bool followed = f.live != nullptr;
     if (f.live)
     {
         f.live->Published(f.size);
         f.live->Ended();
         f.live = nullptr;
+    }
+    if (keep && closed && followed)
+    {
+        // Made durable while its reader finishes: delivery's own sync then
+        // has little left to write (and finds a fault again).
+        (void)SyncFileToDisk(f.path);
     }
     if (settle)
     {
