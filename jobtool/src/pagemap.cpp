@@ -102,6 +102,27 @@ struct Normalised
     Bytes bytes;
     std::vector<Fragment> fragments;
     std::string detail;
+    std::vector<Span> cuts; // taken out of the page's bytes, in order
+
+    // Where offset `at` of the page is in bytes; false inside a cut.
+    bool Place(size_t at, size_t &placed) const
+    {
+        size_t removed = 0;
+        for (const Span &c : cuts)
+        {
+            if (at < c.begin)
+            {
+                break;
+            }
+            if (at < c.end)
+            {
+                return false;
+            }
+            removed += c.end - c.begin;
+        }
+        placed = at - removed;
+        return true;
+    }
 };
 
 // A page (or booklet sheet) with what the hook adds taken out: lead-ins in
@@ -216,6 +237,7 @@ Normalised Normalise(pclxl::Bytes data, size_t base, const Reference &ref, Comma
         if (s.begin >= at)
         {
             Append(n.bytes, Slice(data, at, s.begin));
+            n.cuts.push_back(s);
             at = s.end;
         }
     }
@@ -313,13 +335,24 @@ bool NormaliseLooksAt(uint8_t o)
 class PageCommands
 {
   public:
+    // With `edges`, the page's command boundaries are kept too.
+    explicit PageCommands(bool edges = false) : edges_(edges)
+    {
+    }
     void Begin(size_t pageBegin)
     {
         count_ = 0;
         begin_ = pageBegin;
+        starts_.clear();
     }
     void Add(const pclxl::Command &c)
     {
+        if (edges_)
+        {
+            // Where a command begins, and where one ends (whitespace may follow it).
+            starts_.push_back(c.begin - begin_);
+            starts_.push_back(c.end - begin_);
+        }
         const bool first = count_ == 0;
         const bool looked = first || NormaliseLooksAt(c.op);
         if (!looked && count_ > 0 && commands_[count_ - 1].op == kOther)
@@ -345,10 +378,18 @@ class PageCommands
     void Clear()
     {
         count_ = 0;
+        starts_.clear();
+    }
+    // The boundaries between the page's commands, offsets in the page (ascending; with edges).
+    const std::vector<size_t> &Starts() const
+    {
+        return starts_;
     }
 
   private:
     static constexpr uint8_t kOther = 0; // no operator has this byte
+    bool edges_;
+    std::vector<size_t> starts_;
     std::vector<pclxl::Command> commands_;
     size_t count_ = 0;
     size_t begin_ = 0;
@@ -407,22 +448,23 @@ class BodyIndex
         }
     }
 
-    // Per input page, the places in the sheet (ascending) where its body may begin.
-    std::unordered_map<int, std::vector<size_t>> Candidates(const Bytes &sheet) const
+    // Per input page, the places in the sheet (ascending) where its body may
+    // begin: among `starts` (ascending) when given, else at every byte.
+    std::unordered_map<int, std::vector<size_t>> Candidates(const Bytes &sheet,
+                                                            const std::vector<size_t> *starts = nullptr) const
     {
         std::unordered_map<int, std::vector<size_t>> out;
         if (anchors_.empty() || sheet.size() < kAnchor)
         {
             return out;
         }
-        for (size_t pos = 0; pos + kAnchor <= sheet.size(); pos++)
-        {
-            // Every byte of the sheet passes here: the bitmap of the bodies'
-            // first eight bytes rules out nearly all before a hash is made.
+        auto at = [&](size_t pos) {
+            // The bitmap of the bodies' first eight bytes rules out nearly
+            // all places before a hash is made.
             const size_t b = Bucket(sheet.data() + pos);
             if ((seen_[b / 64] & (uint64_t{1} << (b % 64))) == 0)
             {
-                continue;
+                return;
             }
             auto found = anchors_.find(Hash(sheet.data() + pos));
             if (found != anchors_.end())
@@ -432,6 +474,21 @@ class BodyIndex
                     out[page].push_back(pos);
                 }
             }
+        };
+        if (starts != nullptr)
+        {
+            for (size_t pos : *starts)
+            {
+                if (pos + kAnchor <= sheet.size())
+                {
+                    at(pos);
+                }
+            }
+            return out;
+        }
+        for (size_t pos = 0; pos + kAnchor <= sheet.size(); pos++)
+        {
+            at(pos);
         }
         return out;
     }
@@ -463,7 +520,9 @@ class BodyIndex
 };
 
 // The input pages whose bodies a booklet sheet carries, by half.
-bool FindHalves(const Bytes &sheet, const Reference &ref, const BodyIndex &index, Entry &entry)
+// starts: where in the sheet a body can begin (ascending), or null for anywhere.
+bool FindHalves(const Bytes &sheet, const Reference &ref, const BodyIndex &index, Entry &entry,
+                const std::vector<size_t> *starts = nullptr)
 {
     struct Hit
     {
@@ -482,7 +541,7 @@ bool FindHalves(const Bytes &sheet, const Reference &ref, const BodyIndex &index
     std::stable_sort(order.begin(), order.end(),
                      [&ref](int a, int b) { return ref.bodies[a - 1].size > ref.bodies[b - 1].size; });
     std::vector<Hit> hits;
-    const std::unordered_map<int, std::vector<size_t>> candidates = index.Candidates(sheet);
+    const std::unordered_map<int, std::vector<size_t>> candidates = index.Candidates(sheet, starts);
     for (int page : order)
     {
         const BodyKey &key = ref.bodies[page - 1];
@@ -1223,7 +1282,7 @@ class MapBuilder : public pclxl::DocumentHandler
   public:
     // printer: the printability check, fed every command (and told of pages taken as repeats).
     MapBuilder(const Reference &ref, const ExplainHooks &hooks, pclxl::PrintabilityChecker &printer)
-        : ref_(ref), hooks_(hooks), printer_(printer), bodies_(ref.bodies)
+        : ref_(ref), hooks_(hooks), printer_(printer), bodies_(ref.bodies), pageCommands_(!ref.bodies.empty())
     {
         if (!ref.later)
         {
@@ -1365,6 +1424,17 @@ class MapBuilder : public pclxl::DocumentHandler
         e.offset = page.range.begin;
         e.size = page.range.size();
         Normalised n = Normalise(pclxl::Bytes(bytes, page.range.size()), page.range.begin, ref_, pageCommands_.List());
+        // A body in a sheet is whole commands: it begins where one does, or
+        // where one ends.
+        starts_.clear();
+        for (size_t at : pageCommands_.Starts())
+        {
+            size_t placed = 0;
+            if (n.Place(at, placed) && (starts_.empty() || starts_.back() != placed))
+            {
+                starts_.push_back(placed);
+            }
+        }
         pageCommands_.Clear();
         e.fragments = n.fragments;
         e.detail = n.detail;
@@ -1389,7 +1459,7 @@ class MapBuilder : public pclxl::DocumentHandler
         {
             e.kind = EntryKind::InstructionPage;
         }
-        else if (!ref_.bodies.empty() && FindHalves(n.bytes, ref_, bodies_, e))
+        else if (!ref_.bodies.empty() && FindHalves(n.bytes, ref_, bodies_, e, &starts_))
         {
             e.kind = EntryKind::Sheet;
         }
@@ -1624,8 +1694,9 @@ class MapBuilder : public pclxl::DocumentHandler
     Summary stretch_; // since the last page (or the start)
     std::string headerDetail_;
     bool pageOpen_ = false;
-    bool pageClean_ = false;    // the open page leaves nothing behind that the map keeps
-    PageCommands pageCommands_; // of the open page
+    bool pageClean_ = false;     // the open page leaves nothing behind that the map keeps
+    PageCommands pageCommands_;  // of the open page
+    std::vector<size_t> starts_; // where a body may begin in the last sheet
     std::string openOps_;
     std::vector<std::string> openStreams_;
     size_t pages_ = 0;
