@@ -6,6 +6,7 @@
 #pragma once
 
 #include "digest.h"
+#include "laterpages.h"
 #include "prepare.h"
 
 #include "spoolsim.h"
@@ -38,35 +39,6 @@ struct BodyKey
 };
 constexpr size_t kBodyHead = 32;
 BodyKey KeyOfBody(const uint8_t *body, size_t size);
-
-// The digests of a job's input pages, made apart from the rest of its
-// reference: they take a pass over the whole input document, which can go
-// beside the hook and the reading of what it prints. Made once, by the
-// thread Start() begins or else by the first to ask; every asker waits.
-class LaterPages
-{
-  public:
-    using Maker = std::function<std::vector<std::vector<PageDigest>>(std::string *error)>;
-    explicit LaterPages(Maker make);
-    ~LaterPages(); // waits for the thread
-    LaterPages(const LaterPages &) = delete;
-    LaterPages &operator=(const LaterPages &) = delete;
-
-    void Start();
-    // The digests (none when they could not be made: *error says why). What
-    // the making threw (memory running out) is thrown to every asker.
-    const std::vector<std::vector<PageDigest>> &Pages(std::string *error);
-
-  private:
-    void Make();
-
-    Maker make_;
-    std::atomic<int> state_{0}; // 0 not begun, 1 being made, 2 made
-    std::vector<std::vector<PageDigest>> pages_;
-    std::string error_;
-    std::exception_ptr failure_;
-    std::unique_ptr<spoolsim::Thread> thread_;
-};
 
 // What the output is compared with: the input pages as the rendering driver
 // sent them, and the driver's fragments.
