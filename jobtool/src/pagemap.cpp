@@ -815,16 +815,6 @@ std::vector<std::vector<PageDigest>> DigestInputPages(pclxl::ByteSource &printab
     return std::move(pages.pages);
 }
 
-const std::vector<std::vector<PageDigest>> &Reference::Pages(std::string *error) const
-{
-    if (later)
-    {
-        return later->Pages(error);
-    }
-    error->clear();
-    return pages;
-}
-
 Reference ReferenceFromJob(const spoolsim::StepSource &job, std::string *error, bool pagesLater)
 {
     Reference ref;

@@ -65,9 +65,6 @@ struct Reference
     // When set, `pages` is empty and these make them: the page map matches
     // its pages when it ends.
     std::shared_ptr<LaterPages> later;
-
-    // The input pages' digests, waiting for them where they are made later.
-    const std::vector<std::vector<PageDigest>> &Pages(std::string *error) const;
 };
 
 // The reference of a job file's job; empty pages and an error when the job

@@ -98,7 +98,7 @@ struct AttributeRule
 AttributeRule attributeRule(uint16_t id)
 {
     static const std::vector<AttributeRule> table = [] {
-        std::vector<AttributeRule> t(257);
+        std::vector<AttributeRule> t(256);
         for (const ShapeRule &r : kShapes)
         {
             if (r.id < 256 && !t[r.id].shape)

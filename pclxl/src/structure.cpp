@@ -259,9 +259,6 @@ class Checker::Impl
         return !out_.error && !finished_ && pending_offset_ == kNone && attributes_.empty() && list_begin_ == kNone;
     }
 
-    // The fast path of a document's commands. Every check of the token
-    // path is made here too or leads to a stop before the command, so that
-    // the token path meets the same bytes and says the same.
     uint32_t pageStartState() const
     {
         if (!atBoundary() || awaiting_ != kNone || used_ != head_ || pages_ > 0 || base_frames_ != 0)
@@ -289,6 +286,9 @@ class Checker::Impl
         last_was_data_ = false;
     }
 
+    // The fast path of a document's commands. Every check of the token
+    // path is made here too or leads to a stop before the command, so that
+    // the token path meets the same bytes and says the same.
     size_t readCommands(const uint8_t *d, size_t size, size_t base, Endian endian, size_t most, bool stop_after_page)
     {
         const ByteKind *kinds = detail::byteKinds();

@@ -273,6 +273,44 @@ TEST(JobFile, StepsReadFromTheFileAreTheLoadedJobsAndTheSameBytesAreRefused)
     EXPECT_EQ(error.rfind("cannot open /no/such/folder/x.kdjob", 0), 0u) << error;
 }
 
+// Two threads read a job file at once (the hook's replay and the input
+// pages' digests): each through a twin with a file of its own, so that
+// neither moves the other's place in the file.
+TEST(JobFile, ATwinReadsTheSameStepsInterleavedWithTheOriginal)
+{
+    const Job job = DocumentJob(Settings(), 3).Build();
+    FileOf file(SaveJob(job));
+    spoolsim::JobFileSteps steps;
+    std::string error;
+    ASSERT_TRUE(steps.Open(file.Path(), error)) << error;
+    const std::unique_ptr<spoolsim::StepSource> twin = steps.Twin();
+    ASSERT_NE(twin, nullptr);
+    ASSERT_EQ(twin->Count(), steps.Count());
+    EXPECT_EQ(twin->DocumentName(), steps.DocumentName());
+    Bytes a, b;
+    // Forwards in one, backwards in the other, a step at a time each.
+    for (size_t k = 0; k < steps.Count(); k++)
+    {
+        const size_t back = steps.Count() - 1 - k;
+        const Bytes *mine = steps.Data(k, a);
+        const Bytes *theirs = twin->Data(back, b);
+        ASSERT_NE(mine, nullptr) << steps.Error();
+        ASSERT_NE(theirs, nullptr) << twin->Error();
+        EXPECT_EQ(*mine, job.steps[k].data) << k;
+        EXPECT_EQ(*theirs, job.steps[back].data) << back;
+    }
+    // A file that is gone when the twin is made (where an open file can be
+    // removed): the twin's reads fail and say why; the original reads on.
+    if (std::remove(file.Path().c_str()) == 0)
+    {
+        const std::unique_ptr<spoolsim::StepSource> late = steps.Twin();
+        BYTE first[1];
+        EXPECT_FALSE(late->ReadPart(0, 0, first, 1));
+        EXPECT_NE(late->Error().find("cannot open " + file.Path() + " again"), std::string::npos) << late->Error();
+        EXPECT_NE(steps.Data(0, a), nullptr) << steps.Error();
+    }
+}
+
 class JobFileRun : public JobTest
 {
 };
