@@ -18,6 +18,7 @@
 #include <functional>
 #include <map>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace jobtool
 {
@@ -350,7 +351,10 @@ class PageCommands
         if (edges_)
         {
             // Where a command begins, and where one ends (whitespace may follow it).
-            starts_.push_back(c.begin - begin_);
+            if (starts_.empty() || starts_.back() != c.begin - begin_)
+            {
+                starts_.push_back(c.begin - begin_);
+            }
             starts_.push_back(c.end - begin_);
         }
         const bool first = count_ == 0;
@@ -1535,6 +1539,7 @@ class MapBuilder : public pclxl::DocumentHandler
             for (const PageDigest &form : pages[k])
             {
                 framed_[form.first].push_back({static_cast<int>(k + 1), form});
+                sizes_.insert(form.size);
             }
         }
     }
@@ -1542,6 +1547,11 @@ class MapBuilder : public pclxl::DocumentHandler
     // The first input page (of those that print this way) with these bytes.
     int Match(const Bytes &page) const
     {
+        // A page of no input page's size (a booklet sheet) needs no digest.
+        if (sizes_.count(page.size()) == 0)
+        {
+            return 0;
+        }
         return MatchDigest(DigestPage(page.data(), page.size()));
     }
 
@@ -1602,6 +1612,7 @@ class MapBuilder : public pclxl::DocumentHandler
     pclxl::PrintabilityChecker &printer_;
     const BodyIndex bodies_;
     std::unordered_map<uint64_t, std::vector<std::pair<int, PageDigest>>> framed_;
+    std::unordered_set<uint64_t> sizes_;         // of the input pages as they print
     std::vector<std::pair<size_t, size_t>> pjl_; // offset, lines
     std::vector<size_t> exits_;
     std::vector<Entry> entries_;
