@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <vector>
 
 namespace spoolsim
 {
@@ -37,9 +38,25 @@ std::string Reason()
 }
 } // namespace
 
+// Steps are a few kilobytes each: they are gathered and written this much
+// at a time, not with a system call each.
+const size_t kGather = 1u << 20;
+
 struct JobFileWriter::File
 {
     std::ofstream out;
+    std::vector<char> gathered; // steps not yet handed to `out`
+
+    // Hands what is gathered to the file; false when that fails.
+    bool Flush()
+    {
+        if (!gathered.empty())
+        {
+            out.write(gathered.data(), static_cast<std::streamsize>(gathered.size()));
+            gathered.clear();
+        }
+        return !out.fail();
+    }
     // The head is written again by Finish with the step count and version.
     WString documentName;
     bool endDoc = true;
@@ -120,16 +137,28 @@ bool JobFileWriter::Add(StepKind kind, const BYTE *data, size_t cb)
         return false;
     }
     const Bytes head = JobFileStepHead(kind, static_cast<uint32_t>(cb));
+    std::vector<char> &gathered = m_file->gathered;
     errno = 0;
-    m_file->out.write(reinterpret_cast<const char *>(head.data()), static_cast<std::streamsize>(head.size()));
-    if (cb > 0)
-    {
-        m_file->out.write(reinterpret_cast<const char *>(data), static_cast<std::streamsize>(cb));
-    }
-    if (!m_file->out)
+    if (gathered.size() + head.size() + cb > kGather && !m_file->Flush())
     {
         Fail("cannot write " + m_partPath + Reason());
         return false;
+    }
+    gathered.insert(gathered.end(), head.begin(), head.end());
+    if (cb >= kGather)
+    {
+        // A step larger than what is gathered goes straight on.
+        if (!m_file->Flush() ||
+            !m_file->out.write(reinterpret_cast<const char *>(data), static_cast<std::streamsize>(cb)))
+        {
+            Fail("cannot write " + m_partPath + Reason());
+            return false;
+        }
+    }
+    else if (cb > 0)
+    {
+        gathered.insert(gathered.end(), reinterpret_cast<const char *>(data),
+                        reinterpret_cast<const char *>(data) + cb);
     }
     m_cSteps++;
     return true;
@@ -144,6 +173,7 @@ bool JobFileWriter::Finish(const std::string &source, std::string &error)
     }
     std::ofstream &out = m_file->out;
     errno = 0;
+    m_file->Flush();
     const Bytes tail = JobFileTail(source);
     out.write(reinterpret_cast<const char *>(tail.data()), static_cast<std::streamsize>(tail.size()));
     // The head again, now that the version and the step count are known.
