@@ -778,45 +778,71 @@ std::vector<std::vector<PageDigest>> DigestInputPages(pclxl::ByteSource &printab
 {
     Reference ref;
     ref.leadIns = leadIns;
-    class Pages : public pclxl::DocumentHandler
+    // The command reader: make checked the stream, and matching needs its
+    // pages and the few attributes Normalise reads, not a second check.
+    pclxl::CommandReader reader(printable);
+    std::vector<std::vector<PageDigest>> pages;
+    if (reader.open())
     {
-      public:
-        explicit Pages(const Reference &r) : ref(r)
+        std::vector<uint8_t> decoded;
+        for (unsigned o = 0; o < 256; o++)
         {
-        }
-        // As the explain pass keeps a page's commands.
-        void onCommand(const pclxl::Command &c, const uint8_t *) override
-        {
-            if (c.op == op::BeginPage)
+            if (NormaliseReadsAttributes(static_cast<uint8_t>(o)))
             {
-                commands.Begin(c.begin);
+                decoded.push_back(static_cast<uint8_t>(o));
             }
-            commands.Add(c);
         }
-        void onPage(const pclxl::Page &p, const uint8_t *bytes) override
+        reader.decodeOnly(decoded);
+        PageCommands commands;
+        Bytes page; // from its BeginPage's attribute list on
+        bool open = false;
+        pclxl::StreamCommand sc;
+        pclxl::Command c;
+        while (reader.next(sc))
         {
-            const Bytes n = Normalise(pclxl::Bytes(bytes, p.range.size()), 0, ref, commands.List()).bytes;
-            pages.push_back({DigestPage(n.data(), n.size())});
-            commands.Clear();
+            if (sc.op == op::BeginPage)
+            {
+                open = true;
+                page.clear();
+                commands.Begin(static_cast<size_t>(sc.begin));
+            }
+            if (!open)
+            {
+                continue;
+            }
+            const pclxl::Bytes bytes = sc.slice(page.empty() ? sc.begin : sc.gap, sc.end);
+            page.insert(page.end(), bytes.data, bytes.data + bytes.size);
+            c.op = sc.op;
+            c.begin = static_cast<size_t>(sc.begin);
+            c.op_offset = static_cast<size_t>(sc.op_offset);
+            c.end = static_cast<size_t>(sc.end);
+            c.attributes.swap(sc.attributes);
+            c.has_data = sc.has_data;
+            c.payload_offset = static_cast<size_t>(sc.payload_offset);
+            c.data_offset = c.payload_offset;
+            c.payload_length = static_cast<size_t>(sc.payload_length);
+            commands.Add(c);
+            c.attributes.swap(sc.attributes);
+            if (sc.op == op::EndPage)
+            {
+                const Bytes n = Normalise(pclxl::Bytes(page), 0, ref, commands.List()).bytes;
+                pages.push_back({DigestPage(n.data(), n.size())});
+                commands.Clear();
+                open = false;
+            }
         }
-        const Reference &ref;
-        PageCommands commands; // since the last BeginPage
-        std::vector<std::vector<PageDigest>> pages;
-    } pages(ref);
-    pclxl::DocumentStream stream(printable);
-    stream.keepPages(true);
-    const pclxl::DocumentSummary summary = stream.run(pages);
+    }
     if (!printable.error().empty())
     {
         *error = "the job's steps cannot be read: " + printable.error();
         return {};
     }
-    if (!summary.ok())
+    if (reader.error())
     {
-        *error = "the job's stream is not sound PCL XL: " + summary.error->message();
+        *error = "the job's stream is not sound PCL XL: " + reader.error()->message();
         return {};
     }
-    return std::move(pages.pages);
+    return pages;
 }
 
 Reference ReferenceFromJob(const spoolsim::StepSource &job, std::string *error, bool pagesLater)

@@ -172,5 +172,41 @@ TEST(Explain, APageAgainAfterItsFontWasRemovedIsRefused)
     EXPECT_EQ(map.refusal, ExplainEveryCommand(document(true), ref).refusal);
 }
 
+// A job whose stream the printer could not read has no input pages to
+// match; the reference says why, made first or beside the run.
+TEST(Explain, AJobWhoseStreamIsNotPclXlHasNoPagesToMatchAndSaysWhy)
+{
+    Outcome out = MakeAndRun("sample.pxl", JobOptions());
+    ASSERT_TRUE(out.made.job);
+    spoolsim::Job job = *out.made.job;
+    // A byte that no PCL XL tag has, in the second page's data.
+    int pagesSeen = 0;
+    bool damaged = false;
+    for (spoolsim::Step &step : job.steps)
+    {
+        pagesSeen += step.kind == spoolsim::StepKind::StartPage ? 1 : 0;
+        if (pagesSeen == 2 && step.kind == spoolsim::StepKind::Write && step.data.size() > 64 && step.data[0] != 0x1B)
+        {
+            step.data.insert(step.data.begin() + 40, 0xFF);
+            damaged = true;
+            break;
+        }
+    }
+    ASSERT_TRUE(damaged);
+    const spoolsim::JobSteps steps(job);
+    std::string first, beside;
+    const jobtool::Reference now = jobtool::ReferenceFromJob(steps, &first);
+    EXPECT_NE(first.find("the job's stream is not sound PCL XL: "), std::string::npos) << first;
+    EXPECT_TRUE(now.pages.empty());
+    const jobtool::Reference later = jobtool::ReferenceFromJob(steps, &beside, true);
+    ASSERT_TRUE(later.later);
+    EXPECT_TRUE(later.later->Pages(&beside).empty());
+    EXPECT_EQ(beside, first);
+    // The undamaged job's pages all match.
+    std::string none;
+    EXPECT_EQ(jobtool::ReferenceFromJob(spoolsim::JobSteps(*out.made.job), &none, false).pages.size(), 6u);
+    EXPECT_EQ(none, "");
+}
+
 } // namespace
 } // namespace jobtool_test
