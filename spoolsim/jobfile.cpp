@@ -397,16 +397,28 @@ JobFileSteps::JobFileSteps() : m_file(new File)
 
 JobFileSteps::~JobFileSteps() = default;
 
+// Opens the job file at path for reading; false with the system's reason when it cannot be.
+static bool OpenForReading(std::ifstream &in, const std::string &path, std::string &why)
+{
+    errno = 0;
+    in.open(std::filesystem::u8path(path), std::ios::binary);
+    if (!in)
+    {
+        why = errno != 0 ? std::string(": ") + std::strerror(errno) : std::string();
+        return false;
+    }
+    return true;
+}
+
 bool JobFileSteps::Open(const std::string &path, std::string &error)
 {
     m_path = path;
     m_steps.clear();
     m_refused = false;
-    errno = 0;
-    m_file->in.open(std::filesystem::u8path(path), std::ios::binary);
-    if (!m_file->in)
+    std::string why;
+    if (!OpenForReading(m_file->in, path, why))
     {
-        error = "cannot open " + path + (errno != 0 ? std::string(": ") + std::strerror(errno) : std::string());
+        error = "cannot open " + path + why;
         return false;
     }
     m_file->in.seekg(0, std::ios::end);
@@ -447,13 +459,11 @@ std::unique_ptr<StepSource> JobFileSteps::Twin() const
     twin->m_endDoc = m_endDoc;
     twin->m_abort = m_abort;
     twin->m_source = m_source;
-    errno = 0;
-    twin->m_file->in.open(std::filesystem::u8path(m_path), std::ios::binary);
     twin->m_file->at = ~uint64_t(0);
-    if (!twin->m_file->in)
+    std::string why;
+    if (!OpenForReading(twin->m_file->in, m_path, why))
     {
-        twin->m_openError = "cannot open " + m_path + " again" +
-                            (errno != 0 ? std::string(": ") + std::strerror(errno) : std::string());
+        twin->m_openError = "cannot open " + m_path + " again" + why;
     }
     return twin;
 }

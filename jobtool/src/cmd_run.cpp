@@ -171,15 +171,19 @@ int RunCommand(const std::vector<std::string> &argv, std::ostream &out, std::ost
     Reference ref = ReferenceFromJob(job, &refError, true);
     bool refTold = false;
     auto tellRefError = [&]() {
-        if (!refTold && refError.empty() && ref.later)
+        if (refTold)
+        {
+            return;
+        }
+        refTold = true;
+        if (refError.empty() && ref.later)
         {
             ref.later->Pages(&refError);
         }
-        if (!refTold && !refError.empty())
+        if (!refError.empty())
         {
             out << "note: the pages cannot be matched with the input: " << refError << "\n";
         }
-        refTold = true;
     };
     if (!refError.empty())
     {

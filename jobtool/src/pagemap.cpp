@@ -308,24 +308,11 @@ void RebaseInto(pclxl::Command &r, const pclxl::Command &c, size_t pageBegin, bo
     }
 }
 
-// The commands Normalise looks at; it passes over the others.
+// The commands Normalise looks at (the watermark's frame besides those
+// whose attributes it reads); it passes over the others.
 bool NormaliseLooksAt(uint8_t o)
 {
-    switch (o)
-    {
-    case op::BeginPage:
-    case op::EndPage:
-    case op::PushGS:
-    case op::PopGS:
-    case op::SetClipToPage:
-    case op::SetROP:
-    case op::Text:
-    case op::TextPath:
-    case op::ExecStream:
-        return true;
-    default:
-        return false;
-    }
+    return NormaliseReadsAttributes(o) || o == op::PushGS || o == op::PopGS || o == op::SetClipToPage;
 }
 
 // A page's commands as Normalise reads them, kept as they pass with

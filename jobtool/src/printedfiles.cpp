@@ -110,7 +110,7 @@ bool PrintedFiles::Complete(int number, bool keep, Printed &p, const std::functi
     }
     f.sink.reset();
     const bool followed = f.live != nullptr;
-    if (f.live)
+    if (followed)
     {
         f.live->Published(f.size);
         f.live->Ended();
