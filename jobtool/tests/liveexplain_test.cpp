@@ -8,7 +8,6 @@
 #include "pclxl/bytesource.h"
 
 #include <filesystem>
-#include <fstream>
 
 using namespace jobtool_test;
 
@@ -145,9 +144,7 @@ TEST(LiveExplain, ARunReportsForALargeDocumentTheMapThatExplainGivesOfTheFile)
 {
     TempDir dir;
     const std::string input = dir.Path("sample.pxl");
-    const Bytes sample = Sample("sample.pxl");
-    std::ofstream(input, std::ios::binary)
-        .write(reinterpret_cast<const char *>(sample.data()), static_cast<std::streamsize>(sample.size()));
+    WriteBytes(input, Sample("sample.pxl"));
     const std::string job = dir.Path("sample.kdjob");
     ASSERT_EQ(Tool({"make", input, "-o", job, "--copies", "150", "--collate"}).code, 0);
     const ToolRun run = Tool({"run", job, "--out", dir.Path("out")});
@@ -166,9 +163,7 @@ TEST(LiveExplain, EachDocumentOfARunWithAPromptBetweenGetsItsOwnMap)
     // then the second pass's is written; each is read beside its writing.
     TempDir dir;
     const std::string input = dir.Path("sample.pxl");
-    const Bytes sample = Sample("sample.pxl");
-    std::ofstream(input, std::ios::binary)
-        .write(reinterpret_cast<const char *>(sample.data()), static_cast<std::streamsize>(sample.size()));
+    WriteBytes(input, Sample("sample.pxl"));
     const std::string job = dir.Path("duplex.kdjob");
     ASSERT_EQ(Tool({"make", input, "-o", job, "--manual-duplex"}).code, 0);
     const ToolRun run = Tool({"run", job, "--out", dir.Path("out"), "--answer", "ok"});
@@ -256,8 +251,7 @@ TEST(LiveExplain, TheJobFileIsReadForTheReferenceAndTheHookAtOnce)
     const Bytes doc = w.take();
     ASSERT_GT(doc.size(), 5u << 20);
     const std::string input = dir.Path("shapes.pxl");
-    std::ofstream(input, std::ios::binary)
-        .write(reinterpret_cast<const char *>(doc.data()), static_cast<std::streamsize>(doc.size()));
+    WriteBytes(input, doc);
     const std::string job = dir.Path("shapes.kdjob");
     ASSERT_EQ(Tool({"make", input, "-o", job, "--reverse"}).code, 0);
     const ToolRun run = Tool({"run", job, "--out", dir.Path("out")});

@@ -5,10 +5,17 @@
 #include <pclxl/samples.h>
 
 #include <filesystem>
+#include <fstream>
 #include <random>
 
 namespace jobtool_test
 {
+
+void WriteBytes(const std::string &path, const Bytes &bytes)
+{
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
 
 Bytes Sample(const std::string &name)
 {

@@ -18,6 +18,8 @@ using jobtool::Bytes;
 
 // A document of examples/ (compiled in).
 Bytes Sample(const std::string &name);
+// Writes bytes to a file of this machine (a test's input).
+void WriteBytes(const std::string &path, const Bytes &bytes);
 
 // The job made from a sample with the options, run through the hook with
 // the given answers to question boxes, and each printer document explained.
