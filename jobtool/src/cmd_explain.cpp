@@ -76,17 +76,21 @@ int Explained(const std::vector<std::string> &argv, std::ostream &out, std::ostr
         throw UsageError{outputPath + " is a job file, not a document the printer received: 'jobtool show " +
                          outputPath + "' shows what it holds, 'jobtool run " + outputPath + "' prints it"};
     }
+    spoolsim::JobFileSteps job; // outlives ref, whose pages may be read from it beside the explaining
     Reference ref;
     if (!jobPath.empty())
     {
-        spoolsim::JobFileSteps job;
         if (!OpenJobFile(jobPath, job, error))
         {
             err << "jobtool: " << error << "\n";
             return kFailed;
         }
-        ref = ReferenceFromJob(job, &error);
+        ref = ReferenceFromJob(job, &error, true);
         source = job.Source();
+        if (ref.later)
+        {
+            ref.later->Start();
+        }
     }
     else if (!inputPath.empty())
     {
@@ -108,6 +112,16 @@ int Explained(const std::vector<std::string> &argv, std::ostream &out, std::ostr
     {
         err << "jobtool: " << output.error() << "\n";
         return kFailed;
+    }
+    if (ref.later)
+    {
+        // As when the reference is made first: a job whose pages cannot be read has no map.
+        ref.later->Pages(&error);
+        if (!error.empty())
+        {
+            err << "jobtool: " << jobPath << ": " << error << "\n";
+            return kFailed;
+        }
     }
     out << FormatPageMap(map, outputPath);
     if (!picturePath.empty())

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace jobtool
 {
@@ -27,5 +28,21 @@ struct PageDigest
 };
 
 PageDigest DigestPage(const uint8_t *data, size_t size);
+
+// A page body, known without holding it: found in a sheet where its first
+// bytes are, and confirmed there by its size and digest.
+struct BodyKey
+{
+    size_t size = 0;
+    PageDigest digest;
+    std::vector<uint8_t> head; // the first kBodyHead bytes, or the whole of a shorter body
+
+    bool operator==(const BodyKey &o) const
+    {
+        return size == o.size && digest == o.digest && head == o.head;
+    }
+};
+constexpr size_t kBodyHead = 32;
+BodyKey KeyOfBody(const uint8_t *body, size_t size);
 
 } // namespace jobtool

@@ -24,7 +24,7 @@ void LaterPages::Make()
     }
     try
     {
-        pages_ = make_(&error_);
+        made_ = make_(&error_);
     }
     catch (...)
     {
@@ -52,7 +52,7 @@ void LaterPages::Start()
     }
 }
 
-const std::vector<std::vector<PageDigest>> &LaterPages::Pages(std::string *error)
+const InputPages &LaterPages::Made(std::string *error)
 {
     Make();
     while (state_.load() != 2)
@@ -64,7 +64,7 @@ const std::vector<std::vector<PageDigest>> &LaterPages::Pages(std::string *error
         std::rethrow_exception(failure_);
     }
     *error = error_;
-    return pages_;
+    return made_;
 }
 
 } // namespace jobtool

@@ -17,6 +17,7 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <optional>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -510,10 +511,10 @@ class BodyIndex
     std::unordered_map<uint64_t, std::vector<int>> anchors_;
 };
 
-// The input pages whose bodies a booklet sheet carries, by half.
+// The input pages whose bodies (those of the reference ref) a booklet sheet carries, by half.
 // starts: where in the sheet a body can begin (ascending), or null for anywhere.
-bool FindHalves(const Bytes &sheet, const Reference &ref, const BodyIndex &index, Entry &entry,
-                const std::vector<size_t> *starts = nullptr)
+bool FindHalves(const Bytes &sheet, const std::vector<BodyKey> &bodies, const Reference &ref, const BodyIndex &index,
+                Entry &entry, const std::vector<size_t> *starts = nullptr)
 {
     struct Hit
     {
@@ -521,21 +522,21 @@ bool FindHalves(const Bytes &sheet, const Reference &ref, const BodyIndex &index
         int page;
     };
     std::vector<int> order;
-    for (size_t k = 0; k < ref.bodies.size(); k++)
+    for (size_t k = 0; k < bodies.size(); k++)
     {
-        if (ref.bodies[k].size > 0)
+        if (bodies[k].size > 0)
         {
             order.push_back(static_cast<int>(k + 1));
         }
     }
     // Longest first, so that a short body is not found inside a longer one.
     std::stable_sort(order.begin(), order.end(),
-                     [&ref](int a, int b) { return ref.bodies[a - 1].size > ref.bodies[b - 1].size; });
+                     [&bodies](int a, int b) { return bodies[a - 1].size > bodies[b - 1].size; });
     std::vector<Hit> hits;
     const std::unordered_map<int, std::vector<size_t>> candidates = index.Candidates(sheet, starts);
     for (int page : order)
     {
-        const BodyKey &key = ref.bodies[page - 1];
+        const BodyKey &key = bodies[page - 1];
         auto isFree = [&hits, &key](size_t pos) {
             return std::none_of(hits.begin(), hits.end(),
                                 [&](const Hit &h) { return pos < h.pos + h.len && h.pos < pos + key.size; });
@@ -856,6 +857,8 @@ Reference ReferenceFromJob(const spoolsim::StepSource &job, std::string *error, 
     // not needed. Only a booklet's bodies are kept: they are the document's
     // size again.
     const bool whole = dm.sBooklet == 0;
+    // With pagesLater a booklet's bodies are read by ref.later, not here.
+    const bool keepBodies = !whole && !pagesLater;
 
     // The steps are classified by their heads (StepHead: every marker and
     // record is shorter); page data are read only when the stream is.
@@ -920,7 +923,7 @@ Reference ReferenceFromJob(const spoolsim::StepSource &job, std::string *error, 
             if (d[3] == 0xAA)
             {
                 cBodies++;
-                if (!whole)
+                if (keepBodies)
                 {
                     endBody();
                     body = &current;
@@ -1060,7 +1063,20 @@ Reference ReferenceFromJob(const spoolsim::StepSource &job, std::string *error, 
     if (dm.sBooklet != 0)
     {
         endBody();
-        ref.bodies = std::move(bodies);
+        ref.booklet = true;
+        if (!pagesLater)
+        {
+            ref.bodies = std::move(bodies);
+            return ref;
+        }
+        // The bodies are the document again: read beside, through reads of their own.
+        std::shared_ptr<const spoolsim::StepSource> twin = job.Twin();
+        const spoolsim::StepSource *steps = twin ? twin.get() : &job;
+        ref.later = std::make_shared<LaterPages>([twin, steps](std::string *why) {
+            InputPages in;
+            in.bodies = ReferenceFromJob(*steps, why).bodies;
+            return in;
+        });
         return ref;
     }
     // One page at a time: the stream is as large as the document. The
@@ -1077,8 +1093,11 @@ Reference ReferenceFromJob(const spoolsim::StepSource &job, std::string *error, 
     {
         stream->ReadFrom(*twin);
     }
-    ref.later = std::make_shared<LaterPages>(
-        [stream, twin, leadIns = ref.leadIns](std::string *why) { return DigestInputPages(*stream, leadIns, why); });
+    ref.later = std::make_shared<LaterPages>([stream, twin, leadIns = ref.leadIns](std::string *why) {
+        InputPages in;
+        in.pages = DigestInputPages(*stream, leadIns, why);
+        return in;
+    });
     return ref;
 }
 
@@ -1225,9 +1244,9 @@ class MapBuilder : public pclxl::DocumentHandler
   public:
     // printer: the printability check, fed every command (and told of pages taken as repeats).
     MapBuilder(const Reference &ref, const ExplainHooks &hooks, pclxl::PrintabilityChecker &printer)
-        : ref_(ref), hooks_(hooks), printer_(printer), bodies_(ref.bodies), pageCommands_(!ref.bodies.empty())
+        : ref_(ref), hooks_(hooks), printer_(printer), pageCommands_(ref.booklet || !ref.bodies.empty())
     {
-        if (!ref.later)
+        if (!Deferred())
         {
             Frame(ref.pages);
         }
@@ -1343,7 +1362,7 @@ class MapBuilder : public pclxl::DocumentHandler
         }
         StartPage(page);
         Entry e = entries_[pageEntries_[earlier - 1]];
-        if (ref_.later)
+        if (Deferred())
         {
             const Unmatched same = unmatched_[earlier - 1];
             unmatched_.push_back(same);
@@ -1381,7 +1400,7 @@ class MapBuilder : public pclxl::DocumentHandler
         pageCommands_.Clear();
         e.fragments = n.fragments;
         e.detail = n.detail;
-        if (ref_.later)
+        if (Deferred())
         {
             // The input pages are still being digested: matched at the end.
             const bool instruction = std::find(ref_.instructionPages.begin(), ref_.instructionPages.end(), n.bytes) !=
@@ -1402,7 +1421,7 @@ class MapBuilder : public pclxl::DocumentHandler
         {
             e.kind = EntryKind::InstructionPage;
         }
-        else if (!ref_.bodies.empty() && FindHalves(n.bytes, ref_, bodies_, e, &starts_))
+        else if ((ref_.booklet || !ref_.bodies.empty()) && FindSheet(n.bytes, e))
         {
             e.kind = EntryKind::Sheet;
         }
@@ -1412,6 +1431,25 @@ class MapBuilder : public pclxl::DocumentHandler
         }
         pageEntries_.push_back(entries_.size());
         entries_.push_back(std::move(e));
+    }
+
+    // Whether the input pages' digests come later: pages are then matched when the map ends.
+    bool Deferred() const
+    {
+        return ref_.later && !ref_.booklet;
+    }
+
+    // The halves of a booklet sheet; its bodies are waited for when they are made beside.
+    bool FindSheet(const Bytes &sheet, Entry &e)
+    {
+        if (!bodyIndex_)
+        {
+            // A reference that failed has no bodies: no sheet is found, as when it is made first.
+            std::string ignored;
+            bodies_ = ref_.later && ref_.booklet ? &ref_.later->Bodies(&ignored) : &ref_.bodies;
+            bodyIndex_.emplace(*bodies_);
+        }
+        return FindHalves(sheet, *bodies_, ref_, *bodyIndex_, e, &starts_);
     }
 
     // The stretch since the last page, and the count, for a page that begins.
@@ -1465,7 +1503,7 @@ class MapBuilder : public pclxl::DocumentHandler
     PageMap Finish(const pclxl::DocumentSummary &s)
     {
         FlushOpenPage();
-        if (ref_.later)
+        if (Deferred())
         {
             // A reference that failed has no pages: nothing matches, as when it is made first.
             std::string ignored;
@@ -1623,7 +1661,9 @@ class MapBuilder : public pclxl::DocumentHandler
     const Reference &ref_;
     const ExplainHooks &hooks_;
     pclxl::PrintabilityChecker &printer_;
-    const BodyIndex bodies_;
+    // A booklet's bodies and their index, taken when the first page ends.
+    const std::vector<BodyKey> *bodies_ = nullptr;
+    std::optional<BodyIndex> bodyIndex_;
     std::unordered_map<uint64_t, std::vector<std::pair<int, PageDigest>>> framed_;
     std::unordered_set<uint64_t> sizes_;         // of the input pages as they print
     std::vector<std::pair<size_t, size_t>> pjl_; // offset, lines

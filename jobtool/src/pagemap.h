@@ -24,22 +24,6 @@
 namespace jobtool
 {
 
-// A page body, known without holding it: found in a sheet where its first
-// bytes are, and confirmed there by its size and digest.
-struct BodyKey
-{
-    size_t size = 0;
-    PageDigest digest;
-    Bytes head; // the first kBodyHead bytes, or the whole of a shorter body
-
-    bool operator==(const BodyKey &o) const
-    {
-        return size == o.size && digest == o.digest && head == o.head;
-    }
-};
-constexpr size_t kBodyHead = 32;
-BodyKey KeyOfBody(const uint8_t *body, size_t size);
-
 // What the output is compared with: the input pages as the rendering driver
 // sent them, and the driver's fragments.
 struct Reference
@@ -62,8 +46,11 @@ struct Reference
     std::vector<Bytes> rotations;
     Bytes scale;
     Bytes clipMode;
-    // When set, `pages` is empty and these make them: the page map matches
-    // its pages when it ends.
+    // A booklet's reference: its pages are found by their bodies.
+    bool booklet = false;
+    // When set, `pages` (and a booklet's `bodies`) are empty and this makes
+    // them: the page map matches its pages when it ends, and waits for a
+    // booklet's bodies at its first sheet.
     std::shared_ptr<LaterPages> later;
 };
 
@@ -71,8 +58,9 @@ struct Reference
 // does not hold the stream of a PCL XL document.
 // The job's steps are read from their source as they are needed; of a
 // booklet, one page body at a time is held.
-// With pagesLater, a document's page digests are left to ref.later (Start
-// it to make them beside other work); job must then outlive ref.later.
+// With pagesLater, a document's page digests or a booklet's bodies are left
+// to ref.later (Start it to make them beside other work); job must then
+// outlive ref.later.
 Reference ReferenceFromJob(const spoolsim::StepSource &job, std::string *error, bool pagesLater = false);
 inline Reference ReferenceFromJob(const spoolsim::Job &job, std::string *error)
 {

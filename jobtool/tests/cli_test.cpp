@@ -3,6 +3,7 @@
 #include "support.h"
 
 #include "cli.h"
+#include "jobfile.h"
 #include "scripted_terminal.h"
 
 #include <filesystem>
@@ -182,6 +183,45 @@ TEST(Cli, MakeRunExplainThroughFiles)
     Result byInput =
         Tool({"explain", (std::filesystem::path(dir.Path("out")) / "sample-1.pxl").string(), "--input", pxl});
     EXPECT_TRUE(Has(byInput.out, "printed: 6 4 2\n")) << byInput.out;
+}
+
+// explain reads a job's input pages beside the printed document: a job whose
+// stream a printer could not read still gets no map, and the reason.
+TEST(Cli, ExplainWithAJobWhoseStreamIsNotSoundSaysWhyAndGivesNoMap)
+{
+    TempDir dir;
+    jobtool::JobOptions collated;
+    collated.copies = 2;
+    collated.collate = true;
+    Outcome out = MakeAndRun("sample.pxl", collated);
+    ASSERT_TRUE(out.made.job);
+    ASSERT_FALSE(out.replay.run.documents.empty());
+    const std::string printed = dir.Path("printed.pxl");
+    WriteBytes(printed, out.replay.run.documents[0].data);
+    const std::string good = dir.Path("good.kdjob"), bad = dir.Path("bad.kdjob");
+    std::string error;
+    ASSERT_TRUE(spoolsim::SaveJobFile(*out.made.job, good, error)) << error;
+    // A byte that no PCL XL tag has, in the second page's data.
+    spoolsim::Job damaged = *out.made.job;
+    int pagesSeen = 0;
+    for (spoolsim::Step &step : damaged.steps)
+    {
+        pagesSeen += step.kind == spoolsim::StepKind::StartPage ? 1 : 0;
+        if (pagesSeen == 2 && step.kind == spoolsim::StepKind::Write && step.data.size() > 64 && step.data[0] != 0x1B)
+        {
+            step.data.insert(step.data.begin() + 40, 0xFF);
+            break;
+        }
+    }
+    ASSERT_TRUE(spoolsim::SaveJobFile(damaged, bad, error)) << error;
+
+    Result explained = Tool({"explain", printed, "--job", good});
+    EXPECT_EQ(explained.code, 0) << explained.err;
+    EXPECT_TRUE(Has(explained.out, "printed: 1 2 3 4 5 6 1 2 3 4 5 6\n")) << explained.out;
+    Result refused = Tool({"explain", printed, "--job", bad});
+    EXPECT_EQ(refused.code, 1);
+    EXPECT_TRUE(Has(refused.err, "jobtool: " + bad + ": the job's stream is not sound PCL XL: ")) << refused.err;
+    EXPECT_FALSE(Has(refused.out, "printed:")) << refused.out;
 }
 
 TEST(Cli, QuestionsAreAnsweredFromTheTerminalOrFromOptions)

@@ -183,18 +183,20 @@ TEST(LiveExplain, EachDocumentOfARunWithAPromptBetweenGetsItsOwnMap)
     EXPECT_EQ(printed[1].front(), "1");
 }
 
-// run digests the input pages on a thread of their own while it reads what
-// the printer receives, and matches the pages at the end: the maps must be
-// those of a reference made first, started or made by the first to ask.
+// run digests the input pages (a booklet's page bodies) on a thread of their
+// own while it reads what the printer receives, and matches the pages at the
+// end (a booklet's sheets when the first ends): the maps must be those of a
+// reference made first, started or made by the first to ask.
 TEST(LiveExplain, InputPagesDigestedBesideTheReadingMapAsWhenDigestedFirst)
 {
-    jobtool::JobOptions collated, reversed, deferred, instruction;
+    jobtool::JobOptions collated, reversed, deferred, instruction, booklet;
     collated.copies = 3;
     collated.collate = true;
     reversed.reverse = true;
     deferred.deferText = true;
     instruction.manualDuplex = instruction.descending = instruction.instructionPage = true;
-    for (const jobtool::JobOptions &o : {collated, reversed, deferred, instruction})
+    booklet.booklet = jobtool::BookletKind::Printer;
+    for (const jobtool::JobOptions &o : {collated, reversed, deferred, instruction, booklet})
     {
         Outcome outcome = MakeAndRun("sample.pxl", o);
         ASSERT_TRUE(outcome.made.job) << outcome.Report();
@@ -207,6 +209,8 @@ TEST(LiveExplain, InputPagesDigestedBesideTheReadingMapAsWhenDigestedFirst)
             ASSERT_EQ(error, "");
             ASSERT_TRUE(later.later) << "a document's pages are left to be digested";
             EXPECT_TRUE(later.pages.empty());
+            EXPECT_TRUE(later.bodies.empty());
+            EXPECT_EQ(later.booklet, o.booklet != jobtool::BookletKind::None);
             if (started)
             {
                 later.later->Start();
@@ -220,8 +224,14 @@ TEST(LiveExplain, InputPagesDigestedBesideTheReadingMapAsWhenDigestedFirst)
                 sequences.insert(sequences.end(), seq.begin(), seq.end());
             }
         }
-        // Every page matched an input page or is the instruction page.
+        // Every page matched an input page or is the instruction page; a
+        // booklet's sheets (four for six pages) carry every page.
         EXPECT_EQ(std::count(sequences.begin(), sequences.end(), "?"), 0);
+        if (o.booklet != jobtool::BookletKind::None)
+        {
+            const std::vector<std::string> twice = {"-|1", "2|-", "6|3", "4|5", "-|1", "2|-", "6|3", "4|5"};
+            EXPECT_EQ(sequences, twice) << "read twice: started, and made by the first to ask";
+        }
         if (o.instructionPage)
         {
             EXPECT_EQ(std::count(sequences.begin(), sequences.end(), "I"), 2) << "once per reading";
