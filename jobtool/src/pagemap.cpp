@@ -1282,7 +1282,7 @@ class MapBuilder : public pclxl::DocumentHandler
         {
             hooks_.command(c, bytes);
         }
-        if (!duplicate_)
+        if (!duplicate_ && c.attributes.size() > 1)
         {
             duplicate_ = DuplicateAttribute(c);
         }

@@ -499,9 +499,11 @@ class Pass
             return;
         }
         Structure &st = checker_.result();
+        // The ready commands lie side by side; the handler adds none.
+        const Command *ready = &checker_.readyCommand(0);
         for (size_t i = 0; i < n; i++)
         {
-            command(checker_.readyCommand(i), st);
+            command(ready[i], st);
         }
         checker_.drop(n);
     }

@@ -108,7 +108,7 @@ class Checker
     // How many commands are complete (result().commands holds them all
     // when none are dropped).
     size_t ready() const;
-    // The i-th command not yet dropped (i < ready()).
+    // The i-th command not yet dropped (i < ready()); the ready ones lie side by side.
     const Command &readyCommand(size_t i) const;
     // Takes the first n commands away (ready ones only); result().commands
     // is then of no use, and readyCommand gives the commands.
