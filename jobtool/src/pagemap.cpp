@@ -1339,7 +1339,9 @@ class MapBuilder : public pclxl::DocumentHandler
     // differently. Commands a caller watches (hooks.command) must all come.
     bool takesRepeatedPages() const override
     {
-        return !hooks_.command;
+        // A booklet's sheets each carry other pages: remembering them would
+        // digest every sheet for nothing.
+        return !hooks_.command && !ref_.booklet;
     }
 
     uint64_t repeatState() const override
