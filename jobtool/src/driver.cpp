@@ -594,10 +594,11 @@ class Relocated
     // moved (why) or the scratch file fails (error).
     bool Make(pclxl::ByteSource &in, std::vector<std::string> &notes, std::string &why, std::string &error)
     {
+        // A document with nothing to move is read where it is, not copied.
         pclxl::RelocationResult moved;
         if (m_scratch.empty())
         {
-            moved = pclxl::relocateDownloads(in, m_memory);
+            moved = pclxl::relocateDownloads(in, m_memory, false);
         }
         else
         {
@@ -607,7 +608,7 @@ class Relocated
                 error = sink.error();
                 return false;
             }
-            moved = pclxl::relocateDownloads(in, sink);
+            moved = pclxl::relocateDownloads(in, sink, false);
             if (!sink.close() && moved.ok)
             {
                 error = sink.error();
@@ -620,6 +621,11 @@ class Relocated
             return false;
         }
         notes.insert(notes.end(), moved.notes.begin(), moved.notes.end());
+        if (moved.unchanged)
+        {
+            m_unchanged = &in;
+            return true;
+        }
         if (m_scratch.empty())
         {
             m_source = std::make_unique<pclxl::MemorySource>(pclxl::Bytes(m_memory.bytes));
@@ -637,6 +643,10 @@ class Relocated
     }
     pclxl::ByteSource &Source()
     {
+        if (m_unchanged != nullptr)
+        {
+            return *m_unchanged;
+        }
         return m_file ? static_cast<pclxl::ByteSource &>(*m_file) : *m_source;
     }
 
@@ -645,6 +655,7 @@ class Relocated
     pclxl::VectorSink m_memory;
     std::unique_ptr<pclxl::MemorySource> m_source;
     std::unique_ptr<pclxl::FileSource> m_file;
+    pclxl::ByteSource *m_unchanged = nullptr; // the input itself, when nothing was moved
 };
 
 } // namespace

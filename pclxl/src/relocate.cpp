@@ -169,7 +169,7 @@ std::string Derived(const std::string &name, const std::string &suffix)
 class Relocator
 {
   public:
-    Relocator(ByteSource &in, ByteSink &out) : in_(in), out_(out)
+    Relocator(ByteSource &in, ByteSink &out, bool copyUnchanged) : in_(in), out_(out), copyUnchanged_(copyUnchanged)
     {
     }
 
@@ -258,7 +258,8 @@ class Relocator
 
     RelocationResult copyUnchanged()
     {
-        if (copy(0, in_.size()))
+        result_.unchanged = true;
+        if (!copyUnchanged_ || copy(0, in_.size()))
         {
             result_.ok = true;
         }
@@ -650,6 +651,7 @@ class Relocator
 
     ByteSource &in_;
     ByteSink &out_;
+    bool copyUnchanged_;
     std::unique_ptr<CommandReader> reader_;
     RelocationResult result_;
     std::vector<Font> fonts_;
@@ -665,9 +667,9 @@ class Relocator
 
 } // namespace
 
-RelocationResult relocateDownloads(ByteSource &in, ByteSink &out)
+RelocationResult relocateDownloads(ByteSource &in, ByteSink &out, bool copyUnchanged)
 {
-    Relocator r(in, out);
+    Relocator r(in, out, copyUnchanged);
     RelocationResult result = r.run();
     if (result.ok && result.fonts > 0)
     {

@@ -310,6 +310,20 @@ TEST(Relocate, DocumentsWithoutRedefinitionsKeepTheirPages)
     ASSERT_TRUE(same.result.ok);
     EXPECT_EQ(same.bytes, plain);
     EXPECT_TRUE(same.result.notes.empty());
+    EXPECT_TRUE(same.result.unchanged);
+    EXPECT_FALSE(r.result.unchanged) << "the sample's downloads were moved";
+
+    // Not copied when the caller reads the input itself; a document whose
+    // downloads move is written all the same.
+    for (const ByteVector *doc : {&plain, &sample})
+    {
+        pclxl::MemorySource source{pclxl::Bytes(*doc)};
+        pclxl::VectorSink sink;
+        const pclxl::RelocationResult kept = pclxl::relocateDownloads(source, sink, false);
+        ASSERT_TRUE(kept.ok) << kept.error;
+        EXPECT_EQ(kept.unchanged, doc == &plain);
+        EXPECT_EQ(sink.bytes, doc == &plain ? ByteVector() : r.bytes);
+    }
 }
 
 TEST(Relocate, RefusesWhatItCannotMoveAndSaysWhy)

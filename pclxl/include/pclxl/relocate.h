@@ -40,11 +40,13 @@ struct RelocationResult
     size_t downloads = 0;           // font headers and characters the input downloads
     size_t selections = 0;          // SetFont commands added to or renamed in the pages
     size_t peakWindow = 0;          // the most input bytes held at once
+    bool unchanged = false;         // nothing was to be moved: the input is the output
 };
 
 // Writes `in`, relocated, to `out`. A document without downloads is copied
-// unchanged. Fails (ok false, nothing usable in out) when the input is not
-// sound PCL XL or its downloads cannot be moved, saying why.
-RelocationResult relocateDownloads(ByteSource &in, ByteSink &out);
+// unchanged, or with copyUnchanged false not written at all (the caller
+// reads `in` itself). Fails (ok false, nothing usable in out) when the input
+// is not sound PCL XL or its downloads cannot be moved, saying why.
+RelocationResult relocateDownloads(ByteSource &in, ByteSink &out, bool copyUnchanged = true);
 
 } // namespace pclxl
