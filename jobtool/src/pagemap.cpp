@@ -157,9 +157,14 @@ struct CommandList
 // cmds: the commands of data, with offsets in data. Only the first
 // command's attributes and those of NormaliseReadsAttributes' operators are
 // read (the explain pass copies no others).
-Normalised Normalise(pclxl::Bytes data, size_t base, const Reference &ref, CommandList cmds)
+// room: a buffer for the normalised bytes, whose capacity is used again
+// (a page is megabytes, and fresh memory for each costs its page faults).
+Normalised Normalise(pclxl::Bytes data, size_t base, const Reference &ref, CommandList cmds, Bytes &&room = Bytes())
 {
     Normalised n;
+    n.bytes = std::move(room);
+    n.bytes.clear();
+    n.bytes.reserve(data.size);
     std::vector<Span> cut;
     if (!cmds.empty())
     {
@@ -783,6 +788,7 @@ std::vector<std::vector<PageDigest>> DigestInputPages(pclxl::ByteSource &printab
         reader.decodeOnly(decoded);
         PageCommands commands;
         Bytes page; // from its BeginPage's attribute list on
+        Bytes normalised;
         bool open = false;
         pclxl::StreamCommand sc;
         pclxl::Command c;
@@ -813,8 +819,8 @@ std::vector<std::vector<PageDigest>> DigestInputPages(pclxl::ByteSource &printab
             c.attributes.swap(sc.attributes);
             if (sc.op == op::EndPage)
             {
-                const Bytes n = Normalise(pclxl::Bytes(page), 0, ref, commands.List()).bytes;
-                pages.push_back({DigestPage(n.data(), n.size())});
+                normalised = Normalise(pclxl::Bytes(page), 0, ref, commands.List(), std::move(normalised)).bytes;
+                pages.push_back({DigestPage(normalised.data(), normalised.size())});
                 commands.Clear();
                 open = false;
             }
@@ -1387,7 +1393,8 @@ class MapBuilder : public pclxl::DocumentHandler
         Entry e;
         e.offset = page.range.begin;
         e.size = page.range.size();
-        Normalised n = Normalise(pclxl::Bytes(bytes, page.range.size()), page.range.begin, ref_, pageCommands_.List());
+        Normalised n = Normalise(pclxl::Bytes(bytes, page.range.size()), page.range.begin, ref_, pageCommands_.List(),
+                                 std::move(normalRoom_));
         // A body in a sheet is whole commands: it begins where one does, or
         // where one ends.
         starts_.clear();
@@ -1410,6 +1417,7 @@ class MapBuilder : public pclxl::DocumentHandler
             unmatched_.push_back({DigestPage(n.bytes.data(), n.bytes.size()), instruction});
             pageEntries_.push_back(entries_.size());
             entries_.push_back(std::move(e));
+            normalRoom_ = std::move(n.bytes);
             return;
         }
         const int input = Match(n.bytes);
@@ -1433,6 +1441,7 @@ class MapBuilder : public pclxl::DocumentHandler
         }
         pageEntries_.push_back(entries_.size());
         entries_.push_back(std::move(e));
+        normalRoom_ = std::move(n.bytes);
     }
 
     // Whether the input pages' digests come later: pages are then matched when the map ends.
@@ -1666,6 +1675,7 @@ class MapBuilder : public pclxl::DocumentHandler
     // A booklet's bodies and their index, taken when the first page ends.
     const std::vector<BodyKey> *bodies_ = nullptr;
     std::optional<BodyIndex> bodyIndex_;
+    Bytes normalRoom_; // the room of the last page's normalised bytes, used again
     std::unordered_map<uint64_t, std::vector<std::pair<int, PageDigest>>> framed_;
     std::unordered_set<uint64_t> sizes_;         // of the input pages as they print
     std::vector<std::pair<size_t, size_t>> pjl_; // offset, lines
