@@ -38,25 +38,14 @@ std::string Reason()
 }
 } // namespace
 
-// Steps are a few kilobytes each: they are gathered and written this much
-// at a time, not with a system call each.
-const size_t kGather = 1u << 20;
+// Steps are a few kilobytes each: the file is written this much at a time,
+// not with a system call each.
+const size_t kBuffer = 1u << 20;
 
 struct JobFileWriter::File
 {
+    std::vector<char> buffer = std::vector<char>(kBuffer); // the stream's, so it outlives the stream
     std::ofstream out;
-    std::vector<char> gathered; // steps not yet handed to `out`
-
-    // Hands what is gathered to the file; false when that fails.
-    bool Flush()
-    {
-        if (!gathered.empty())
-        {
-            out.write(gathered.data(), static_cast<std::streamsize>(gathered.size()));
-            gathered.clear();
-        }
-        return !out.fail();
-    }
     // The head is written again by Finish with the step count and version.
     WString documentName;
     bool endDoc = true;
@@ -102,6 +91,7 @@ bool JobFileWriter::Open(const std::string &path, const WString &documentName, b
     m_error.clear();
     m_cSteps = 0;
     m_file = new File;
+    m_file->out.rdbuf()->pubsetbuf(m_file->buffer.data(), static_cast<std::streamsize>(m_file->buffer.size()));
     errno = 0;
     m_file->out.open(std::filesystem::u8path(m_partPath), std::ios::binary | std::ios::trunc);
     if (!m_file->out)
@@ -137,28 +127,16 @@ bool JobFileWriter::Add(StepKind kind, const BYTE *data, size_t cb)
         return false;
     }
     const Bytes head = JobFileStepHead(kind, static_cast<uint32_t>(cb));
-    std::vector<char> &gathered = m_file->gathered;
     errno = 0;
-    if (gathered.size() + head.size() + cb > kGather && !m_file->Flush())
+    m_file->out.write(reinterpret_cast<const char *>(head.data()), static_cast<std::streamsize>(head.size()));
+    if (cb > 0)
+    {
+        m_file->out.write(reinterpret_cast<const char *>(data), static_cast<std::streamsize>(cb));
+    }
+    if (!m_file->out)
     {
         Fail("cannot write " + m_partPath + Reason());
         return false;
-    }
-    gathered.insert(gathered.end(), head.begin(), head.end());
-    if (cb >= kGather)
-    {
-        // A step larger than what is gathered goes straight on.
-        if (!m_file->Flush() ||
-            !m_file->out.write(reinterpret_cast<const char *>(data), static_cast<std::streamsize>(cb)))
-        {
-            Fail("cannot write " + m_partPath + Reason());
-            return false;
-        }
-    }
-    else if (cb > 0)
-    {
-        gathered.insert(gathered.end(), reinterpret_cast<const char *>(data),
-                        reinterpret_cast<const char *>(data) + cb);
     }
     m_cSteps++;
     return true;
@@ -173,7 +151,6 @@ bool JobFileWriter::Finish(const std::string &source, std::string &error)
     }
     std::ofstream &out = m_file->out;
     errno = 0;
-    m_file->Flush();
     const Bytes tail = JobFileTail(source);
     out.write(reinterpret_cast<const char *>(tail.data()), static_cast<std::streamsize>(tail.size()));
     // The head again, now that the version and the step count are known.
