@@ -66,16 +66,9 @@ Delivered Delivery::DeliverFile(int number, const std::string &path, const std::
 {
     Delivered d;
     d.number = number;
-    std::FILE *f = OpenFile(path, "ab");
-    bool ok = f != nullptr && SyncToDisk(f);
-    int why = errno;
-    if (f != nullptr && std::fclose(f) != 0 && ok)
+    if (!SyncFileToDisk(path))
     {
-        ok = false;
-        why = errno;
-    }
-    if (!ok)
-    {
+        const int why = errno;
         d.error = "cannot write " + path + ": " + std::strerror(why);
         std::error_code ec;
         std::filesystem::remove(FsPath(path), ec); // no half document waits for a person

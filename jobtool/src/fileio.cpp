@@ -287,9 +287,13 @@ bool SyncFileToDisk(const std::string &path)
     {
         return false;
     }
-    const bool ok = SyncToDisk(f);
-    const int why = errno;
-    std::fclose(f);
+    bool ok = SyncToDisk(f);
+    int why = errno;
+    if (std::fclose(f) != 0 && ok)
+    {
+        ok = false;
+        why = errno;
+    }
     errno = why;
     return ok;
 }

@@ -60,7 +60,7 @@ std::string Stem(const std::string &path);
 // Flushes what the system holds of the open file to the disk.
 bool SyncToDisk(std::FILE *f);
 // The same for the file at path; false (errno says why) when it cannot be
-// opened or flushed.
+// opened, flushed or closed.
 bool SyncFileToDisk(const std::string &path);
 
 } // namespace jobtool
