@@ -1412,22 +1412,14 @@ class MapBuilder : public pclxl::DocumentHandler
         if (Deferred())
         {
             // The input pages are still being digested: matched at the end.
-            const bool instruction = std::find(ref_.instructionPages.begin(), ref_.instructionPages.end(), n.bytes) !=
-                                     ref_.instructionPages.end();
-            unmatched_.push_back({DigestPage(n.bytes.data(), n.bytes.size()), instruction});
-            pageEntries_.push_back(entries_.size());
-            entries_.push_back(std::move(e));
-            normalRoom_ = std::move(n.bytes);
-            return;
+            unmatched_.push_back({DigestPage(n.bytes.data(), n.bytes.size()), IsInstructionPage(n.bytes)});
         }
-        const int input = Match(n.bytes);
-        if (input > 0)
+        else if (const int input = Match(n.bytes); input > 0)
         {
             e.kind = EntryKind::Page;
             e.inputPage = input;
         }
-        else if (std::find(ref_.instructionPages.begin(), ref_.instructionPages.end(), n.bytes) !=
-                 ref_.instructionPages.end())
+        else if (IsInstructionPage(n.bytes))
         {
             e.kind = EntryKind::InstructionPage;
         }
@@ -1442,6 +1434,12 @@ class MapBuilder : public pclxl::DocumentHandler
         pageEntries_.push_back(entries_.size());
         entries_.push_back(std::move(e));
         normalRoom_ = std::move(n.bytes);
+    }
+
+    bool IsInstructionPage(const Bytes &page) const
+    {
+        return std::find(ref_.instructionPages.begin(), ref_.instructionPages.end(), page) !=
+               ref_.instructionPages.end();
     }
 
     // Whether the input pages' digests come later: pages are then matched when the map ends.
