@@ -11,6 +11,14 @@
 namespace pclxl
 {
 
+struct PassPoint
+{
+    detail::Checker checker;
+    std::optional<StreamHeader> header;
+    Endian endian = Endian::Little;
+    size_t index = 0; // of the next command
+};
+
 namespace
 {
 
@@ -95,20 +103,32 @@ struct Candidate
     size_t streams = 0;
 };
 
-class Pass
+class Pass : private PageEnd
 {
   public:
-    Pass(ByteSource &source, size_t chunk, bool keep_pages, DocumentHandler &handler)
+    // from: where a pass that resumes at `offset` takes its check's state from.
+    Pass(ByteSource &source, size_t chunk, bool keep_pages, DocumentHandler &handler, const PassPoint *from = nullptr,
+         size_t offset = 0)
         : source_(source), size_(source.growing() ? kUnknownSize : static_cast<size_t>(source.size())), chunk_(chunk),
-          keep_pages_(keep_pages), handler_(handler), checker_(CheckOptions{}), whole_(!handler.wantsCommandTokens()),
-          repeats_(whole_ && keep_pages && handler.takesRepeatedPages())
+          keep_pages_(keep_pages), handler_(handler),
+          checker_(from ? detail::Checker(from->checker) : detail::Checker(CheckOptions{})),
+          whole_(!handler.wantsCommandTokens()), repeats_(whole_ && keep_pages && handler.takesRepeatedPages()),
+          page_ends_(whole_ && handler.wantsPageEnds()), resumed_(from != nullptr)
     {
+        if (from)
+        {
+            out_.header = from->header;
+            out_.endian = from->endian;
+            index_ = from->index;
+            start_ = pos_ = offset;
+            first_page_begin_ = last_page_end_ = offset;
+        }
     }
 
     DocumentSummary run()
     {
-        bool lead = true;
-        Endian endian = Endian::Little;
+        bool lead = !resumed_;
+        Endian endian = out_.endian;
         size_t want = chunk_;
         const size_t unit = std::min(whole_ ? kSlowSlice : kSlice, chunk_);
         size_t slice = unit;
@@ -116,7 +136,7 @@ class Pass
         {
             if (whole_ && !lead && !structure_done_ && checker_.atBoundary())
             {
-                if (!readWhole(endian))
+                if (!readWhole(endian) || stop_)
                 {
                     break;
                 }
@@ -222,6 +242,14 @@ class Pass
             learnSize(kUnknownSize); // a pass that stopped early still reports the whole size
         }
         out_.size = size_;
+        if (stop_)
+        {
+            out_.stopped = true;
+            out_.pages = pages_;
+            out_.job_header = Range{0, first_page_begin_};
+            out_.job_trailer = Range{pos_, size_};
+            return out_;
+        }
         checker_.finish(size_, !token_error_ && !read_error_);
         drain();
         finishStreams();
@@ -232,7 +260,7 @@ class Pass
             out_.error = st;
         }
         out_.pages = pages_;
-        if (pages_ == 0)
+        if (pages_ == 0 && !resumed_)
         {
             out_.job_header = Range{0, size_};
             out_.job_trailer = Range{size_, size_};
@@ -330,6 +358,15 @@ class Pass
             {
                 return false;
             }
+            if (page_ends_ && pages_ > 0 && pos_ == last_page_end_ && page_end_told_ != pos_)
+            {
+                page_end_told_ = pos_;
+                handler_.onPageEnd(*this);
+                if (stop_)
+                {
+                    return true;
+                }
+            }
             if (repeats_)
             {
                 if (!repeatedPage())
@@ -349,7 +386,8 @@ class Pass
             const size_t available = start_ + window_.size() - pos_;
             // With pages remembered, a batch ends at an EndPage, so that the
             // next page is looked at where it begins.
-            const size_t used = checker_.readCommands(at(pos_), available, pos_, endian, kFastCommands, repeats_);
+            const size_t used =
+                checker_.readCommands(at(pos_), available, pos_, endian, kFastCommands, repeats_ || page_ends_);
             if (used == 0)
             {
                 return true;
@@ -430,6 +468,37 @@ class Pass
             return true;
         }
         return true;
+    }
+
+    // PageEnd, at pos_ in readWhole.
+    uint64_t offset() const override
+    {
+        return pos_;
+    }
+
+    uint64_t state() const override
+    {
+        const uint32_t cs = checker_.pageStartState();
+        if (cs == 0 || structure_done_)
+        {
+            return 0;
+        }
+        return (static_cast<uint64_t>(checker_.result().streams.size()) << 32) | cs;
+    }
+
+    Endian endian() const override
+    {
+        return out_.endian;
+    }
+
+    std::shared_ptr<const PassPoint> point() const override
+    {
+        return std::make_shared<PassPoint>(PassPoint{detail::Checker(checker_), out_.header, out_.endian, index_});
+    }
+
+    void stop() override
+    {
+        stop_ = true;
     }
 
     void takeRepeated(const Remembered &r)
@@ -589,7 +658,11 @@ class Pass
     bool progressed_ = false; // the last readWhole took a command
     bool repeats_;            // pages met again are taken whole
     bool taken_repeat_ = false;
-    size_t looked_at_ = kNone; // where repeatedPage last looked
+    bool page_ends_;               // the handler is told of page ends
+    bool resumed_;                 // the pass began at a page end, with another pass's check
+    bool stop_ = false;            // the handler stopped the pass at a page end
+    size_t page_end_told_ = kNone; // where onPageEnd last came
+    size_t looked_at_ = kNone;     // where repeatedPage last looked
     std::optional<Candidate> candidate_;
     std::optional<Remembered> pending_;
     std::unordered_map<uint64_t, std::vector<Remembered>> remembered_;
@@ -641,6 +714,21 @@ DocumentStream::~DocumentStream() = default;
 DocumentSummary DocumentStream::run(DocumentHandler &handler)
 {
     Pass pass(source_, chunk_, keep_pages_, handler);
+    DocumentSummary summary = pass.run();
+    peak_ = std::max(peak_, pass.peak());
+    return summary;
+}
+
+DocumentSummary DocumentStream::resume(const PassPoint &from, uint64_t offset, DocumentHandler &handler)
+{
+    if (!source_.growing() && offset > source_.size())
+    {
+        DocumentSummary past;
+        past.size = static_cast<size_t>(source_.size());
+        past.error = Error{past.size, "a pass cannot begin past the input's end"};
+        return past;
+    }
+    Pass pass(source_, chunk_, keep_pages_, handler, &from, static_cast<size_t>(offset));
     DocumentSummary summary = pass.run();
     peak_ = std::max(peak_, pass.peak());
     return summary;

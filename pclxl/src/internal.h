@@ -95,7 +95,9 @@ class Checker
   public:
     explicit Checker(const CheckOptions &options);
     ~Checker();
-    Checker(const Checker &) = delete;
+    // A copy in the same state, which goes on by itself (between pages:
+    // for a second pass that reads on from a later page end).
+    Checker(const Checker &other);
     Checker &operator=(const Checker &) = delete;
 
     // bytes: the token's own bytes. The second form may take the token's value.
@@ -105,6 +107,7 @@ class Checker
     // check_end false accepts what is still open (a prefix).
     void finish(size_t end_offset, bool check_end);
     Structure &result();
+    const Structure &result() const;
     // How many commands are complete (result().commands holds them all
     // when none are dropped).
     size_t ready() const;

@@ -1005,6 +1005,11 @@ PrintabilityChecker::PrintabilityChecker(const PrintabilityOptions &options) : s
     }
 }
 
+PrintabilityChecker::PrintabilityChecker(const PrintabilityChecker &other) : state_(new State(*other.state_))
+{
+    state_->lastTextFont = nullptr; // it points into the other's fonts
+}
+
 PrintabilityChecker::~PrintabilityChecker() = default;
 
 void PrintabilityChecker::feed(const StreamCommand &command)

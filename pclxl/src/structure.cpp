@@ -197,6 +197,10 @@ class Checker::Impl
     {
         return out_;
     }
+    const Structure &result() const
+    {
+        return out_;
+    }
 
     // Commands that nothing more can change; all of them once the check has
     // ended (at the end, the universal exit or a fault).
@@ -954,6 +958,10 @@ Checker::Checker(const CheckOptions &options) : impl_(std::make_unique<Impl>(opt
 {
 }
 
+Checker::Checker(const Checker &other) : impl_(std::make_unique<Impl>(*other.impl_))
+{
+}
+
 Checker::~Checker() = default;
 
 void Checker::feed(const Token &token, const uint8_t *bytes)
@@ -974,6 +982,11 @@ void Checker::finish(size_t end_offset, bool check_end)
 Structure &Checker::result()
 {
     return impl_->result();
+}
+
+const Structure &Checker::result() const
+{
+    return static_cast<const Impl &>(*impl_).result();
 }
 
 size_t Checker::ready() const

@@ -5,6 +5,7 @@
 // stays small on a document much larger than the window.
 #include "helpers.h"
 
+#include "pclxl/pagestart.h"
 #include "pclxl/samples.h"
 
 #include <gtest/gtest.h>
@@ -776,5 +777,179 @@ TEST(PrintabilityChecker, FedWithEachCommandsBytesItJudgesAsOnTheWholeDocument)
         ASSERT_TRUE(s.ok()) << name << ": " << errorText(s.error);
         feed.printer.finish();
         EXPECT_EQ(errorText(feed.printer.error()), errorText(checkPrintability(Bytes(data)))) << name;
+    }
+}
+
+namespace
+{
+
+// What a pass hands out, with its offsets, and its page ends: it keeps the
+// check's state at one and stops at another.
+class Relay : public DocumentHandler
+{
+  public:
+    bool wantsPageEnds() const override
+    {
+        return true;
+    }
+    void onCommand(const Command &c, const uint8_t *) override
+    {
+        commands.push_back(show(c));
+    }
+    void onPage(const Page &p, const uint8_t *) override
+    {
+        // Numbers and command indices count from where a pass began.
+        pages.push_back(std::to_string(p.range.begin) + "-" + std::to_string(p.range.end) + " " + show(p.attributes));
+    }
+    void onPageEnd(PageEnd &end) override
+    {
+        ends.push_back(end.offset());
+        states.push_back(end.state());
+        if (end.offset() == keepAt)
+        {
+            point = end.point();
+        }
+        if (end.offset() == stopAt)
+        {
+            end.stop();
+        }
+    }
+
+    uint64_t keepAt = ~uint64_t{0};
+    uint64_t stopAt = ~uint64_t{0};
+    std::shared_ptr<const PassPoint> point;
+    std::vector<std::string> commands, pages;
+    std::vector<uint64_t> ends, states;
+};
+
+std::vector<std::pair<std::string, ByteVector>> examplesAndRealDocuments()
+{
+    auto docs = examples();
+    for (auto &d : realDocuments())
+    {
+        docs.push_back(std::move(d));
+    }
+    return docs;
+}
+
+// A second pass resumed at page end `at` with the state kept at the first
+// page end reads on as the whole reading does: the same commands and pages
+// at the same offsets, the same fault, the same trailer.
+void expectResumedAsWhole(const ByteVector &data, const Relay &whole, const DocumentSummary &all, uint64_t at,
+                          const std::string &name)
+{
+    SCOPED_TRACE(name + ", resumed at " + std::to_string(at));
+    MemorySource source{Bytes(data)};
+    Relay first;
+    first.keepAt = whole.ends.front();
+    first.stopAt = at;
+    const DocumentSummary before = DocumentStream(source, 4096).run(first);
+    EXPECT_TRUE(before.stopped);
+    EXPECT_FALSE(before.error) << errorText(before.error);
+    EXPECT_EQ(before.job_trailer.begin, at);
+    ASSERT_TRUE(first.point);
+    EXPECT_EQ(first.states.back(), first.states.front()) << "what lasts from page to page is the same";
+
+    MemorySource again{Bytes(data)};
+    Relay rest;
+    const DocumentSummary after = DocumentStream(again, 4096).resume(*first.point, at, rest);
+    EXPECT_FALSE(after.stopped);
+    EXPECT_EQ(errorText(after.error), errorText(all.error));
+    EXPECT_EQ(after.job_trailer.begin, all.job_trailer.begin);
+    EXPECT_EQ(after.job_trailer.end, all.job_trailer.end);
+    EXPECT_EQ(before.pages + after.pages, all.pages);
+    std::vector<std::string> commands = first.commands, pages = first.pages;
+    commands.insert(commands.end(), rest.commands.begin(), rest.commands.end());
+    pages.insert(pages.end(), rest.pages.begin(), rest.pages.end());
+    EXPECT_EQ(commands, whole.commands);
+    EXPECT_EQ(pages, whole.pages);
+}
+
+} // namespace
+
+TEST(DocumentStream, APassResumedAtALaterPageEndReadsOnAsTheWholeReading)
+{
+    size_t resumed = 0;
+    for (const auto &[name, data] : examplesAndRealDocuments())
+    {
+        MemorySource source{Bytes(data)};
+        Relay whole;
+        const DocumentSummary all = DocumentStream(source, 4096).run(whole);
+        ASSERT_TRUE(all.ok()) << name << ": " << errorText(all.error);
+        if (whole.ends.size() < 3)
+        {
+            continue;
+        }
+        EXPECT_NE(whole.states.front(), 0u) << name;
+        for (size_t m : {size_t{1}, whole.ends.size() / 2, whole.ends.size() - 1})
+        {
+            expectResumedAsWhole(data, whole, all, whole.ends[m], name);
+            // A fault after the second pass began is its fault, worded and
+            // placed as the whole reading has it.
+            ByteVector damaged = data;
+            const size_t at = static_cast<size_t>(whole.ends[m] + (data.size() - whole.ends[m]) / 3);
+            for (uint8_t b : {uint8_t{0xFF}, uint8_t{op::EndSession}, uint8_t{tag::DataLength}})
+            {
+                damaged[at] = b;
+                MemorySource damagedSource{Bytes(damaged)};
+                Relay broken;
+                const DocumentSummary faulty = DocumentStream(damagedSource, 4096).run(broken);
+                expectResumedAsWhole(damaged, broken, faulty, whole.ends[m],
+                                     name + " with " + std::to_string(b) + " at " + std::to_string(at));
+            }
+            resumed++;
+        }
+    }
+    EXPECT_GE(resumed, 3u) << "documents of three pages or more were resumed";
+
+    // A place past the end is refused, not read.
+    const ByteVector doc = smallDocument(3);
+    MemorySource source{Bytes(doc)};
+    Relay first;
+    DocumentStream(source, 4096).run(first);
+    ASSERT_TRUE(first.point == nullptr && !first.ends.empty());
+    first.keepAt = first.ends.front();
+    DocumentStream(source, 4096).run(first);
+    ASSERT_TRUE(first.point);
+    Relay rest;
+    const DocumentSummary past = DocumentStream(source, 4096).resume(*first.point, doc.size() + 1, rest);
+    ASSERT_FALSE(past.ok());
+    EXPECT_EQ(past.error->reason, "a pass cannot begin past the input's end");
+    EXPECT_TRUE(rest.commands.empty());
+}
+
+TEST(DocumentStream, APageStartIsGuessedWhereTheReadingFindsOne)
+{
+    for (const auto &[name, data] : examplesAndRealDocuments())
+    {
+        const Document doc = readDocument(Bytes(data));
+        ASSERT_TRUE(doc.ok()) << name;
+        // The pages that begin right after an EndPage.
+        std::vector<uint64_t> begins;
+        for (const Page &p : doc.pages)
+        {
+            if (p.range.begin > 0 && data[p.range.begin - 1] == op::EndPage)
+            {
+                begins.push_back(p.range.begin);
+            }
+        }
+        MemorySource source{Bytes(data)};
+        for (const Page &p : doc.pages)
+        {
+            // From the middle of each page (inside its commands and data).
+            const uint64_t from = p.range.begin + p.range.size() / 2;
+            const auto next = std::lower_bound(begins.begin(), begins.end(), from);
+            const std::optional<uint64_t> guess = guessPageStart(source, from, data.size(), doc.endian);
+            if (next == begins.end())
+            {
+                EXPECT_FALSE(guess) << name << " from " << from;
+            }
+            else
+            {
+                EXPECT_EQ(guess, std::optional<uint64_t>(*next)) << name << " from " << from;
+            }
+        }
+        // Where nothing can be read, nothing is guessed.
+        EXPECT_FALSE(guessPageStart(source, data.size(), data.size() + 10, doc.endian));
     }
 }

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,12 @@ class ByteSource
     {
         return std::string();
     }
+    // Another reader of the same bytes, for another thread; null when there
+    // can be none.
+    virtual std::unique_ptr<ByteSource> twin() const
+    {
+        return nullptr;
+    }
 };
 
 class MemorySource : public ByteSource
@@ -54,6 +61,10 @@ class MemorySource : public ByteSource
         return data_.size;
     }
     bool read(uint64_t offset, uint8_t *out, size_t n) override;
+    std::unique_ptr<ByteSource> twin() const override
+    {
+        return std::make_unique<MemorySource>(data_);
+    }
 
   private:
     Bytes data_;
@@ -75,6 +86,16 @@ class FileSource : public ByteSource
     std::string error() const override
     {
         return error_;
+    }
+    std::unique_ptr<ByteSource> twin() const override
+    {
+        return std::make_unique<FileSource>(path_);
+    }
+
+  protected:
+    const std::string &path() const
+    {
+        return path_;
     }
 
   private:

@@ -14,6 +14,35 @@
 namespace pclxl
 {
 
+// What a pass needs to read on from a later page end as if it had read up
+// to there: the state of its check (DocumentStream::resume).
+struct PassPoint;
+
+// The end of a page, between pages with nothing pending, where a pass may
+// hand the rest of the document to another pass: the library keeps no
+// threads, its caller runs the passes side by side.
+class PageEnd
+{
+  public:
+    virtual ~PageEnd() = default;
+    // Where the page ended and whatever follows begins.
+    virtual uint64_t offset() const = 0;
+    // What the check keeps from page to page, as a number: the constructs
+    // open (session, data source) and the streams defined. 0 where no pass
+    // may hand over (after a fault, or with a construct that a page ending
+    // does not close). A pass resumed from one page end at another of the
+    // same number reads on as the first pass would from there.
+    virtual uint64_t state() const = 0;
+    // The stream's byte order.
+    virtual Endian endian() const = 0;
+    // The check's state here, for a pass that is to read on from a later
+    // page end of the same state().
+    virtual std::shared_ptr<const PassPoint> point() const = 0;
+    // Ends this pass here: what follows is another pass's. Its summary says
+    // so (stopped) and has no end checks and no trailer of its own.
+    virtual void stop() = 0;
+};
+
 // What a reader of the document is told, in input order.
 class DocumentHandler
 {
@@ -86,6 +115,17 @@ class DocumentHandler
         (void)earlier;
         (void)bytes;
     }
+    // Whether onPageEnd must come: commands are then taken whole no
+    // further than a page's end at a time. Only with commands read whole.
+    virtual bool wantsPageEnds() const
+    {
+        return false;
+    }
+    // The end of a page (after its onPage), with nothing pending.
+    virtual void onPageEnd(PageEnd &end)
+    {
+        (void)end;
+    }
     // Input bytes [offset, offset + size) have been read; every byte comes once, in order.
     virtual void onBytes(uint64_t offset, const uint8_t *bytes, size_t size)
     {
@@ -105,6 +145,10 @@ struct DocumentSummary
     Range job_trailer;
     std::optional<Error> error; // the first fault, as readDocument() reports it
     size_t size = 0;            // of the input
+    // The pass stopped at a page end (PageEnd::stop): pages and job_header
+    // are those before it, job_trailer begins there, and the input's end
+    // was not checked.
+    bool stopped = false;
 
     bool ok() const
     {
@@ -132,6 +176,13 @@ class DocumentStream
     // fault; tokens still come after a fault of structure, as readDocument
     // keeps them.
     DocumentSummary run(DocumentHandler &handler);
+    // Reads on from offset, a page end that lies after the one `from` was
+    // taken at, as that pass would there: for a second pass on another
+    // thread. Its result stands only if the first pass then meets a page
+    // end at offset with the same PageEnd::state() (and the handler's
+    // state, repeatState(), as it was at `from`). Pages are counted from
+    // offset; the header is the first pass's.
+    DocumentSummary resume(const PassPoint &from, uint64_t offset, DocumentHandler &handler);
 
     // The most input bytes the window has held.
     size_t peakWindow() const

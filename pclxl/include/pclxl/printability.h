@@ -61,7 +61,8 @@ class PrintabilityChecker
   public:
     explicit PrintabilityChecker(const PrintabilityOptions &options = {});
     ~PrintabilityChecker();
-    PrintabilityChecker(const PrintabilityChecker &) = delete;
+    // A copy in the same state, which goes on by itself.
+    PrintabilityChecker(const PrintabilityChecker &other);
     PrintabilityChecker &operator=(const PrintabilityChecker &) = delete;
 
     // The next command in stream order (from a CommandReader that decodes
