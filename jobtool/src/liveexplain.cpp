@@ -48,6 +48,10 @@ class LiveExplain::Source : public pclxl::FileSource
     {
         return dropped_ ? "the document was dropped before it was read" : pclxl::FileSource::error();
     }
+    std::unique_ptr<pclxl::ByteSource> twin() const override
+    {
+        return std::make_unique<Source>(live_);
+    }
 
   private:
     LiveExplain &live_;

@@ -8,8 +8,10 @@
 #include "faultpoint.h"
 #include "progress.h"
 #include "replay.h"
+#include "secondpass.h"
 
 #include "pclxl/documentstream.h"
+#include "pclxl/pagestart.h"
 
 #include <algorithm>
 #include <array>
@@ -332,6 +334,10 @@ class PageCommands
     // With `edges`, the page's command boundaries are kept too.
     explicit PageCommands(bool edges = false) : edges_(edges)
     {
+    }
+    bool Edges() const
+    {
+        return edges_;
     }
     void Begin(size_t pageBegin)
     {
@@ -1248,14 +1254,38 @@ std::optional<pclxl::Error> DuplicateAttribute(const pclxl::Command &c)
 class MapBuilder : public pclxl::DocumentHandler
 {
   public:
-    // printer: the printability check, fed every command (and told of pages taken as repeats).
-    MapBuilder(const Reference &ref, const ExplainHooks &hooks, pclxl::PrintabilityChecker &printer)
-        : ref_(ref), hooks_(hooks), printer_(printer), pageCommands_(ref.booklet || !ref.bodies.empty())
+    // printer: the printability check, fed every command (and told of pages
+    // taken as repeats). source: the document, for a second pass.
+    MapBuilder(const Reference &ref, const ExplainHooks &hooks, pclxl::PrintabilityChecker &printer,
+               pclxl::ByteSource *source = nullptr)
+        : ref_(ref), hooks_(hooks), printer_(&printer), source_(source),
+          pageCommands_(ref.booklet || !ref.bodies.empty())
     {
         if (!Deferred())
         {
             Frame(ref.pages);
         }
+    }
+
+    // The builder of a second pass that reads on from a later page end
+    // (begin) in the state this one is in at a page end: its entries are
+    // those after begin, its printability check a copy of this one's.
+    struct SecondHalf
+    {
+    };
+    MapBuilder(const MapBuilder &first, size_t begin, SecondHalf)
+        : ref_(first.ref_), printer_(nullptr), source_(nullptr), twin_(true),
+          ownPrinter_(std::make_unique<pclxl::PrintabilityChecker>(*first.printer_)), bodies_(first.bodies_),
+          index_(first.index_), framed_(first.framed_), sizes_(first.sizes_), stream_(first.stream_),
+          pageCommands_(first.pageCommands_.Edges()), pages_(1), lastPageEnd_(begin)
+    {
+        printer_ = ownPrinter_.get();
+    }
+
+    // The printability check that saw the document's end.
+    pclxl::PrintabilityChecker &Printer()
+    {
+        return *printer_;
     }
 
     void onToken(const pclxl::Token &t, const uint8_t *) override
@@ -1283,7 +1313,7 @@ class MapBuilder : public pclxl::DocumentHandler
         {
             firstAfterPage_ = c.begin;
         }
-        printer_.feed(c, bytes);
+        printer_->feed(c, bytes);
         if (hooks_.command)
         {
             hooks_.command(c, bytes);
@@ -1352,7 +1382,7 @@ class MapBuilder : public pclxl::DocumentHandler
 
     uint64_t repeatState() const override
     {
-        return duplicate_ || pageOpen_ ? 0 : printer_.acrossPages();
+        return duplicate_ || pageOpen_ ? 0 : printer_->acrossPages();
     }
 
     bool rememberPage(const pclxl::Page &) override
@@ -1360,10 +1390,67 @@ class MapBuilder : public pclxl::DocumentHandler
         return pageClean_ && !duplicate_;
     }
 
+    // A booklet's sheets are read by two passes side by side: each sheet's
+    // entry depends on its bytes and the reference alone, and no page is
+    // taken as a repeat. Commands a caller watches must come in order.
+    bool wantsPageEnds() const override
+    {
+        return !twin_ && source_ != nullptr && hooks_.secondPassFrom > 0 && ref_.booklet && !hooks_.command;
+    }
+
+    void onPageEnd(pclxl::PageEnd &end) override
+    {
+        if (!second_)
+        {
+            MayBeginSecondPass(end);
+            return;
+        }
+        if (end.offset() < second_->pass->Offset())
+        {
+            return;
+        }
+        std::unique_ptr<Second> second = std::move(second_);
+        const uint64_t begin = second->pass->Offset();
+        // The second pass read on as this one would only if a page ends
+        // where it began, with what lasts from page to page as it was.
+        if (end.offset() != begin || end.state() != second->state || repeatState() != second->handlerState)
+        {
+            Told(begin, false);
+            return; // abandoned as second goes
+        }
+        const size_t pagesHere = pages_;
+        std::optional<pclxl::DocumentSummary> rest = second->pass->Wait([&](uint64_t bytes, size_t pages) {
+            if (hooks_.progress)
+            {
+                hooks_.progress(bytes, pagesHere + pages);
+            }
+        });
+        MapBuilder &twin = *second->builder;
+        // A fault is worded with what only this pass knows (page numbers):
+        // this pass reads on and finds it itself.
+        if (!rest || rest->error || twin.duplicate_ || twin.streamDuplicate_ || !twin.printer_->ok())
+        {
+            Told(begin, false);
+            return;
+        }
+        Adopt(twin);
+        adopted_ = std::move(rest);
+        end.stop();
+        Told(begin, true);
+    }
+
+    void Told(uint64_t begin, bool taken) const
+    {
+        if (hooks_.secondPass)
+        {
+            hooks_.secondPass(begin, taken);
+        }
+    }
+
     void onRepeatedPage(const pclxl::Page &page, size_t earlier, const uint8_t *) override
     {
         FaultPoint("explain page");
-        printer_.repeatPage();
+        printer_->repeatPage();
         if (firstAfterPage_ == kNone)
         {
             firstAfterPage_ = page.range.begin; // its BeginPage
@@ -1387,7 +1474,10 @@ class MapBuilder : public pclxl::DocumentHandler
 
     void onPage(const pclxl::Page &page, const uint8_t *bytes) override
     {
-        FaultPoint("explain page");
+        if (!twin_)
+        {
+            FaultPoint("explain page");
+        }
         StartPage(page);
 
         Entry e;
@@ -1451,14 +1541,14 @@ class MapBuilder : public pclxl::DocumentHandler
     // The halves of a booklet sheet; its bodies are waited for when they are made beside.
     bool FindSheet(const Bytes &sheet, Entry &e)
     {
-        if (!bodyIndex_)
+        if (!index_)
         {
             // A reference that failed has no bodies: no sheet is found, as when it is made first.
             std::string ignored;
             bodies_ = ref_.later && ref_.booklet ? &ref_.later->Bodies(&ignored) : &ref_.bodies;
-            bodyIndex_.emplace(*bodies_);
+            index_ = std::make_shared<const BodyIndex>(*bodies_);
         }
-        return FindHalves(sheet, *bodies_, ref_, *bodyIndex_, e, &starts_);
+        return FindHalves(sheet, *bodies_, ref_, *index_, e, &starts_);
     }
 
     // The stretch since the last page, and the count, for a page that begins.
@@ -1509,8 +1599,17 @@ class MapBuilder : public pclxl::DocumentHandler
         carry_.assign(seen.end() - static_cast<long>(keep), seen.end());
     }
 
-    PageMap Finish(const pclxl::DocumentSummary &s)
+    PageMap Finish(pclxl::DocumentSummary s)
     {
+        if (adopted_)
+        {
+            // The second pass read from where this one stopped to the end.
+            s.pages += adopted_->pages;
+            s.job_trailer = adopted_->job_trailer;
+            s.size = adopted_->size;
+            s.error = adopted_->error;
+            s.stopped = false;
+        }
         FlushOpenPage();
         if (Deferred())
         {
@@ -1592,6 +1691,82 @@ class MapBuilder : public pclxl::DocumentHandler
   private:
     static constexpr size_t kNone = static_cast<size_t>(-1);
 
+    // A second pass and the state it began in.
+    struct Second
+    {
+        uint64_t state = 0;
+        uint64_t handlerState = 0;
+        std::unique_ptr<MapBuilder> builder;
+        std::unique_ptr<SecondPass> pass; // after builder: it is gone before the builder goes
+    };
+
+    // Once the document's size is known and enough of it is left, the
+    // second half goes to a second pass from a page start found there.
+    void MayBeginSecondPass(pclxl::PageEnd &end)
+    {
+        if (secondTried_ || !wantsPageEnds())
+        {
+            return;
+        }
+        bool ended = !source_->growing();
+        const uint64_t size = ended ? source_->size() : source_->await(0, &ended);
+        const uint64_t state = end.state();
+        const uint64_t handlerState = repeatState();
+        if (!ended || state == 0 || handlerState == 0)
+        {
+            return; // looked at again at the next page end
+        }
+        secondTried_ = true;
+        const uint64_t here = end.offset();
+        if (size < here || size - here < 2 * hooks_.secondPassFrom)
+        {
+            return;
+        }
+        std::unique_ptr<pclxl::ByteSource> twinSource = source_->twin();
+        if (!twinSource)
+        {
+            return;
+        }
+        const std::optional<uint64_t> begin =
+            pclxl::guessPageStart(*twinSource, here + (size - here) / 2, size, end.endian());
+        if (!begin)
+        {
+            return;
+        }
+        auto second = std::make_unique<Second>();
+        second->state = state;
+        second->handlerState = handlerState;
+        second->builder = std::make_unique<MapBuilder>(*this, static_cast<size_t>(*begin), SecondHalf());
+        second->pass = std::make_unique<SecondPass>(std::move(twinSource), end.point(), *begin, *second->builder);
+        second_ = std::move(second);
+    }
+
+    // Takes what a second pass found from this pass's page end on.
+    void Adopt(MapBuilder &twin)
+    {
+        const size_t base = entries_.size();
+        for (size_t k : twin.pageEntries_)
+        {
+            pageEntries_.push_back(base + k);
+        }
+        std::move(twin.entries_.begin(), twin.entries_.end(), std::back_inserter(entries_));
+        unmatched_.insert(unmatched_.end(), twin.unmatched_.begin(), twin.unmatched_.end());
+        pjl_.insert(pjl_.end(), twin.pjl_.begin(), twin.pjl_.end());
+        exits_.insert(exits_.end(), twin.exits_.begin(), twin.exits_.end());
+        embeddings_.insert(embeddings_.end(), twin.embeddings_.begin(), twin.embeddings_.end());
+        stream_ = twin.stream_;
+        stretch_ = twin.stretch_;
+        pages_ += twin.pages_ - 1; // it began counting at 1
+        lastPageEnd_ = twin.lastPageEnd_;
+        firstAfterPage_ = twin.firstAfterPage_;
+        pageOpen_ = twin.pageOpen_;
+        pageClean_ = twin.pageClean_;
+        openOps_ = twin.openOps_;
+        openStreams_ = twin.openStreams_;
+        ownPrinter_ = std::move(twin.ownPrinter_);
+        printer_ = ownPrinter_.get();
+    }
+
     void Frame(const std::vector<std::vector<PageDigest>> &pages)
     {
         for (size_t k = 0; k < pages.size(); k++)
@@ -1668,11 +1843,15 @@ class MapBuilder : public pclxl::DocumentHandler
     }
 
     const Reference &ref_;
-    const ExplainHooks &hooks_;
-    pclxl::PrintabilityChecker &printer_;
-    // A booklet's bodies and their index, taken when the first page ends.
+    const ExplainHooks hooks_; // none for a second pass's builder
+    pclxl::PrintabilityChecker *printer_;
+    pclxl::ByteSource *source_;
+    const bool twin_ = false; // the builder of a second pass
+    std::unique_ptr<pclxl::PrintabilityChecker> ownPrinter_;
+    // A booklet's bodies and their index, taken when the first page ends
+    // (and shared with a second pass).
     const std::vector<BodyKey> *bodies_ = nullptr;
-    std::optional<BodyIndex> bodyIndex_;
+    std::shared_ptr<const BodyIndex> index_;
     Bytes normalRoom_; // the room of the last page's normalised bytes, used again
     std::unordered_map<uint64_t, std::vector<std::pair<int, PageDigest>>> framed_;
     std::unordered_set<uint64_t> sizes_;         // of the input pages as they print
@@ -1705,6 +1884,9 @@ class MapBuilder : public pclxl::DocumentHandler
     size_t firstAfterPage_ = kNone; // the first token after the last page that is not whitespace
     size_t copyAt_ = kNone;
     Bytes carry_;
+    bool secondTried_ = false;
+    std::unique_ptr<Second> second_;
+    std::optional<pclxl::DocumentSummary> adopted_; // what the second pass found after this one stopped
 };
 
 } // namespace
@@ -1713,14 +1895,14 @@ PageMap Explain(pclxl::ByteSource &output, const Reference &ref, const ExplainHo
 {
     // The printer's view of the same pass: each command goes to the
     // printability check as it comes, so nothing more is held.
-    pclxl::PrintabilityChecker printer;
-    MapBuilder builder(ref, hooks, printer);
+    pclxl::PrintabilityChecker first;
+    MapBuilder builder(ref, hooks, first, &output);
     pclxl::DocumentStream stream(output);
     stream.keepPages(true);
-    const pclxl::DocumentSummary summary = stream.run(builder);
-    PageMap map = builder.Finish(summary);
+    PageMap map = builder.Finish(stream.run(builder));
     if (map.wellFormed)
     {
+        pclxl::PrintabilityChecker &printer = builder.Printer();
         printer.finish();
         map.printable = printer.ok();
         map.refusal = printer.error() ? printer.error()->message() : std::string();

@@ -128,6 +128,14 @@ struct ExplainHooks
     std::function<void(const pclxl::Command &, const uint8_t *)> command;
     // Told of the bytes read and pages found as the pass goes.
     std::function<void(uint64_t bytes, size_t pages)> progress;
+    // A booklet's later sheets are read by a second pass on another thread,
+    // beside the first, when at least twice this much of the document is
+    // left once its size is known; 0: never.
+    uint64_t secondPassFrom = 1u << 20;
+    // Told where a second pass began, and whether what it read was taken
+    // (when the first pass met a page end there in the same state, and the
+    // second found no fault, which the first then finds itself).
+    std::function<void(uint64_t begin, bool taken)> secondPass;
 };
 
 // Reads the printed document once, holding one page at a time.

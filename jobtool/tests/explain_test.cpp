@@ -1,6 +1,11 @@
 // "explain": faults in a printed document, and pages matched without a job.
 #include "support.h"
 
+#include "pclxl/samples.h"
+#include "pclxl/writer.h"
+
+#include <algorithm>
+
 namespace jobtool_test
 {
 namespace
@@ -135,6 +140,98 @@ TEST(Explain, PagesPrintedAgainMapAsWhenEveryCommandIsRead)
         EXPECT_TRUE(taken.wellFormed && taken.printable) << taken.error << taken.refusal;
         EXPECT_EQ(taken.Sequence(), expected) << jobtool::FormatPageMap(taken, "x");
         EXPECT_EQ(jobtool::FormatPageMap(read, "x"), jobtool::FormatPageMap(taken, "x"));
+    }
+}
+
+// Pages of shapes, each drawn at its own place.
+Bytes Shapes(int count)
+{
+    pclxl::Writer w;
+    w.streamHeader("shapes").beginSession(600).openDataSource();
+    for (int page = 0; page < count; page++)
+    {
+        w.beginPage().setColorSpaceGray().setBrushGray(0);
+        for (int r = 0; r < 200; r++)
+        {
+            const uint16_t x = static_cast<uint16_t>(100 + page * 10 + r % 20 * 100);
+            const uint16_t y = static_cast<uint16_t>(100 + r / 20 * 100);
+            w.newPath().rectangle(x, y, static_cast<uint16_t>(x + 50), static_cast<uint16_t>(y + 50));
+        }
+        w.endPage(1);
+    }
+    w.closeDataSource().endSession();
+    return w.take();
+}
+
+// What a map says, all of it.
+std::string Said(const jobtool::PageMap &map)
+{
+    return jobtool::FormatPageMap(map, "x") + (map.wellFormed ? " well-formed" : " not well-formed: " + map.error) +
+           (map.printable ? " printable" : " not printable: " + map.refusal);
+}
+
+// A booklet's later sheets are read by a second pass beside the first: the
+// map is the one pass's, whether what the second read is taken or, with a
+// fault after where it began (which the first pass then finds and words
+// itself), not.
+TEST(Explain, ABookletReadByTwoPassesIsExplainedAsByOne)
+{
+    JobOptions booklet;
+    booklet.booklet = jobtool::BookletKind::Printer;
+    for (const Bytes &document : {pclxl::samples::get("sample.pxl").copy(), Shapes(16)})
+    {
+        const Outcome out = MakeAndRun(document, booklet);
+        const Bytes printed = out.replay.run.PrinterDocument(0).data;
+        std::vector<std::pair<uint64_t, bool>> told;
+        auto explain = [&](const Bytes &b, uint64_t secondPassFrom) {
+            pclxl::MemorySource source{pclxl::Bytes(b)};
+            jobtool::ExplainHooks hooks;
+            hooks.secondPassFrom = secondPassFrom;
+            hooks.secondPass = [&](uint64_t begin, bool taken) { told.emplace_back(begin, taken); };
+            return jobtool::Explain(source, out.reference, hooks);
+        };
+        const jobtool::PageMap one = explain(printed, 0);
+        ASSERT_TRUE(told.empty());
+        ASSERT_TRUE(one.wellFormed && one.printable) << Said(one);
+        const std::vector<std::string> sheets = one.Sequence();
+        EXPECT_EQ(std::count(sheets.begin(), sheets.end(), "?"), 0) << Said(one);
+        EXPECT_EQ(Said(explain(printed, 1)), Said(one));
+        ASSERT_EQ(told.size(), 1u);
+        EXPECT_TRUE(told[0].second) << "the second pass's reading was taken";
+        const uint64_t begin = told[0].first;
+        EXPECT_GT(begin, printed.size() / 2) << "it read the later half";
+
+        // Faults past where the second pass began: bytes no reader accepts,
+        // and a colour space that a gray brush cannot draw in.
+        std::vector<Bytes> damaged;
+        for (size_t at : {begin + 1, begin + (printed.size() - begin) / 2, printed.size() - 40})
+        {
+            for (uint8_t b : {uint8_t{0xFF}, uint8_t{pclxl::op::EndSession}})
+            {
+                damaged.push_back(printed);
+                damaged.back()[at] = b;
+            }
+        }
+        const Bytes gray = {pclxl::dt::UByte, 1, pclxl::tag::AttrUByte, pclxl::attr::ColorSpace,
+                            pclxl::op::SetColorSpace};
+        const auto last = std::find_end(printed.begin(), printed.end(), gray.begin(), gray.end());
+        ASSERT_NE(last, printed.end());
+        damaged.push_back(printed);
+        damaged.back()[static_cast<size_t>(last - printed.begin()) + 1] = 2; // RGB
+        size_t faulty = 0;
+        for (const Bytes &d : damaged)
+        {
+            told.clear();
+            const jobtool::PageMap alone = explain(d, 0);
+            const bool fault = !alone.wellFormed || !alone.printable;
+            faulty += fault ? 1 : 0;
+            EXPECT_EQ(Said(explain(d, 1)), Said(alone));
+            ASSERT_EQ(told.size(), 1u);
+            // A byte in a number or in data may change no command.
+            EXPECT_EQ(told[0].second, !fault) << "only a reading without a fault is taken";
+        }
+        EXPECT_GE(faulty, 3u);
+        EXPECT_FALSE(explain(damaged.back(), 0).printable) << "gray drawn in the RGB colour space";
     }
 }
 

@@ -262,16 +262,34 @@ TEST(LiveExplain, TheJobFileIsReadForTheReferenceAndTheHookAtOnce)
     ASSERT_GT(doc.size(), 5u << 20);
     const std::string input = dir.Path("shapes.pxl");
     WriteBytes(input, doc);
-    const std::string job = dir.Path("shapes.kdjob");
-    ASSERT_EQ(Tool({"make", input, "-o", job, "--reverse"}).code, 0);
-    const ToolRun run = Tool({"run", job, "--out", dir.Path("out")});
-    ASSERT_EQ(run.code, 0) << run.out << run.err;
-    const std::string printed = (std::filesystem::path(dir.Path("out")) / "shapes-1.pxl").string();
-    const ToolRun explained = Tool({"explain", printed, "--job", job});
-    ASSERT_EQ(explained.code, 0) << explained.err;
-    EXPECT_NE(run.out.find(explained.out), std::string::npos) << "run's page map differs from explain's";
-    const std::vector<std::string> pages = PrintedLines(run.out).at(0);
-    ASSERT_EQ(pages.size(), 300u);
-    EXPECT_EQ(pages.front(), "300");
-    EXPECT_EQ(pages.back(), "1");
+    // Reversed; and a booklet, whose later sheets a second pass reads
+    // beside the first once the printed file has ended (while it is written
+    // for run, from the start for explain).
+    const std::vector<std::string> reversed = {"--reverse"}, booklet = {"--booklet", "printer"};
+    for (const std::vector<std::string> &options : {reversed, booklet})
+    {
+        const std::string job = dir.Path("shapes.kdjob");
+        std::vector<std::string> make = {"make", input, "-o", job};
+        make.insert(make.end(), options.begin(), options.end());
+        ASSERT_EQ(Tool(make).code, 0);
+        const std::string out = dir.Path("out" + options.front());
+        const ToolRun run = Tool({"run", job, "--out", out});
+        ASSERT_EQ(run.code, 0) << run.out << run.err;
+        const std::string printed = (std::filesystem::path(out) / "shapes-1.pxl").string();
+        const ToolRun explained = Tool({"explain", printed, "--job", job});
+        ASSERT_EQ(explained.code, 0) << explained.err;
+        EXPECT_NE(run.out.find(explained.out), std::string::npos) << "run's page map differs from explain's";
+        const std::vector<std::string> pages = PrintedLines(run.out).at(0);
+        if (options == booklet)
+        {
+            // 300 pages on 75 sheets, both sides: the outer sheet first.
+            ASSERT_EQ(pages.size(), 150u);
+            EXPECT_EQ(pages.front(), "300|1");
+            EXPECT_EQ(pages.back(), "150|151");
+            continue;
+        }
+        ASSERT_EQ(pages.size(), 300u);
+        EXPECT_EQ(pages.front(), "300");
+        EXPECT_EQ(pages.back(), "1");
+    }
 }
