@@ -1601,6 +1601,13 @@ class MapBuilder : public pclxl::DocumentHandler
 
     PageMap Finish(pclxl::DocumentSummary s)
     {
+        if (second_)
+        {
+            // This pass ended (at a fault, or at the end) before the place
+            // the second began.
+            Told(second_->pass->Offset(), false);
+            second_.reset();
+        }
         if (adopted_)
         {
             // The second pass read from where this one stopped to the end.

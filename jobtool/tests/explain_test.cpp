@@ -201,10 +201,10 @@ TEST(Explain, ABookletReadByTwoPassesIsExplainedAsByOne)
         const uint64_t begin = told[0].first;
         EXPECT_GT(begin, printed.size() / 2) << "it read the later half";
 
-        // Faults past where the second pass began: bytes no reader accepts,
-        // and a colour space that a gray brush cannot draw in.
+        // Faults before and after where the second pass began: bytes no
+        // reader accepts, and a colour space that a gray brush cannot draw in.
         std::vector<Bytes> damaged;
-        for (size_t at : {begin + 1, begin + (printed.size() - begin) / 2, printed.size() - 40})
+        for (size_t at : {begin - 1, begin + 1, begin + (printed.size() - begin) / 2, printed.size() - 40})
         {
             for (uint8_t b : {uint8_t{0xFF}, uint8_t{pclxl::op::EndSession}})
             {
@@ -226,9 +226,13 @@ TEST(Explain, ABookletReadByTwoPassesIsExplainedAsByOne)
             const bool fault = !alone.wellFormed || !alone.printable;
             faulty += fault ? 1 : 0;
             EXPECT_EQ(Said(explain(d, 1)), Said(alone));
-            ASSERT_EQ(told.size(), 1u);
+            // With the EndPage before the place damaged, the second pass
+            // begins at a later page start: the sample's four sheets have none.
+            ASSERT_EQ(told.size(), d[begin - 1] == printed[begin - 1] || sheets.size() > 4 ? 1u : 0u)
+                << "damaged at " << std::mismatch(d.begin(), d.end(), printed.begin()).first - d.begin() << " of "
+                << d.size() << ", the second pass found at " << begin;
             // A byte in a number or in data may change no command.
-            EXPECT_EQ(told[0].second, !fault) << "only a reading without a fault is taken";
+            EXPECT_TRUE(told.empty() || told[0].second == !fault) << "only a reading without a fault is taken";
         }
         EXPECT_GE(faulty, 3u);
         EXPECT_FALSE(explain(damaged.back(), 0).printable) << "gray drawn in the RGB colour space";
