@@ -198,7 +198,7 @@ TEST(Explain, ABookletReadByTwoPassesIsExplainedAsByOne)
         EXPECT_EQ(Said(explain(printed, 1)), Said(one));
         ASSERT_EQ(told.size(), 1u);
         EXPECT_TRUE(told[0].second) << "the second pass's reading was taken";
-        const uint64_t begin = told[0].first;
+        const size_t begin = static_cast<size_t>(told[0].first);
         EXPECT_GT(begin, printed.size() / 2) << "it read the later half";
 
         // Faults before and after where the second pass began: bytes no
