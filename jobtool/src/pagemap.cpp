@@ -864,6 +864,7 @@ Reference ReferenceFromJob(const spoolsim::StepSource &job, std::string *error, 
     {
         return ref; // an overlay-creation job prints nothing
     }
+    ref.pagesOnce = dm.sCollate != 1 && dm.sOhpInterleave == 0;
     const bool defer = dm.sDeferText != 0 && dm.sTextMode != 2;
     // A booklet's pages are found by their bodies; the stream as a whole is
     // not needed. Only a booklet's bodies are kept: they are the document's
@@ -1375,9 +1376,10 @@ class MapBuilder : public pclxl::DocumentHandler
     // differently. Commands a caller watches (hooks.command) must all come.
     bool takesRepeatedPages() const override
     {
-        // A booklet's sheets each carry other pages: remembering them would
-        // digest every sheet for nothing.
-        return !hooks_.command && !ref_.booklet;
+        // A booklet's sheets each carry other pages, and a job that prints
+        // each page once has none again: remembering them would digest every
+        // page for nothing.
+        return !hooks_.command && !ref_.booklet && !ref_.pagesOnce;
     }
 
     uint64_t repeatState() const override
@@ -1390,12 +1392,14 @@ class MapBuilder : public pclxl::DocumentHandler
         return pageClean_ && !duplicate_;
     }
 
-    // A booklet's sheets are read by two passes side by side: each sheet's
-    // entry depends on its bytes and the reference alone, and no page is
-    // taken as a repeat. Commands a caller watches must come in order.
+    // The pages of a booklet, or of a job that prints each page once, are
+    // read by two passes side by side: each page's entry depends on its
+    // bytes and the reference alone, and no page is taken as a repeat.
+    // Commands a caller watches must come in order.
     bool wantsPageEnds() const override
     {
-        return !twin_ && source_ != nullptr && hooks_.secondPassFrom > 0 && ref_.booklet && !hooks_.command;
+        return !twin_ && source_ != nullptr && hooks_.secondPassFrom > 0 && (ref_.booklet || ref_.pagesOnce) &&
+               !hooks_.command;
     }
 
     void onPageEnd(pclxl::PageEnd &end) override

@@ -48,6 +48,9 @@ struct Reference
     Bytes clipMode;
     // A booklet's reference: its pages are found by their bodies.
     bool booklet = false;
+    // The job prints each page once: the hook makes no collated copies and
+    // no transparency separators, so no page is met again.
+    bool pagesOnce = false;
     // When set, `pages` (and a booklet's `bodies`) are empty and this makes
     // them: the page map matches its pages when it ends, and waits for a
     // booklet's bodies at its first sheet.
@@ -128,9 +131,10 @@ struct ExplainHooks
     std::function<void(const pclxl::Command &, const uint8_t *)> command;
     // Told of the bytes read and pages found as the pass goes.
     std::function<void(uint64_t bytes, size_t pages)> progress;
-    // A booklet's later sheets are read by a second pass on another thread,
-    // beside the first, when at least twice this much of the document is
-    // left once its size is known; 0: never.
+    // The later pages of a document that prints each page once (a booklet
+    // or a job without collated copies) are read by a second pass on
+    // another thread, beside the first, when at least twice this much of
+    // the document is left once its size is known; 0: never.
     uint64_t secondPassFrom = 1u << 20;
     // Told where a second pass began, and whether what it read was taken
     // (when the first pass met a page end there in the same state, and the
