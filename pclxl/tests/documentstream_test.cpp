@@ -918,6 +918,39 @@ TEST(DocumentStream, APassResumedAtALaterPageEndReadsOnAsTheWholeReading)
     EXPECT_TRUE(rest.commands.empty());
 }
 
+// A guessed page start can be wrong: a pass resumed anywhere, inside a
+// command or its data, reads to a verdict of its own without reading
+// outside the input (the first pass then does not take it).
+TEST(DocumentStream, APassResumedAnywhereEndsWithAVerdict)
+{
+    for (const auto &[name, data] : examples())
+    {
+        MemorySource source{Bytes(data)};
+        Relay first;
+        DocumentStream(source, 4096).run(first);
+        if (first.ends.empty())
+        {
+            continue;
+        }
+        first.keepAt = first.ends.front();
+        DocumentStream(source, 4096).run(first);
+        ASSERT_TRUE(first.point) << name;
+        const size_t step = data.size() > 20000 ? 13 : 1;
+        for (size_t at = static_cast<size_t>(first.ends.front()); at <= data.size(); at += step)
+        {
+            Relay rest;
+            const DocumentSummary s = DocumentStream(source, 256).resume(*first.point, at, rest);
+            EXPECT_FALSE(s.stopped) << name << " from " << at;
+            EXPECT_EQ(s.size, data.size()) << name << " from " << at;
+            if (s.error)
+            {
+                EXPECT_GE(s.error->offset, at) << name << " from " << at;
+                EXPECT_LE(s.error->offset, data.size()) << name << " from " << at;
+            }
+        }
+    }
+}
+
 TEST(DocumentStream, APageStartIsGuessedWhereTheReadingFindsOne)
 {
     for (const auto &[name, data] : examplesAndRealDocuments())

@@ -92,12 +92,6 @@ class FileSource : public ByteSource
         return std::make_unique<FileSource>(path_);
     }
 
-  protected:
-    const std::string &path() const
-    {
-        return path_;
-    }
-
   private:
     std::ifstream file_;
     uint64_t size_ = 0;

@@ -39,7 +39,7 @@ class PageEnd
     // page end of the same state().
     virtual std::shared_ptr<const PassPoint> point() const = 0;
     // Ends this pass here: what follows is another pass's. Its summary says
-    // so (stopped) and has no end checks and no trailer of its own.
+    // so (stopped); the input's end is not checked.
     virtual void stop() = 0;
 };
 
