@@ -1738,8 +1738,12 @@ class MapBuilder : public pclxl::DocumentHandler
         {
             return;
         }
-        const std::optional<uint64_t> begin =
-            pclxl::guessPageStart(*twinSource, here + (size - here) / 2, size, end.endian());
+        // The first page start from half a page before the middle: on
+        // average the halves are then alike, also when a page is a good
+        // part of what is left.
+        const uint64_t middle = here + (size - here) / 2;
+        const uint64_t halfPage = std::min<uint64_t>(here / (2 * std::max<size_t>(pages_, 1)), (middle - here) / 4);
+        const std::optional<uint64_t> begin = pclxl::guessPageStart(*twinSource, middle - halfPage, size, end.endian());
         if (!begin)
         {
             return;
