@@ -468,10 +468,23 @@ std::unique_ptr<StepSource> JobFileSteps::Twin() const
     return twin;
 }
 
-bool JobFileSteps::ReadAt(uint64_t at, BYTE *out, size_t cb) const
+bool JobFileSteps::ReadAt(uint64_t at, BYTE *out, size_t cb, bool readOver) const
 {
+    // readOver: a little way ahead (the next step's head, past the rest of
+    // a step whose head was read) the stream reads over the gap, as a seek
+    // throws its buffer away and costs a read of the system per step. Not
+    // for a step's data: those are read afresh, so that a file changed
+    // while it runs is seen.
+    static const uint64_t kReadOver = 8192;
     std::ifstream &in = m_file->in;
-    if (m_file->at != at)
+    const uint64_t now = m_file->at;
+    bool placed = now == at;
+    if (!placed && readOver && now != ~uint64_t(0) && at > now && at - now <= kReadOver)
+    {
+        in.ignore(static_cast<std::streamsize>(at - now));
+        placed = in && static_cast<uint64_t>(in.gcount()) == at - now;
+    }
+    if (!placed)
     {
         in.clear();
         in.seekg(static_cast<std::streamoff>(at));
@@ -491,7 +504,7 @@ bool JobFileSteps::ReadPart(size_t i, size_t offset, BYTE *out, size_t cb) const
                   std::to_string(e.cb);
         return false;
     }
-    if (!ReadAt(e.at + offset, out, cb))
+    if (!ReadAt(e.at + offset, out, cb, true))
     {
         m_error = Changed(i);
         return false;

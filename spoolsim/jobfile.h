@@ -144,7 +144,7 @@ class JobFileSteps : public StepSource
         uint32_t cb;
         StepKind kind;
     };
-    bool ReadAt(uint64_t at, BYTE *out, size_t cb) const;
+    bool ReadAt(uint64_t at, BYTE *out, size_t cb, bool readOver = false) const;
     std::string Changed(size_t i) const;
     struct File;
     std::unique_ptr<File> m_file;

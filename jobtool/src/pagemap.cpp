@@ -917,7 +917,21 @@ Reference ReferenceFromJob(const spoolsim::StepSource &job, std::string *error, 
             }
             continue;
         }
-        const Bytes &d = StepHead(job, i, head);
+        // A body's steps are read whole, once: their heads are taken from
+        // them (reading the head first and the step again would read the
+        // document twice).
+        const Bytes *read = nullptr;
+        if (body != nullptr)
+        {
+            read = job.Data(i, data);
+            if (read == nullptr)
+            {
+                *error = "the job's steps cannot be read: " + job.Error();
+                return ref;
+            }
+            head.assign(read->begin(), read->begin() + static_cast<long>(std::min(read->size(), kStepHead)));
+        }
+        const Bytes &d = read != nullptr ? head : StepHead(job, i, head);
         if (d.size() != std::min(job.Size(i), kStepHead))
         {
             *error = "the job's steps cannot be read: " + job.Error();
@@ -997,7 +1011,7 @@ Reference ReferenceFromJob(const spoolsim::StepSource &job, std::string *error, 
         }
         if (body != nullptr)
         {
-            const Bytes *all = job.Data(i, data);
+            const Bytes *all = read != nullptr ? read : job.Data(i, data);
             if (all == nullptr)
             {
                 *error = "the job's steps cannot be read: " + job.Error();

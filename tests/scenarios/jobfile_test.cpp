@@ -273,6 +273,57 @@ TEST(JobFile, StepsReadFromTheFileAreTheLoadedJobsAndTheSameBytesAreRefused)
     EXPECT_EQ(error.rfind("cannot open /no/such/folder/x.kdjob", 0), 0u) << error;
 }
 
+// Heads read one step after another (the stream reads over a short gap
+// rather than seek) are the steps' own bytes, whatever the gaps between
+// them: shorter, as long as and longer than the stream's buffer.
+TEST(JobFile, PartsReadStepAfterStepAreTheStepsBytes)
+{
+    Job job = DocumentJob(Settings(), 1).Build();
+    std::mt19937 random(7);
+    for (size_t cb : {1, 5, 100, 4096, 4100, 8186, 8191, 8192, 8193, 9000, 20000, 3, 70000, 2, 8192})
+    {
+        Bytes b(cb);
+        for (BYTE &x : b)
+        {
+            x = static_cast<BYTE>(random());
+        }
+        job.steps.push_back({spoolsim::StepKind::Write, b});
+    }
+    FileOf file(SaveJob(job));
+    spoolsim::JobFileSteps steps;
+    std::string error;
+    ASSERT_TRUE(steps.Open(file.Path(), error)) << error;
+    ASSERT_EQ(steps.Count(), job.steps.size());
+    for (size_t want : {size_t(1), size_t(4), size_t(4096), size_t(9000)})
+    {
+        for (size_t offset : {size_t(0), size_t(3)})
+        {
+            for (size_t i = 0; i < steps.Count(); i++)
+            {
+                const Bytes &step = job.steps[i].data;
+                if (offset >= step.size())
+                {
+                    continue;
+                }
+                const size_t cb = std::min(want, step.size() - offset);
+                Bytes part(cb);
+                ASSERT_TRUE(steps.ReadPart(i, offset, part.data(), cb)) << steps.Error();
+                EXPECT_EQ(part, Bytes(step.begin() + static_cast<long>(offset),
+                                      step.begin() + static_cast<long>(offset + cb)))
+                    << "step " << i << ", " << cb << " bytes from " << offset;
+                if (i % 3 == 0)
+                {
+                    // The whole step between two heads.
+                    Bytes buffer;
+                    const Bytes *data = steps.Data(i, buffer);
+                    ASSERT_NE(data, nullptr) << steps.Error();
+                    EXPECT_EQ(*data, step) << i;
+                }
+            }
+        }
+    }
+}
+
 // Two threads read a job file at once (the hook's replay and the input
 // pages' digests): each through a twin with a file of its own, so that
 // neither moves the other's place in the file.
