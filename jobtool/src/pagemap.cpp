@@ -20,6 +20,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <system_error>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -1766,7 +1767,14 @@ class MapBuilder : public pclxl::DocumentHandler
         second->state = state;
         second->handlerState = handlerState;
         second->builder = std::make_unique<MapBuilder>(*this, static_cast<size_t>(*begin), SecondHalf());
-        second->pass = std::make_unique<SecondPass>(std::move(twinSource), end.point(), *begin, *second->builder);
+        try
+        {
+            second->pass = std::make_unique<SecondPass>(std::move(twinSource), end.point(), *begin, *second->builder);
+        }
+        catch (const std::system_error &)
+        {
+            return; // no thread to be had: this pass reads it all
+        }
         second_ = std::move(second);
     }
 
