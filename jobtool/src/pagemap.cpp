@@ -443,6 +443,16 @@ class BodyIndex
     {
         for (size_t k = 0; k < bodies.size(); k++)
         {
+            if (bodies[k].size > 0)
+            {
+                order_.push_back(static_cast<int>(k + 1));
+            }
+        }
+        // Longest first, so that a short body is not found inside a longer one.
+        std::stable_sort(order_.begin(), order_.end(),
+                         [&bodies](int a, int b) { return bodies[a - 1].size > bodies[b - 1].size; });
+        for (size_t k = 0; k < bodies.size(); k++)
+        {
             if (bodies[k].size >= kAnchor)
             {
                 anchors_[Hash(bodies[k].head.data())].push_back(static_cast<int>(k + 1));
@@ -497,6 +507,12 @@ class BodyIndex
         return out;
     }
 
+    // The input pages with a body, longest body first (then in page order).
+    const std::vector<int> &Order() const
+    {
+        return order_;
+    }
+
   private:
     static constexpr uint64_t kBase = 0x100000001B3ULL;
     static constexpr size_t kBucketBits = 16;
@@ -521,6 +537,7 @@ class BodyIndex
     }
 
     std::unordered_map<uint64_t, std::vector<int>> anchors_;
+    std::vector<int> order_;
 };
 
 // The input pages whose bodies (those of the reference ref) a booklet sheet carries, by half.
@@ -533,20 +550,9 @@ bool FindHalves(const Bytes &sheet, const std::vector<BodyKey> &bodies, const Re
         size_t pos, len;
         int page;
     };
-    std::vector<int> order;
-    for (size_t k = 0; k < bodies.size(); k++)
-    {
-        if (bodies[k].size > 0)
-        {
-            order.push_back(static_cast<int>(k + 1));
-        }
-    }
-    // Longest first, so that a short body is not found inside a longer one.
-    std::stable_sort(order.begin(), order.end(),
-                     [&bodies](int a, int b) { return bodies[a - 1].size > bodies[b - 1].size; });
     std::vector<Hit> hits;
     const std::unordered_map<int, std::vector<size_t>> candidates = index.Candidates(sheet, starts);
-    for (int page : order)
+    for (int page : index.Order())
     {
         const BodyKey &key = bodies[page - 1];
         auto isFree = [&hits, &key](size_t pos) {
