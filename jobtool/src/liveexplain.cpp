@@ -126,17 +126,8 @@ void LiveExplain::Work()
 PageMap LiveExplain::Result(const std::string &what, std::string *readError)
 {
     {
-        // The map is wanted the moment it is made (a small document's
-        // reading takes milliseconds); the progress is drawn now and then.
         Progress progress(what, published_.load());
-        for (unsigned waited = 0; !done_.load(); waited++)
-        {
-            if (waited % 20 == 0)
-            {
-                progress.Update(read_.load(), pages_.load());
-            }
-            Sleep(1);
-        }
+        WaitUntil(done_, [&] { progress.Update(read_.load(), pages_.load()); });
     }
     thread_->Join();
     if (afterwards_)

@@ -1,5 +1,7 @@
 #include "progress.h"
 
+#include <windows.h>
+
 #include <cstdio>
 
 #ifdef _WIN32
@@ -75,6 +77,18 @@ void Progress::Update(uint64_t bytes, size_t pages)
     std::fprintf(stderr, "\r%s\033[K", line.c_str());
     std::fflush(stderr);
     drawn_ = true;
+}
+
+void WaitUntil(const std::atomic<bool> &done, const std::function<void()> &tick)
+{
+    for (unsigned waited = 0; !done.load(); waited++)
+    {
+        if (waited % 20 == 0)
+        {
+            tick();
+        }
+        Sleep(1);
+    }
 }
 
 } // namespace jobtool

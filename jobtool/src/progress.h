@@ -4,9 +4,11 @@
 // stderr is not a terminal (a log, a pipe, the tests).
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace jobtool
@@ -39,6 +41,11 @@ class Progress
     bool drawn_ = false;
     Clock::time_point start_, last_;
 };
+
+// Waits until done is set, looking every millisecond (the result is wanted
+// the moment it is there, and the Windows build's threads have no condition
+// variables), calling tick now and then: to draw progress meanwhile.
+void WaitUntil(const std::atomic<bool> &done, const std::function<void()> &tick);
 
 // The line Progress draws, without its carriage return: for the tests.
 std::string ProgressLine(const std::string &what, uint64_t bytes, uint64_t totalBytes, size_t pages, size_t totalPages,

@@ -1,5 +1,7 @@
 #include "secondpass.h"
 
+#include "progress.h"
+
 namespace jobtool
 {
 
@@ -99,9 +101,7 @@ void SecondPass::Work()
         pclxl::DocumentStream stream(*source_);
         stream.keepPages(true);
         pclxl::DocumentSummary s = stream.resume(*point_, offset_, *watch_);
-        // A pass stopped short, or cut off by a read fault, is not the rest of the document.
-        const bool readFault = s.error && !source_->error().empty();
-        if (!s.stopped && !readFault)
+        if (!s.stopped) // abandoned: not the rest of the document
         {
             summary_ = std::move(s);
         }
@@ -115,19 +115,13 @@ void SecondPass::Work()
 
 std::optional<pclxl::DocumentSummary> SecondPass::Wait(const std::function<void(uint64_t, size_t)> &progress)
 {
-    for (unsigned round = 0; !done_.load(); round++)
-    {
-        if (progress && round % 20 == 0)
+    WaitUntil(done_, [&] {
+        if (progress)
         {
             progress(read_.load(), pages_.load());
         }
-        Sleep(1);
-    }
+    });
     thread_->Join();
-    if (abandoned_.load())
-    {
-        return std::nullopt;
-    }
     return summary_;
 }
 

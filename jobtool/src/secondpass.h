@@ -34,8 +34,8 @@ class SecondPass
     // The pass is of no use: it stops at its next page end.
     void Abandon();
     // Waits for the pass to end, telling progress (the bytes read up to,
-    // the pages found) meanwhile. Its summary, or nothing when it is of no
-    // use: it was abandoned, could not read, or threw (memory running out).
+    // the pages found) meanwhile. Its summary (with the fault it found, a
+    // read fault too), or nothing when it threw (memory running out).
     std::optional<pclxl::DocumentSummary> Wait(const std::function<void(uint64_t, size_t)> &progress);
 
   private:
