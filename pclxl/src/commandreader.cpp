@@ -142,6 +142,17 @@ bool CommandReader::nextInWindow(StreamCommand &c, const ByteKind *kinds, Endian
             return false;
         }
         const ByteKind &k = kinds[w[i]];
+        if (k.skip != 0)
+        {
+            i += k.skip; // past the window's end: the check above
+            // A value's attribute id most often follows it: taken without
+            // waiting for its kind.
+            if (i + 2 < have && w[i] == tag::AttrUByte)
+            {
+                i += 2;
+            }
+            continue;
+        }
         if (k.starts == Starts::Value)
         {
             size_t count = k.type.shape == Shape::Scalar ? 1 : k.type.shape == Shape::XY ? 2 : 4;

@@ -65,6 +65,9 @@ struct ByteKind
     Starts starts = Starts::Other;
     DataTypeInfo type;
     uint8_t element_size = 0;
+    // The length of the token the byte begins when that is fixed (a value
+    // that is not an array, an attribute id, whitespace); 0 for the rest.
+    uint8_t skip = 0;
 };
 
 // 256 entries, one per byte.

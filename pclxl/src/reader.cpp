@@ -144,6 +144,19 @@ const ByteKind *byteKinds()
                        : isOperator(b)                                    ? Starts::Operator
                        : b == tag::Esc                                    ? Starts::Esc
                                                                           : Starts::Other;
+            if (k.starts == Starts::Value && k.type.shape != Shape::Array)
+            {
+                const size_t count = k.type.shape == Shape::Scalar ? 1 : k.type.shape == Shape::XY ? 2 : 4;
+                k.skip = static_cast<uint8_t>(1 + count * k.element_size);
+            }
+            else if (k.starts == Starts::Attribute)
+            {
+                k.skip = b == tag::AttrUByte ? 2 : 3;
+            }
+            else if (k.starts == Starts::Whitespace)
+            {
+                k.skip = 1;
+            }
         }
         return t;
     }();

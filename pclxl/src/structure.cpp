@@ -217,6 +217,12 @@ class Checker::Impl
     // all, by the commands to come: no command costs an allocation.
     void drop(size_t n)
     {
+        // Emptied now, while the handler's reading has them in the cache:
+        // the slot's next command then swaps in an empty list.
+        for (size_t i = head_; i < head_ + n && i < used_; i++)
+        {
+            out_.commands[i].attributes.clear();
+        }
         head_ += n;
         dropped_ += n;
         if (head_ == used_)
@@ -320,7 +326,7 @@ class Checker::Impl
                     pos = end;
                     continue;
                 }
-                if (rules_[cmd(awaiting_).op].data == DataUse::Required)
+                if (awaiting_required_)
                 {
                     break;
                 }
@@ -669,6 +675,7 @@ class Checker::Impl
         if (rules_[o].data != DataUse::None)
         {
             awaiting_ = lastIndex();
+            awaiting_required_ = rules_[o].data == DataUse::Required;
         }
     }
 
@@ -938,7 +945,8 @@ class Checker::Impl
     Value pending_value_;
     std::vector<Attribute> attributes_;
     size_t list_begin_ = kNone;
-    size_t awaiting_ = kNone; // index of the command whose embedded data may come next
+    size_t awaiting_ = kNone;        // index of the command whose embedded data may come next
+    bool awaiting_required_ = false; // and whether they must
     // out_.commands[head_, used_) are the commands not yet dropped; the
     // slots from used_ on are dropped ones kept for their room.
     static constexpr size_t kMostDropped = 64;
