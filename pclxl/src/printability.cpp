@@ -94,8 +94,8 @@ struct AttributeRule
     bool text = false;
 };
 
-// The rule of an attribute id (its own table for ids of one byte).
-AttributeRule attributeRule(uint16_t id)
+// The rules of the attribute ids of one byte, by id.
+const AttributeRule *narrowAttributeRules()
 {
     static const std::vector<AttributeRule> table = [] {
         std::vector<AttributeRule> t(256);
@@ -113,11 +113,13 @@ AttributeRule attributeRule(uint16_t id)
         }
         return t;
     }();
-    if (id < 256)
-    {
-        return table[id];
-    }
-    // Two-byte ids have no shape rule; they are looked up as they come.
+    return table.data();
+}
+
+// The rule of an attribute id of two bytes: no shape rule, the rest looked
+// up as they come.
+AttributeRule wideAttributeRule(uint16_t id)
+{
     AttributeRule wide;
     wide.enumerated = isEnumeratedAttribute(id);
     wide.text = isTextAttribute(id);
@@ -285,6 +287,8 @@ struct PrintabilityChecker::State
     // Counts the changes to what lasts from page to page (the session's
     // units, fonts, streams, fonts drawn with before their download).
     uint64_t generation = 1;
+    // Looked up for every attribute: the table is taken once.
+    const AttributeRule *narrowRules = narrowAttributeRules();
 
     void fail(size_t offset, std::string reason)
     {
@@ -317,7 +321,7 @@ struct PrintabilityChecker::State
     {
         for (const Attribute &a : *c.attributes)
         {
-            const AttributeRule rules = attributeRule(a.id);
+            const AttributeRule rules = a.id < 256 ? narrowRules[a.id] : wideAttributeRule(a.id);
             // Only real32 elements can be other than finite numbers.
             const double *v = a.value.isReal() ? a.value.numbers.begin() : nullptr;
             for (size_t k = 0; v != nullptr && k < a.value.numbers.size(); k++)
