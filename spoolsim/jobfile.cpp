@@ -187,6 +187,13 @@ class FileReader
     {
         m_at += cb;
     }
+    // Copies without moving on.
+    void Peek(BYTE *out, size_t cb)
+    {
+        const uint64_t at = m_at;
+        Copy(out, cb);
+        m_at = at;
+    }
     bool Failed() const
     {
         return m_failed;
@@ -430,7 +437,12 @@ bool JobFileSteps::Open(const std::string &path, std::string &error)
     }
     FileReader r(m_file->in, static_cast<uint64_t>(size));
     JobHead head;
-    auto onStep = [this](StepKind kind, uint64_t at, uint32_t cb) { m_steps.push_back({at, cb, kind}); };
+    // Each step's lead is in the reader's buffer as the step is passed.
+    auto onStep = [this, &r](StepKind kind, uint64_t at, uint32_t cb) {
+        Entry e{at, cb, kind, {}};
+        r.Peek(e.lead, std::min<size_t>(cb, kLead));
+        m_steps.push_back(e);
+    };
     if (!ParseJob(r, head, onStep, error))
     {
         m_refused = !r.Failed();
@@ -510,6 +522,14 @@ bool JobFileSteps::ReadPart(size_t i, size_t offset, BYTE *out, size_t cb) const
         return false;
     }
     return true;
+}
+
+size_t JobFileSteps::Lead(size_t i, BYTE (&out)[kLead]) const
+{
+    const Entry &e = m_steps[i];
+    const size_t cb = std::min<size_t>(e.cb, kLead);
+    std::memcpy(out, e.lead, cb);
+    return cb;
 }
 
 const Bytes *JobFileSteps::Data(size_t i, Bytes &buffer) const

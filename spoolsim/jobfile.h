@@ -113,6 +113,8 @@ class JobFileSteps : public StepSource
     }
     bool ReadPart(size_t i, size_t offset, BYTE *out, size_t cb) const override;
     const Bytes *Data(size_t i, Bytes &buffer) const override;
+    // Taken as Open read the file: no read.
+    size_t Lead(size_t i, BYTE (&out)[kLead]) const override;
     std::string Error() const override
     {
         return m_error;
@@ -143,6 +145,7 @@ class JobFileSteps : public StepSource
         uint64_t at; // of the data in the file
         uint32_t cb;
         StepKind kind;
+        BYTE lead[kLead]; // the first bytes of the data, as Open read them
     };
     bool ReadAt(uint64_t at, BYTE *out, size_t cb, bool readOver = false) const;
     std::string Changed(size_t i) const;

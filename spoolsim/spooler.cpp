@@ -634,6 +634,12 @@ const Bytes *StepSource::Data(size_t i, Bytes &buffer) const
     return ReadPart(i, 0, buffer.data(), buffer.size()) ? &buffer : nullptr;
 }
 
+size_t StepSource::Lead(size_t i, BYTE (&out)[kLead]) const
+{
+    const size_t cb = std::min(Size(i), kLead);
+    return ReadPart(i, 0, out, cb) ? cb : 0;
+}
+
 bool JobSteps::ReadPart(size_t i, size_t offset, BYTE *out, size_t cb) const
 {
     const Bytes &d = m_job.steps[i].data;

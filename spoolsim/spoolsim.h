@@ -262,6 +262,11 @@ class StepSource
     // The whole of step i: the step's own bytes, or read into buffer; null
     // (see Error()) when they cannot be read.
     virtual const Bytes *Data(size_t i, Bytes &buffer) const;
+    // The first min(Size(i), kLead) bytes of step i into out, as the steps
+    // were when they were taken in: enough to tell most page data from the
+    // driver's markers without reading the step. 0 when they cannot be read.
+    static constexpr size_t kLead = 4;
+    virtual size_t Lead(size_t i, BYTE (&out)[kLead]) const;
     virtual std::string Error() const
     {
         return std::string();

@@ -924,6 +924,16 @@ Reference ReferenceFromJob(const spoolsim::StepSource &job, std::string *error, 
             }
             continue;
         }
+        // Page data are told from the driver's markers and records by their
+        // first bytes and size, without a read; only those that may be one
+        // are read (every marker and record begins with ESC or has a size
+        // of its own).
+        BYTE lead[spoolsim::StepSource::kLead];
+        const size_t cbLead = job.Lead(i, lead);
+        const size_t cbStep = job.Size(i);
+        const bool mayBeMarker = (cbLead > 0 && lead[0] == 0x1B) || cbStep == DRVDEVMODE_SIZE ||
+                                 cbStep == std::strlen(spoolsim::markers::kOverlay) ||
+                                 cbStep == std::strlen(spoolsim::markers::kWatermark);
         // A body's steps are read whole, once: their heads are taken from
         // them (reading the head first and the step again would read the
         // document twice).
@@ -938,12 +948,16 @@ Reference ReferenceFromJob(const spoolsim::StepSource &job, std::string *error, 
             }
             head.assign(read->begin(), read->begin() + static_cast<long>(std::min(read->size(), kStepHead)));
         }
-        const Bytes &d = read != nullptr ? head : StepHead(job, i, head);
-        if (d.size() != std::min(job.Size(i), kStepHead))
+        else if (!mayBeMarker)
+        {
+            head.clear(); // page data: nothing below matches
+        }
+        else if (StepHead(job, i, head).size() != std::min(cbStep, kStepHead))
         {
             *error = "the job's steps cannot be read: " + job.Error();
             return ref;
         }
+        const Bytes &d = head;
         auto is = [&d](const char *marker) {
             return d.size() == std::strlen(marker) && std::memcmp(d.data(), marker, d.size()) == 0;
         };

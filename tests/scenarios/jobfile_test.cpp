@@ -275,12 +275,15 @@ TEST(JobFile, StepsReadFromTheFileAreTheLoadedJobsAndTheSameBytesAreRefused)
 
 // Heads read one step after another (the stream reads over a short gap
 // rather than seek) are the steps' own bytes, whatever the gaps between
-// them: shorter, as long as and longer than the stream's buffer.
+// them: shorter, as long as and longer than the stream's buffer. So are
+// the leads taken as the file was opened, also where a lead lies across
+// the ends of what opening read at a time.
 TEST(JobFile, PartsReadStepAfterStepAreTheStepsBytes)
 {
     Job job = DocumentJob(Settings(), 1).Build();
     std::mt19937 random(7);
-    for (size_t cb : {1, 5, 100, 4096, 4100, 8186, 8191, 8192, 8193, 9000, 20000, 3, 70000, 2, 8192})
+    for (size_t cb :
+         {1, 5, 100, 4096, 4100, 8186, 8191, 8192, 8193, 9000, 20000, 3, 70000, 2, 8192, 0, 65535, 4, 65533, 65536})
     {
         Bytes b(cb);
         for (BYTE &x : b)
@@ -294,6 +297,17 @@ TEST(JobFile, PartsReadStepAfterStepAreTheStepsBytes)
     std::string error;
     ASSERT_TRUE(steps.Open(file.Path(), error)) << error;
     ASSERT_EQ(steps.Count(), job.steps.size());
+    const spoolsim::JobSteps inMemory(job);
+    for (size_t i = 0; i < steps.Count(); i++)
+    {
+        const Bytes &step = job.steps[i].data;
+        const Bytes want(step.begin(), step.begin() + static_cast<long>(std::min<size_t>(step.size(), 4)));
+        BYTE lead[spoolsim::StepSource::kLead];
+        ASSERT_EQ(steps.Lead(i, lead), want.size()) << i;
+        EXPECT_EQ(Bytes(lead, lead + want.size()), want) << "step " << i << " of " << step.size() << " bytes";
+        ASSERT_EQ(inMemory.Lead(i, lead), want.size()) << i;
+        EXPECT_EQ(Bytes(lead, lead + want.size()), want) << "step " << i << " in memory";
+    }
     for (size_t want : {size_t(1), size_t(4), size_t(4096), size_t(9000)})
     {
         for (size_t offset : {size_t(0), size_t(3)})
