@@ -890,6 +890,7 @@ Reference ReferenceFromJob(const spoolsim::StepSource &job, std::string *error, 
     // A booklet's pages are known by their bodies: one is read at a time.
     std::vector<BodyKey> bodies;
     size_t cBodies = 0;
+    bool inBody = false; // between a body's marker and the next
     Bytes current;
     Bytes *body = nullptr;
     auto endBody = [&bodies, &current, &body]() {
@@ -971,6 +972,7 @@ Reference ReferenceFromJob(const spoolsim::StepSource &job, std::string *error, 
             if (d[3] == 0xAA)
             {
                 cBodies++;
+                inBody = true;
                 if (keepBodies)
                 {
                     endBody();
@@ -980,6 +982,7 @@ Reference ReferenceFromJob(const spoolsim::StepSource &job, std::string *error, 
             else if (d[3] == 0xFF)
             {
                 endBody();
+                inBody = false;
                 size_t at = 4 + (dm.sCollate == 1 ? 2 : 0);
                 if (dm.sCollate == 1 && dm.sCopyCommand == 1 && at < d.size() && at + 1 + d[at] <= d.size())
                 {
@@ -1029,6 +1032,10 @@ Reference ReferenceFromJob(const spoolsim::StepSource &job, std::string *error, 
         if (whole)
         {
             printable.AddStep(i);
+        }
+        if (inBody)
+        {
+            ref.bodyBytes += cbStep;
         }
         if (body != nullptr)
         {
@@ -1746,8 +1753,45 @@ class MapBuilder : public pclxl::DocumentHandler
         std::unique_ptr<SecondPass> pass; // after builder: it is gone before the builder goes
     };
 
-    // Once the document's size is known and enough of it is left, the
-    // second half goes to a second pass from a page start found there.
+    // Whether the document still being written is most likely whole at
+    // `size`: it ends as a job does (the universal exit), or, for a
+    // booklet, it ends with a page and holds as many bytes as the page
+    // bodies its sheets carry (each body is printed once; the sheets and
+    // the job header add little). Its writer may take a while before it
+    // says it is done (here the hook removes its spool file first); were it
+    // not whole, a second pass begun now would only have more to read than
+    // this one.
+    bool LikelyWhole(uint64_t size)
+    {
+        if (size == probedAt_)
+        {
+            return probedWhole_;
+        }
+        probedAt_ = size;
+        probedWhole_ = false;
+        if (size < pclxl::kUniversalExitLength)
+        {
+            return false;
+        }
+        if (!probe_)
+        {
+            probe_ = source_->twin();
+        }
+        uint8_t last[pclxl::kUniversalExitLength];
+        if (!probe_ || !probe_->read(size - sizeof(last), last, sizeof(last)))
+        {
+            return false;
+        }
+        const bool sheetsDone = ref_.booklet && ref_.bodyBytes > 0 && size >= ref_.bodyBytes;
+        probedWhole_ = std::memcmp(last, pclxl::kUniversalExit, sizeof(last)) == 0 ||
+                       (sheetsDone && last[sizeof(last) - 1] == op::EndPage);
+        return probedWhole_;
+    }
+
+    // Once the document's size is known, or most likely known while it is
+    // still being written, and enough of it is left, the second half goes to
+    // a second pass from a page start found there. A second pass reads on as
+    // the document grows, should more come after all.
     void MayBeginSecondPass(pclxl::PageEnd &end)
     {
         if (secondTried_ || !wantsPageEnds())
@@ -1758,11 +1802,12 @@ class MapBuilder : public pclxl::DocumentHandler
         const uint64_t size = ended ? source_->size() : source_->await(0, &ended);
         const uint64_t state = end.state();
         const uint64_t handlerState = repeatState();
-        if (!ended || state == 0 || handlerState == 0)
+        if ((!ended && !LikelyWhole(size)) || state == 0 || handlerState == 0)
         {
             return; // looked at again at the next page end
         }
         secondTried_ = true;
+        probe_.reset();
         const uint64_t here = end.offset();
         if (size < here || size - here < 2 * hooks_.secondPassFrom)
         {
@@ -1943,6 +1988,10 @@ class MapBuilder : public pclxl::DocumentHandler
     Bytes carry_;
     bool secondTried_ = false;
     std::unique_ptr<Second> second_;
+    // Reads the end of a document still being written (LikelyWhole).
+    std::unique_ptr<pclxl::ByteSource> probe_;
+    uint64_t probedAt_ = 0; // the size it last read the end of
+    bool probedWhole_ = false;
     std::optional<pclxl::DocumentSummary> adopted_; // what the second pass found after this one stopped
 };
 

@@ -48,6 +48,9 @@ struct Reference
     Bytes clipMode;
     // A booklet's reference: its pages are found by their bodies.
     bool booklet = false;
+    // A booklet's: the bytes of the page bodies the job sent. Its sheets
+    // carry each body once, so its printed document is no smaller.
+    uint64_t bodyBytes = 0;
     // The job prints each page once: the hook makes no collated copies and
     // no transparency separators, so no page is met again.
     bool pagesOnce = false;

@@ -3,6 +3,7 @@
 #include "faultpoint.h"
 #include "fileio.h"
 #include "liveexplain.h"
+#include "pclxl/protocol.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -54,7 +55,11 @@ bool PrintedFiles::Write(size_t document, const BYTE *data, DWORD size)
             return false;
         }
         f.size += size;
-        if (f.live && f.size - f.published >= kPublishEvery)
+        // A write that ends with what may be a page's end goes to the
+        // reader at once: the last page's end may be all there is for a
+        // while (the reader then begins a second pass; see the page map).
+        const bool pageEnd = size > 0 && data[size - 1] == pclxl::op::EndPage;
+        if (f.live && (f.size - f.published >= kPublishEvery || pageEnd))
         {
             if (!f.sink->flush())
             {

@@ -5,6 +5,9 @@
 #include "pclxl/writer.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <memory>
 
 namespace jobtool_test
 {
@@ -144,22 +147,32 @@ TEST(Explain, PagesPrintedAgainMapAsWhenEveryCommandIsRead)
 }
 
 // Pages of shapes, each drawn at its own place.
-Bytes Shapes(int count)
+// asAJob: between universal exits, with PJL, as a printer driver sends it.
+Bytes Shapes(int count, int perPage = 200, bool asAJob = false)
 {
     pclxl::Writer w;
+    if (asAJob)
+    {
+        const std::string pjl = "@PJL ENTER LANGUAGE = PCLXL\r\n";
+        w.universalExit().raw(Bytes(pjl.begin(), pjl.end()));
+    }
     w.streamHeader("shapes").beginSession(600).openDataSource();
     for (int page = 0; page < count; page++)
     {
         w.beginPage().setColorSpaceGray().setBrushGray(0);
-        for (int r = 0; r < 200; r++)
+        for (int r = 0; r < perPage; r++)
         {
             const uint16_t x = static_cast<uint16_t>(100 + page * 10 + r % 20 * 100);
-            const uint16_t y = static_cast<uint16_t>(100 + r / 20 * 100);
+            const uint16_t y = static_cast<uint16_t>(100 + r / 20 % 60 * 100);
             w.newPath().rectangle(x, y, static_cast<uint16_t>(x + 50), static_cast<uint16_t>(y + 50));
         }
         w.endPage(1);
     }
     w.closeDataSource().endSession();
+    if (asAJob)
+    {
+        w.universalExit();
+    }
     return w.take();
 }
 
@@ -252,6 +265,111 @@ TEST(Explain, PagesReadByTwoPassesAreExplainedAsByOne)
         }
         EXPECT_GE(faulty, 3u);
         EXPECT_FALSE(explain(damaged.back(), 0).printable) << "gray drawn in the RGB colour space";
+    }
+}
+
+// A document the printer is receiving: `published` bytes are there, and the
+// writer says it is done only when a reader waits for more. Readers made by
+// twin() note whether they read before that, short of the last bytes.
+class Receiving : public pclxl::ByteSource
+{
+  public:
+    struct Shared
+    {
+        Bytes data;
+        std::atomic<uint64_t> published{0};
+        std::atomic<bool> ended{false};
+        std::atomic<bool> twinReadEarly{false};
+    };
+    Receiving(std::shared_ptr<Shared> shared, bool first) : shared_(std::move(shared)), first_(first)
+    {
+    }
+    uint64_t size() const override
+    {
+        return shared_->published.load();
+    }
+    bool growing() const override
+    {
+        return true;
+    }
+    uint64_t await(uint64_t want, bool *ended) override
+    {
+        if (!shared_->ended.load() && want > shared_->published.load())
+        {
+            shared_->published.store(shared_->data.size()); // the writer finishes
+            shared_->ended.store(true);
+        }
+        *ended = shared_->ended.load();
+        return shared_->published.load();
+    }
+    bool read(uint64_t offset, uint8_t *out, size_t n) override
+    {
+        const uint64_t held = shared_->published.load();
+        if (offset > held || held - offset < n)
+        {
+            return false;
+        }
+        if (!first_ && !shared_->ended.load() && offset + n + pclxl::kUniversalExitLength < held)
+        {
+            shared_->twinReadEarly.store(true);
+        }
+        std::memcpy(out, shared_->data.data() + offset, n);
+        return true;
+    }
+    std::unique_ptr<pclxl::ByteSource> twin() const override
+    {
+        return std::make_unique<Receiving>(shared_, false);
+    }
+
+  private:
+    std::shared_ptr<Shared> shared_;
+    bool first_;
+};
+
+// The hook removes its spool file before it ends a printed document, which
+// takes a while: the second pass begins once the document is most likely
+// whole. That is when it ends as a job does, or, for a booklet, when it
+// ends with a page and holds the page bodies its sheets carry.
+TEST(Explain, ASecondPassBeginsWhenTheDocumentIsMostLikelyWhole)
+{
+    JobOptions booklet, reversed;
+    booklet.booklet = jobtool::BookletKind::Printer;
+    reversed.reverse = true;
+    struct Case
+    {
+        const char *what;
+        const JobOptions &options;
+        int published; // 0: to a page's end three quarters in, 1: to the trailer, 2: all
+        bool early;
+    };
+    const Case cases[] = {
+        {"a booklet's sheets", booklet, 1, true},
+        {"a whole booklet", booklet, 2, true},
+        {"three quarters of a booklet's sheets", booklet, 0, false},
+        {"a whole job", reversed, 2, true},
+        {"a job's pages", reversed, 1, false},
+    };
+    for (const Case &c : cases)
+    {
+        SCOPED_TRACE(c.what);
+        // Pages of 60 KB: the first pass reads pages before it has to wait
+        // for more (it reads 256 KB ahead).
+        const Outcome out = MakeAndRun(Shapes(16, 4000, true), c.options);
+        const Bytes printed = out.replay.run.PrinterDocument(0).data;
+        const pclxl::Document doc = pclxl::readDocument(pclxl::Bytes(printed));
+        ASSERT_TRUE(doc.ok());
+        ASSERT_GE(doc.pages.size(), 8u);
+        auto shared = std::make_shared<Receiving::Shared>();
+        shared->data = printed;
+        const size_t upTo[] = {doc.pages[doc.pages.size() * 3 / 4 - 1].range.end, doc.job_trailer.begin,
+                               printed.size()};
+        shared->published = upTo[c.published];
+        Receiving source(shared, true);
+        jobtool::ExplainHooks hooks;
+        hooks.secondPassFrom = 1;
+        const jobtool::PageMap map = jobtool::Explain(source, out.reference, hooks);
+        EXPECT_EQ(shared->twinReadEarly.load(), c.early);
+        EXPECT_EQ(Said(map), Said(jobtool::Explain(printed, out.reference)));
     }
 }
 
