@@ -39,13 +39,21 @@ std::string Reason()
 } // namespace
 
 // Steps are a few kilobytes each: the file is written this much at a time,
-// not with a system call each.
+// not with a system call each. They are gathered here: the stream's own
+// buffer takes no piece of a kilobyte or more.
 const size_t kBuffer = 1u << 20;
 
 struct JobFileWriter::File
 {
-    std::vector<char> buffer = std::vector<char>(kBuffer); // the stream's, so it outlives the stream
+    std::vector<char> gathered; // steps not written yet
     std::ofstream out;
+    // Writes what is gathered; false when the stream failed.
+    bool Write()
+    {
+        out.write(gathered.data(), static_cast<std::streamsize>(gathered.size()));
+        gathered.clear();
+        return static_cast<bool>(out);
+    }
     // The head is written again by Finish with the step count and version.
     WString documentName;
     bool endDoc = true;
@@ -91,7 +99,7 @@ bool JobFileWriter::Open(const std::string &path, const WString &documentName, b
     m_error.clear();
     m_cSteps = 0;
     m_file = new File;
-    m_file->out.rdbuf()->pubsetbuf(m_file->buffer.data(), static_cast<std::streamsize>(m_file->buffer.size()));
+    m_file->gathered.reserve(kBuffer);
     errno = 0;
     m_file->out.open(std::filesystem::u8path(m_partPath), std::ios::binary | std::ios::trunc);
     if (!m_file->out)
@@ -127,11 +135,23 @@ bool JobFileWriter::Add(StepKind kind, const BYTE *data, size_t cb)
         return false;
     }
     const Bytes head = JobFileStepHead(kind, static_cast<uint32_t>(cb));
+    std::vector<char> &gathered = m_file->gathered;
     errno = 0;
-    m_file->out.write(reinterpret_cast<const char *>(head.data()), static_cast<std::streamsize>(head.size()));
-    if (cb > 0)
+    if (gathered.size() + head.size() + cb > kBuffer && !m_file->Write())
     {
+        Fail("cannot write " + m_partPath + Reason());
+        return false;
+    }
+    gathered.insert(gathered.end(), head.begin(), head.end());
+    if (cb >= kBuffer)
+    {
+        // A step larger than the buffer goes as it is, after its head.
+        m_file->Write();
         m_file->out.write(reinterpret_cast<const char *>(data), static_cast<std::streamsize>(cb));
+    }
+    else
+    {
+        gathered.insert(gathered.end(), data, data + cb);
     }
     if (!m_file->out)
     {
@@ -151,6 +171,7 @@ bool JobFileWriter::Finish(const std::string &source, std::string &error)
     }
     std::ofstream &out = m_file->out;
     errno = 0;
+    m_file->Write();
     const Bytes tail = JobFileTail(source);
     out.write(reinterpret_cast<const char *>(tail.data()), static_cast<std::streamsize>(tail.size()));
     // The head again, now that the version and the step count are known.

@@ -602,7 +602,9 @@ class Relocated
         }
         else
         {
-            pclxl::FileSink sink(m_scratch);
+            // The document again, a few kilobytes a command: written a
+            // megabyte at a time.
+            pclxl::FileSink sink(m_scratch, size_t(1) << 20);
             if (!sink.ok())
             {
                 error = sink.error();

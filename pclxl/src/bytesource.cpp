@@ -70,8 +70,11 @@ bool FileSource::read(uint64_t offset, uint8_t *out, size_t n)
     return true;
 }
 
-FileSink::FileSink(const std::string &path) : path_(path)
+FileSink::FileSink(const std::string &path, size_t buffer) : buffer_(buffer), path_(path)
 {
+    // The stream's own buffer takes no piece of a kilobyte or more: what is
+    // gathered is gathered here.
+    gathered_.reserve(buffer);
     errno = 0;
     file_.open(std::filesystem::u8path(path), std::ios::binary | std::ios::trunc);
     if (!file_)
@@ -80,9 +83,44 @@ FileSink::FileSink(const std::string &path) : path_(path)
     }
 }
 
+FileSink::~FileSink()
+{
+    close();
+}
+
+bool FileSink::writeGathered()
+{
+    if (gathered_.empty())
+    {
+        return true;
+    }
+    errno = 0;
+    file_.write(gathered_.data(), static_cast<std::streamsize>(gathered_.size()));
+    gathered_.clear();
+    if (!file_)
+    {
+        error_ = "cannot write " + path_ + SystemReason();
+        return false;
+    }
+    return true;
+}
+
 bool FileSink::write(const uint8_t *data, size_t n)
 {
     if (!error_.empty())
+    {
+        return false;
+    }
+    if (n < buffer_)
+    {
+        if (gathered_.size() + n > buffer_ && !writeGathered())
+        {
+            return false;
+        }
+        gathered_.insert(gathered_.end(), data, data + n);
+        return true;
+    }
+    if (!writeGathered())
     {
         return false;
     }
@@ -98,7 +136,7 @@ bool FileSink::write(const uint8_t *data, size_t n)
 
 bool FileSink::flush()
 {
-    if (!error_.empty())
+    if (!error_.empty() || !writeGathered())
     {
         return false;
     }
@@ -116,6 +154,10 @@ bool FileSink::close()
 {
     if (file_.is_open())
     {
+        if (error_.empty())
+        {
+            writeGathered();
+        }
         file_.close();
         if (!file_ && error_.empty())
         {

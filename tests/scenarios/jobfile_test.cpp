@@ -111,6 +111,19 @@ TEST(JobFile, WrittenStepByStepAppearsOnlyWhole)
     DocumentJob document(Settings(), 3);
     document.documentName = W("R\u00e9sum\u00e9");
     Job job = document.Build();
+    // Steps around the megabyte the writer gathers before it writes: with
+    // their heads, one byte short of it, as long, one byte more; and larger.
+    const size_t kGathered = size_t(1) << 20;
+    for (size_t cb : {kGathered - 6, kGathered - 5, kGathered - 4, size_t(3), kGathered, kGathered + 1,
+                      size_t(2) * kGathered, size_t(7)})
+    {
+        Bytes b(cb);
+        for (size_t i = 0; i < cb; i++)
+        {
+            b[i] = static_cast<BYTE>(i * 7 + cb);
+        }
+        job.steps.push_back({spoolsim::StepKind::Write, b});
+    }
     auto write = [&](spoolsim::JobFileWriter &writer, size_t cSteps) {
         std::string error;
         EXPECT_TRUE(writer.Open(path, job.documentName, job.endDoc, job.abort, error)) << error;

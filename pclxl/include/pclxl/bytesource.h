@@ -125,7 +125,13 @@ class VectorSink : public ByteSink
 class FileSink : public ByteSink
 {
   public:
-    explicit FileSink(const std::string &path);
+    // buffer: bytes gathered before each write to the system (0: none
+    // gathered here; the stream writes a piece of a kilobyte or more at once).
+    explicit FileSink(const std::string &path, size_t buffer = 0);
+    // Closes what was not closed, as close() does.
+    ~FileSink() override;
+    FileSink(const FileSink &) = delete;
+    FileSink &operator=(const FileSink &) = delete;
     bool ok() const
     {
         return error_.empty();
@@ -142,6 +148,9 @@ class FileSink : public ByteSink
     }
 
   private:
+    bool writeGathered();
+    size_t buffer_ = 0;
+    std::vector<char> gathered_;
     std::ofstream file_;
     std::string path_;
     std::string error_;
