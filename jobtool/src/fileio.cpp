@@ -12,6 +12,7 @@
 #ifdef _WIN32
 #include <io.h>
 #else
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -277,6 +278,38 @@ bool SyncToDisk(std::FILE *f)
     return _commit(_fileno(f)) == 0;
 #else
     return ::fsync(::fileno(f)) == 0;
+#endif
+}
+
+WriteBehind::~WriteBehind()
+{
+    if (file_ != nullptr)
+    {
+        std::fclose(file_);
+    }
+}
+
+void WriteBehind::Written(uint64_t upTo)
+{
+#ifdef _WIN32
+    (void)upTo; // an open handle would keep the file from being renamed
+#else
+    if (failed_ || upTo <= started_)
+    {
+        return;
+    }
+    if (file_ == nullptr)
+    {
+        file_ = OpenFile(path_, "rb");
+        failed_ = file_ == nullptr; // the sync at the end says why, if it fails too
+    }
+    // Only a start: a failure shows in the sync at the end.
+    if (file_ != nullptr && ::sync_file_range(::fileno(file_), static_cast<off_t>(started_),
+                                              static_cast<off_t>(upTo - started_), SYNC_FILE_RANGE_WRITE) != 0)
+    {
+        failed_ = true;
+    }
+    started_ = upTo;
 #endif
 }
 

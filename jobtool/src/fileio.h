@@ -59,6 +59,28 @@ std::string Stem(const std::string &path);
 
 // Flushes what the system holds of the open file to the disk.
 bool SyncToDisk(std::FILE *f);
+// A file being written goes to the disk as it comes, a stretch at a time,
+// without waiting for it: syncing it at its end then finds little left
+// (a document of gigabytes would take a second or more). Where the system
+// has no such call (Windows), nothing is done.
+class WriteBehind
+{
+  public:
+    explicit WriteBehind(std::string path) : path_(std::move(path))
+    {
+    }
+    ~WriteBehind();
+    WriteBehind(const WriteBehind &) = delete;
+    WriteBehind &operator=(const WriteBehind &) = delete;
+    // Bytes [0, upTo) of the file are in the system's hands.
+    void Written(uint64_t upTo);
+
+  private:
+    std::string path_;
+    std::FILE *file_ = nullptr; // a handle of its own, opened at the first stretch
+    bool failed_ = false;
+    uint64_t started_ = 0; // where writing to the disk was begun up to
+};
 // The same for the file at path; false (errno says why) when it cannot be
 // opened, flushed or closed.
 bool SyncFileToDisk(const std::string &path);

@@ -33,6 +33,8 @@ std::function<void(const char *)> g_faultPoint;
 // How much a followed document's reader may fall behind what is written
 // before the writer flushes for it.
 const uint64_t kPublishEvery = 1u << 20;
+// How much of a document is written before it is handed to the disk.
+const uint64_t kToDiskEvery = 8u << 20;
 
 bool PrintedFiles::Write(size_t document, const BYTE *data, DWORD size)
 {
@@ -68,6 +70,22 @@ bool PrintedFiles::Write(size_t document, const BYTE *data, DWORD size)
             }
             f.live->Published(f.size);
             f.published = f.size;
+        }
+        // To the disk as it comes: the sync that makes the document durable
+        // at its end then has little left to wait for.
+        if (f.size - f.toDisk >= kToDiskEvery)
+        {
+            if (!f.sink->flush())
+            {
+                error_ = error_.empty() ? f.sink->error() : error_;
+                return false;
+            }
+            if (!f.disk)
+            {
+                f.disk = std::make_unique<WriteBehind>(f.path);
+            }
+            f.disk->Written(f.size);
+            f.toDisk = f.size;
         }
         return true;
     }
@@ -114,6 +132,7 @@ bool PrintedFiles::Complete(int number, bool keep, Printed &p, const std::functi
         error_ = f.sink->error();
     }
     f.sink.reset();
+    f.disk.reset(); // its handle must not keep the file from being renamed or removed
     const bool followed = f.live != nullptr;
     if (followed)
     {
@@ -170,6 +189,7 @@ void PrintedFiles::DiscardUnfinished()
         if (f.sink)
         {
             f.sink.reset();
+            f.disk.reset();
             RemoveFile(f.path);
             f.path.clear();
         }

@@ -3,6 +3,7 @@
 // memory whatever its size.
 #pragma once
 
+#include "fileio.h"
 #include "spoolsim.h"
 
 #include "pclxl/bytesource.h"
@@ -75,6 +76,8 @@ class PrintedFiles
         uint64_t size = 0;
         LiveExplain *live = nullptr;
         uint64_t published = 0;
+        std::unique_ptr<WriteBehind> disk; // the file to the disk as it comes
+        uint64_t toDisk = 0;               // what was handed to it
     };
     std::string PartPath(size_t document) const;
 
