@@ -7,7 +7,8 @@
 #   tools/docbench.sh [SIZES_IN_MB [OPTIONS]]   e.g. tools/docbench.sh 10,100
 #
 # Options go to jobtool_docbench: --only collated (or booklet), --keep, --cold, --runs N
-# (run and the hook alone take turns N times; medians are reported).
+# (run and the hook alone take turns N times, make and explain run N times; medians
+# are reported).
 #
 # Environment: KD_DOCBENCH_DIR (default /tmp/docbench); KD_DOCBENCH_SOURCE, the
 # document whose pages are repeated (default: man-db's manual with text as
