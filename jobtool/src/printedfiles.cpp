@@ -60,26 +60,23 @@ bool PrintedFiles::Write(size_t document, const BYTE *data, DWORD size)
         // A write that ends with what may be a page's end goes to the
         // reader at once: the last page's end may be all there is for a
         // while (the reader then begins a second pass; see the page map).
+        // And the document goes to the disk as it comes: the sync that makes
+        // it durable at its end then has little left to wait for.
         const bool pageEnd = size > 0 && data[size - 1] == pclxl::op::EndPage;
-        if (f.live && (f.size - f.published >= kPublishEvery || pageEnd))
+        const bool publish = f.live && (f.size - f.published >= kPublishEvery || pageEnd);
+        const bool toDisk = f.size - f.toDisk >= kToDiskEvery;
+        if ((publish || toDisk) && !f.sink->flush())
         {
-            if (!f.sink->flush())
-            {
-                error_ = error_.empty() ? f.sink->error() : error_;
-                return false;
-            }
+            error_ = error_.empty() ? f.sink->error() : error_;
+            return false;
+        }
+        if (publish)
+        {
             f.live->Published(f.size);
             f.published = f.size;
         }
-        // To the disk as it comes: the sync that makes the document durable
-        // at its end then has little left to wait for.
-        if (f.size - f.toDisk >= kToDiskEvery)
+        if (toDisk)
         {
-            if (!f.sink->flush())
-            {
-                error_ = error_.empty() ? f.sink->error() : error_;
-                return false;
-            }
             if (!f.disk)
             {
                 f.disk = std::make_unique<WriteBehind>(f.path);
